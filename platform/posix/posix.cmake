@@ -1,0 +1,7 @@
+# POSIX backend extras and its tests against the real file system.
+target_compile_definitions(inkora_platform PRIVATE
+  INKORA_VERSION_COMMAS="${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
+file(GLOB posix_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*_test.cpp)
+if(posix_tests)
+  inkora_add_test(platform_posix_tests SOURCES ${posix_tests} LIBS inkora_platform)
+endif()

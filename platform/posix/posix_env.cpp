@@ -1,0 +1,54 @@
+#include "platform/posix/posix_env_impl.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace platform {
+
+PosixEnv::PosixEnv(std::string root) : root_(std::move(root)) {
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+std::string DefaultPosixRoot() {
+  const char* root = std::getenv("INKORA_ROOT");
+  return (root != nullptr && *root != '\0') ? std::string(root) : std::string("/var/lib/inkoraupdater");
+}
+
+std::unique_ptr<Env> NewPosixEnv(const std::string& root) { return std::unique_ptr<Env>(new PosixEnv(root)); }
+
+Env* NewBackendEnv() { return new PosixEnv(DefaultPosixRoot()); }
+
+std::unique_ptr<Env> NewIsolatedEnv(const std::string& root) { return NewPosixEnv(root); }
+
+std::string ToPosixPath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
+
+// The one place where a POSIX error becomes the Windows code of the same failure.
+Status StatusFromErrno(int err) {
+  switch (err) {
+    case 0: return kSuccess;
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS: return kErrorAccessDenied;
+    case EBADF: return kErrorInvalidHandle;
+    case ENOMEM: return kErrorNotEnoughMemory;
+    case EEXIST:
+    case ENOTEMPTY: return kErrorAlreadyExists;
+    case EINVAL: return kErrorInvalidParameter;
+    case ENOSPC:
+    case EDQUOT: return 112;  // ERROR_DISK_FULL
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EIO: return kErrorWriteFault;
+    case ETIMEDOUT: return kErrorTimeout;
+    case ENOSYS: return kErrorCallNotImplemented;
+    default: return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,299 @@
+// The registry as a hive file per view under <root>/registry, with the Windows
+// rules the updater relies on: names compare without regard to ASCII case,
+// keys are created with their parents, values carry a type, the 32-bit view is
+// a hive of its own. Every write locks the hive, re-reads it, changes it and
+// renames a new file into place, so a second process never sees a torn hive.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/posix/posix_env_impl.h"
+
+namespace platform {
+namespace {
+
+bool NameEquals(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// "a\\b\" and "a\b" name the same key.
+std::string NormalizeKeyPath(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
+    out.push_back(c);
+  }
+  while (!out.empty() && out.back() == '\\') out.pop_back();
+  return out;
+}
+
+class HiveStore {
+ public:
+  HiveStore(const std::string& root, bool view32)
+      : dir_(root + "/registry"), file_(dir_ + (view32 ? "/HKLM32.hive" : "/HKLM.hive")), lock_(dir_ + "/.lock") {}
+
+  // Runs fn on the hive under the lock; with write, stores the result when fn
+  // returns kSuccess and says the hive changed.
+  template <typename Fn>
+  Status With(bool write, Fn fn) {
+    if (write) {
+      Status s = EnsureDir();
+      if (s != kSuccess) return s;
+    }
+    int lockFd = ::open(lock_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lockFd < 0 && !write) lockFd = ::open(lock_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd < 0 && write) return StatusFromErrno(errno);
+    if (lockFd >= 0) ::flock(lockFd, write ? LOCK_EX : LOCK_SH);
+    Hive hive;
+    Status s = Load(&hive);
+    bool changed = false;
+    if (s == kSuccess) s = fn(hive, changed);
+    if (s == kSuccess && write && changed) s = Store(hive);
+    if (lockFd >= 0) {
+      ::flock(lockFd, LOCK_UN);
+      ::close(lockFd);
+    }
+    return s;
+  }
+
+  // The hive may be changed by this process (the account may write it).
+  bool Writable() const {
+    if (::access(file_.c_str(), F_OK) == 0) return ::access(file_.c_str(), W_OK) == 0;
+    std::string d = dir_;
+    while (::access(d.c_str(), F_OK) != 0) {
+      size_t slash = d.rfind('/');
+      if (slash == std::string::npos || slash == 0) return true;
+      d.resize(slash);
+    }
+    return ::access(d.c_str(), W_OK) == 0;
+  }
+
+ private:
+  Status EnsureDir() {
+    std::string partial;
+    for (size_t i = 1; i <= dir_.size(); ++i) {
+      if (i == dir_.size() || dir_[i] == '/') {
+        partial = dir_.substr(0, i);
+        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return StatusFromErrno(errno);
+      }
+    }
+    return kSuccess;
+  }
+
+  Status Load(Hive* hive) {
+    int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? kSuccess : StatusFromErrno(errno);
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof(buf))) > 0) text.append(buf, static_cast<size_t>(n));
+    int err = errno;
+    ::close(fd);
+    if (n < 0) return StatusFromErrno(err);
+    std::string error;
+    if (!ParseHive(text, hive, &error)) return kErrorInvalidData;  // refused whole: never half-read
+    return kSuccess;
+  }
+
+  Status Store(const Hive& hive) {
+    std::string text = SerializeHive(hive);
+    std::string tmp = file_ + ".tmp." + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return StatusFromErrno(errno);
+    size_t done = 0;
+    while (done < text.size()) {
+      ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        int err = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return StatusFromErrno(err);
+      }
+      done += static_cast<size_t>(w);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+      int err = errno;
+      ::unlink(tmp.c_str());
+      return StatusFromErrno(err);
+    }
+    if (::rename(tmp.c_str(), file_.c_str()) != 0) {
+      int err = errno;
+      ::unlink(tmp.c_str());
+      return StatusFromErrno(err);
+    }
+    return kSuccess;
+  }
+
+  std::string dir_, file_, lock_;
+};
+
+HiveKey* FindKey(Hive& hive, const std::string& path) {
+  for (HiveKey& k : hive.keys)
+    if (NameEquals(k.path, path)) return &k;
+  return nullptr;
+}
+
+HiveValue* FindValue(HiveKey& key, const std::string& name) {
+  for (HiveValue& v : key.values)
+    if (NameEquals(v.name, name)) return &v;
+  return nullptr;
+}
+
+bool IsView32(uint32_t sam) { return (sam & kKeyWow64_32Key) != 0; }
+bool WantsWrite(uint32_t sam) { return (sam & (kKeySetValue | kKeyCreateSubKey)) != 0; }
+
+class PosixRegKey : public RegKey {
+ public:
+  PosixRegKey(const std::string& root, std::string path, uint32_t sam)
+      : store_(root, IsView32(sam)), path_(std::move(path)), sam_(sam) {}
+
+  Status QueryValue(const std::string& name, uint32_t* type, void* data, uint32_t* size) override {
+    if ((sam_ & kKeyQueryValue) == 0) return kErrorAccessDenied;
+    return store_.With(false, [&](Hive& hive, bool&) -> Status {
+      HiveKey* key = FindKey(hive, path_);
+      if (key == nullptr) return kErrorFileNotFound;  // deleted since it was opened
+      HiveValue* v = FindValue(*key, name);
+      if (v == nullptr) return kErrorFileNotFound;
+      if (type != nullptr) *type = v->type;
+      if (size == nullptr) return data == nullptr ? kSuccess : kErrorInvalidParameter;
+      uint32_t have = *size;
+      *size = static_cast<uint32_t>(v->data.size());
+      if (data == nullptr) return kSuccess;
+      if (have < v->data.size()) return kErrorMoreData;
+      if (!v->data.empty()) std::memcpy(data, v->data.data(), v->data.size());
+      return kSuccess;
+    });
+  }
+
+  Status SetValue(const std::string& name, uint32_t type, const void* data, uint32_t size) override {
+    if ((sam_ & kKeySetValue) == 0) return kErrorAccessDenied;
+    if (name.size() > 16383) return kErrorInvalidParameter;
+    return store_.With(true, [&](Hive& hive, bool& changed) -> Status {
+      HiveKey* key = FindKey(hive, path_);
+      if (key == nullptr) return kErrorFileNotFound;
+      HiveValue* v = FindValue(*key, name);
+      if (v == nullptr) {
+        key->values.push_back(HiveValue{name, 0, std::string()});
+        v = &key->values.back();
+      }
+      v->type = type;
+      v->data.assign(static_cast<const char*>(data), size);
+      changed = true;
+      return kSuccess;
+    });
+  }
+
+  Status DeleteValue(const std::string& name) override {
+    if ((sam_ & kKeySetValue) == 0) return kErrorAccessDenied;
+    return store_.With(true, [&](Hive& hive, bool& changed) -> Status {
+      HiveKey* key = FindKey(hive, path_);
+      if (key == nullptr) return kErrorFileNotFound;
+      for (size_t i = 0; i < key->values.size(); ++i) {
+        if (NameEquals(key->values[i].name, name)) {
+          key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(i));
+          changed = true;
+          return kSuccess;
+        }
+      }
+      return kErrorFileNotFound;
+    });
+  }
+
+  Status EnumKey(uint32_t index, std::string* name, uint32_t maxLength) override {
+    if ((sam_ & kKeyEnumerateSubKeys) == 0) return kErrorAccessDenied;
+    return store_.With(false, [&](Hive& hive, bool&) -> Status {
+      if (FindKey(hive, path_) == nullptr) return kErrorFileNotFound;
+      std::string prefix = path_ + "\\";
+      uint32_t n = 0;
+      for (const HiveKey& k : hive.keys) {
+        if (k.path.size() <= prefix.size() || !NameEquals(k.path.substr(0, prefix.size()), prefix)) continue;
+        std::string rest = k.path.substr(prefix.size());
+        if (rest.find('\\') != std::string::npos) continue;
+        if (n++ == index) {
+          if (rest.size() >= maxLength) return kErrorMoreData;
+          *name = rest;
+          return kSuccess;
+        }
+      }
+      return kErrorNoMoreItems;
+    });
+  }
+
+ private:
+  HiveStore store_;
+  std::string path_;
+  uint32_t sam_;
+};
+
+}  // namespace
+
+Status PosixEnv::RegCreateKey(const std::string& rawPath, uint32_t sam, std::unique_ptr<RegKey>* key) {
+  std::string path = NormalizeKeyPath(rawPath);
+  if (path.empty()) return kErrorInvalidParameter;
+  HiveStore store(root_, IsView32(sam));
+  bool writable = store.Writable();
+  Status s = store.With(writable, [&](Hive& hive, bool& changed) -> Status {
+    if (FindKey(hive, path) != nullptr) return kSuccess;
+    if (!writable) return kErrorAccessDenied;
+    // The key and every missing parent, outermost first.
+    for (size_t i = 0; i <= path.size(); ++i) {
+      if (i == path.size() || path[i] == '\\') {
+        std::string part = path.substr(0, i);
+        if (FindKey(hive, part) == nullptr) {
+          hive.keys.push_back(HiveKey{part, {}});
+          changed = true;
+        }
+      }
+    }
+    return kSuccess;
+  });
+  if (s != kSuccess) return s;
+  if (WantsWrite(sam) && !writable) return kErrorAccessDenied;
+  key->reset(new PosixRegKey(root_, path, sam));
+  return kSuccess;
+}
+
+Status PosixEnv::RegOpenKey(const std::string& rawPath, uint32_t sam, std::unique_ptr<RegKey>* key) {
+  std::string path = NormalizeKeyPath(rawPath);
+  if (path.empty()) return kErrorInvalidParameter;
+  HiveStore store(root_, IsView32(sam));
+  Status s = store.With(false, [&](Hive& hive, bool&) -> Status {
+    return FindKey(hive, path) != nullptr ? kSuccess : kErrorFileNotFound;
+  });
+  if (s != kSuccess) return s;
+  if (WantsWrite(sam) && !store.Writable()) return kErrorAccessDenied;
+  key->reset(new PosixRegKey(root_, path, sam));
+  return kSuccess;
+}
+
+Status PosixEnv::RegDeleteTree(const std::string& rawPath, uint32_t sam) {
+  std::string path = NormalizeKeyPath(rawPath);
+  HiveStore store(root_, IsView32(sam));
+  return store.With(true, [&](Hive& hive, bool& changed) -> Status {
+    std::string prefix = path + "\\";
+    size_t before = hive.keys.size();
+    std::vector<HiveKey> kept;
+    for (HiveKey& k : hive.keys) {
+      bool below = NameEquals(k.path, path) ||
+                   (k.path.size() > prefix.size() && NameEquals(k.path.substr(0, prefix.size()), prefix));
+      if (!below) kept.push_back(std::move(k));
+    }
+    hive.keys.swap(kept);
+    if (hive.keys.size() == before) return kErrorFileNotFound;
+    changed = true;
+    return kSuccess;
+  });
+}
+
+}  // namespace platform

@@ -1,0 +1,296 @@
+// Files and folders, the known folders, the program path and its version resource.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/win32/win32_env.h"
+#include "platform/win32/windows_clean.h"
+
+namespace platform {
+namespace {
+
+// A file HANDLE that CloseHandle closes.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE h) : h_(h) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  // CloseHandle's own result: a deferred write error can surface here.
+  bool Close() {
+    if (h_ == INVALID_HANDLE_VALUE) return true;
+    BOOL ok = ::CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+    return ok != FALSE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// A FindFirstFileA search that FindClose ends.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE h) : h_(h) {}
+  ~FindHandle() {
+    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+Status WriteAll(HANDLE h, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(h, data.data() + done, chunk, &written, nullptr)) return StatusFromLastError();
+    if (written == 0) return kErrorWriteFault;
+    done += written;
+  }
+  return kSuccess;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+// FOLDERID_PublicDocuments, {ED4824AF-DCE4-45A8-81E2-FC7965083634}.
+const GUID kFolderIdPublicDocuments = {0xED4824AF, 0xDCE4, 0x45A8, {0x81, 0xE2, 0xFC, 0x79, 0x65, 0x08, 0x36, 0x34}};
+
+using SHGetKnownFolderPathFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, PWSTR*);
+
+// Reached through GetProcAddress, so the program still starts on systems
+// that lack the call.
+Status PublicDocumentsFolder(std::string* path) {
+  HMODULE shell = ::LoadLibraryA("shell32.dll");
+  if (shell == nullptr) return StatusFromLastError();
+  auto fn = reinterpret_cast<SHGetKnownFolderPathFn>(
+      reinterpret_cast<void*>(::GetProcAddress(shell, "SHGetKnownFolderPath")));
+  if (fn == nullptr) {
+    ::FreeLibrary(shell);
+    return kErrorCallNotImplemented;
+  }
+  PWSTR wide = nullptr;
+  HRESULT hr = fn(kFolderIdPublicDocuments, 0, nullptr, &wide);
+  Status s = StatusFromHresult(hr);
+  if (s == kSuccess && wide != nullptr) {
+    int n = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) {
+      s = StatusFromLastError();
+    } else {
+      std::vector<char> buf(static_cast<size_t>(n));
+      ::WideCharToMultiByte(CP_ACP, 0, wide, -1, buf.data(), n, nullptr, nullptr);
+      path->assign(buf.data());
+    }
+  } else if (s == kSuccess) {
+    s = kErrorPathNotFound;
+  }
+  ::CoTaskMemFree(wide);
+  ::FreeLibrary(shell);
+  return s;
+}
+
+class Win32VersionResource : public VersionResource {
+ public:
+  explicit Win32VersionResource(std::vector<char> block) : block_(std::move(block)) {}
+
+  bool HasFixedInfo() override {
+    void* p = nullptr;
+    UINT length = 0;
+    return ::VerQueryValueA(block_.data(), "\\", &p, &length) && length > 0;
+  }
+  bool QueryTranslation(std::string* table) override {
+    void* p = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueA(block_.data(), "\\VarFileInfo\\Translation", &p, &length) || p == nullptr) return false;
+    table->assign(static_cast<const char*>(p), length);
+    return true;
+  }
+  bool QueryString(const std::string& subBlock, std::string* value) override {
+    void* p = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueA(block_.data(), subBlock.c_str(), &p, &length) || p == nullptr) return false;
+    // The length counts characters, the NUL included or not by the resource
+    // compiler's taste: end at the first NUL within it.
+    const char* text = static_cast<const char*>(p);
+    value->assign(text, strnlen(text, length));
+    return true;
+  }
+
+ private:
+  std::vector<char> block_;
+};
+
+}  // namespace
+
+Status Win32Env::ListDirectory(const std::string& folder, std::vector<DirEntry>* entries) {
+  std::string pattern = folder;
+  if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':')
+    pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA data;
+  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  if (find.get() == INVALID_HANDLE_VALUE) {
+    Status s = StatusFromLastError();
+    // A drive root has no "." entry: nothing found there is an empty folder.
+    return s == kErrorFileNotFound ? kSuccess : s;
+  }
+  do {
+    if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+    DirEntry entry;
+    entry.name = data.cFileName;
+    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entries->push_back(std::move(entry));
+  } while (::FindNextFileA(find.get(), &data));
+  Status s = StatusFromLastError();
+  return s == ERROR_NO_MORE_FILES ? kSuccess : s;
+}
+
+bool Win32Env::PathExists(const std::string& path) {
+  // Attributes rather than a search: a search would take "*" and "?" in the
+  // path as wildcards and report a match as existing.
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Status Win32Env::CreateDirectory(const std::string& path) {
+  return ::CreateDirectoryA(path.c_str(), nullptr) ? kSuccess : StatusFromLastError();
+}
+
+Status Win32Env::ReadFile(const std::string& path, std::string* data, uint64_t maxSize) {
+  // Other programs may go on writing the file (the product's logs) while it is read.
+  FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return StatusFromLastError();
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.get(), &size)) return StatusFromLastError();
+  if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > maxSize) return kErrorInvalidData;
+  std::string out;
+  try {
+    out.reserve(static_cast<size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
+  char buf[65536];
+  while (true) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buf, sizeof(buf), &got, nullptr)) return StatusFromLastError();
+    if (got == 0) break;
+    if (out.size() + got > maxSize) return kErrorInvalidData;  // grew while it was read
+    out.append(buf, got);
+  }
+  data->swap(out);
+  return kSuccess;
+}
+
+Status Win32Env::WriteFileAtomic(const std::string& path, const std::string& data) {
+  std::string tmp = path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(g_tempCounter++);
+  Status s;
+  {
+    FileHandle file(::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return StatusFromLastError();
+    s = WriteAll(file.get(), data);
+    if (s == kSuccess && !::FlushFileBuffers(file.get())) s = StatusFromLastError();
+    if (!file.Close() && s == kSuccess) s = StatusFromLastError();
+  }
+  if (s == kSuccess && !::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    s = StatusFromLastError();
+  if (s != kSuccess) ::DeleteFileA(tmp.c_str());
+  return s;
+}
+
+Status Win32Env::AppendFile(const std::string& path, const std::string& data) {
+  // Readers may share the file; another writer is refused while it is open.
+  // A writer that finds it refused waits for its turn a little rather than
+  // lose its entry: the other side holds the file only for one write.
+  constexpr int kTries = 100;
+  constexpr DWORD kPauseMs = 10;
+  for (int attempt = 0;; ++attempt) {
+    FileHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      Status s = StatusFromLastError();
+      if (s == ERROR_SHARING_VIOLATION && attempt + 1 < kTries) {
+        ::Sleep(kPauseMs);
+        continue;
+      }
+      return s;
+    }
+    // The caller wrote its line ends already: the bytes go in unchanged.
+    Status s = WriteAll(file.get(), data);
+    if (!file.Close() && s == kSuccess) s = StatusFromLastError();
+    return s;
+  }
+}
+
+Status Win32Env::MoveFile(const std::string& from, const std::string& to) {
+  if (::MoveFileA(from.c_str(), to.c_str())) return kSuccess;
+  Status s = StatusFromLastError();
+  // Either code means the destination is there; callers look for one.
+  return s == kErrorFileExists ? kErrorAlreadyExists : s;
+}
+
+Status Win32Env::DeleteFile(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) ? kSuccess : StatusFromLastError();
+}
+
+Status Win32Env::GetKnownFolder(KnownFolder folder, std::string* path) {
+  if (!root_.empty()) {
+    switch (folder) {
+      case KnownFolder::kCommonAppData: *path = root_ + "\\ProgramData"; return kSuccess;
+      case KnownFolder::kPublicDocuments: *path = root_ + "\\Users\\Public\\Documents"; return kSuccess;
+    }
+    return kErrorInvalidParameter;
+  }
+  switch (folder) {
+    case KnownFolder::kCommonAppData: {
+      char buf[MAX_PATH + 1] = {0};
+      Status s = StatusFromHresult(::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, buf));
+      if (s != kSuccess) return s;
+      path->assign(buf);
+      return kSuccess;
+    }
+    case KnownFolder::kPublicDocuments:
+      return PublicDocumentsFolder(path);
+  }
+  return kErrorInvalidParameter;
+}
+
+Status Win32Env::GetModulePath(std::string* path) {
+  // A path longer than the buffer comes back cut and without error on some
+  // systems: grow until the text fits with room to spare.
+  for (DWORD size = MAX_PATH + 1; size <= 32768 * 2; size *= 2) {
+    std::vector<char> buf(size, '\0');
+    DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), size);
+    if (n == 0) return StatusFromLastError();
+    if (n < size) {  // n characters and the NUL fit
+      path->assign(buf.data(), n);
+      return kSuccess;
+    }
+  }
+  return kErrorInsufficientBuffer;
+}
+
+Status Win32Env::LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) {
+  DWORD ignored = 0;
+  DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return StatusFromLastError();
+  std::vector<char> block;
+  try {
+    block.resize(size);
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
+  if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return StatusFromLastError();
+  res->reset(new Win32VersionResource(std::move(block)));
+  return kSuccess;
+}
+
+}  // namespace platform

@@ -1,0 +1,208 @@
+// The HTTP client over WinINet, and URL splitting with InternetCrackUrlA.
+#include <cstring>
+#include <limits>
+
+#include "platform/win32/win32_env.h"
+#include "platform/win32/windows_clean.h"
+
+namespace platform {
+namespace {
+
+// An HINTERNET that InternetCloseHandle closes.
+class InternetHandle {
+ public:
+  explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
+  ~InternetHandle() { Reset(); }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  HINTERNET get() const { return h_; }
+  void Reset() {
+    if (h_ != nullptr) ::InternetCloseHandle(h_);
+    h_ = nullptr;
+  }
+
+ private:
+  HINTERNET h_;
+};
+
+// A request, and for POST the connection it was opened on (closed after it).
+class Win32HttpRequest : public HttpRequest {
+ public:
+  Win32HttpRequest(HINTERNET request, HINTERNET connection) : connection_(connection), request_(request) {}
+  ~Win32HttpRequest() override { request_.Reset(); }  // connection_ closes after, as a member
+
+  Status Send(const std::string& headers, const std::string& data) override {
+    if (connection_.get() == nullptr) return kErrorInvalidHandle;  // InternetOpenUrlA's handles have sent already
+    if (data.size() > std::numeric_limits<DWORD>::max() || headers.size() > std::numeric_limits<DWORD>::max())
+      return kErrorInvalidParameter;
+    BOOL ok = ::HttpSendRequestA(request_.get(), headers.empty() ? nullptr : headers.c_str(),
+                                 static_cast<DWORD>(headers.size()),
+                                 data.empty() ? nullptr : const_cast<char*>(data.data()),
+                                 static_cast<DWORD>(data.size()));
+    return ok ? kSuccess : StatusFromLastError();
+  }
+
+  Status QueryStatusCode(uint32_t* code) override {
+    DWORD value = 0, length = sizeof(value);
+    if (!::HttpQueryInfoA(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length,
+                          nullptr))
+      return StatusFromLastError();
+    *code = value;
+    return kSuccess;
+  }
+
+  Status QueryContentLength(uint64_t* length) override {
+    // As text: the number form is 32 bits wide and reads garbage as 0, which a
+    // caller could take for an empty body.
+    char text[64] = {0};
+    DWORD size = sizeof(text) - 1;
+    if (!::HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+      return StatusFromLastError();
+    size_t n = std::strlen(text), i = 0;
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+    if (i == n) return kErrorHttpInvalidServerResponse;
+    uint64_t value = 0;
+    for (; i < n; ++i) {
+      if (text[i] < '0' || text[i] > '9') return kErrorHttpInvalidServerResponse;
+      unsigned digit = static_cast<unsigned>(text[i] - '0');
+      if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) return kErrorHttpInvalidServerResponse;
+      value = value * 10 + digit;
+    }
+    *length = value;
+    return kSuccess;
+  }
+
+  Status Read(void* buffer, uint32_t size, uint32_t* read) override {
+    DWORD got = 0;
+    *read = 0;
+    if (!::InternetReadFile(request_.get(), buffer, size, &got)) return StatusFromLastError();
+    if (got == 0 && size > 0) {
+      // The end came: a body shorter than its announced length was cut off
+      // on the way and must not pass for the whole answer.
+      uint64_t announced = 0;
+      if (QueryContentLength(&announced) == kSuccess && received_ < announced) return kErrorInternetConnectionReset;
+      return kSuccess;
+    }
+    received_ += got;
+    *read = got;
+    return kSuccess;
+  }
+
+ private:
+  InternetHandle connection_;  // declared first: destroyed after request_
+  InternetHandle request_;
+  uint64_t received_ = 0;  // body bytes handed out so far
+};
+
+class Win32HttpSession : public HttpSession {
+ public:
+  explicit Win32HttpSession(HINTERNET root) : root_(root) {}
+
+  Status SetTimeouts(uint32_t connectMs, uint32_t receiveMs) override {
+    DWORD connect = connectMs, receive = receiveMs;
+    if (!::InternetSetOptionA(root_.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect)) ||
+        !::InternetSetOptionA(root_.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive)) ||
+        !::InternetSetOptionA(root_.get(), INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive)))
+      return StatusFromLastError();
+    return kSuccess;
+  }
+
+  Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
+                 std::unique_ptr<HttpRequest>* request) override {
+    HINTERNET h = ::InternetOpenUrlA(root_.get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
+                                     static_cast<DWORD>(headers.size()), flags, 0);
+    if (h == nullptr) return StatusFromLastError();
+    request->reset(new Win32HttpRequest(h, nullptr));
+    return kSuccess;
+  }
+
+  Status OpenRequest(const std::string& host, uint16_t port, const std::string& verb, const std::string& path,
+                     uint32_t flags, std::unique_ptr<HttpRequest>* request) override {
+    // No user name or password: nothing to authenticate with.
+    HINTERNET connection =
+        ::InternetConnectA(root_.get(), host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection == nullptr) return StatusFromLastError();
+    const char* accept[] = {"*/*", nullptr};
+    HINTERNET h = ::HttpOpenRequestA(connection, verb.c_str(), path.c_str(), nullptr, nullptr, accept, flags, 1);
+    if (h == nullptr) {
+      Status s = StatusFromLastError();
+      ::InternetCloseHandle(connection);
+      return s;
+    }
+    request->reset(new Win32HttpRequest(h, connection));
+    return kSuccess;
+  }
+
+ private:
+  InternetHandle root_;
+};
+
+}  // namespace
+
+Status Win32Env::InternetOpen(const std::string& agent, std::unique_ptr<HttpSession>* session) {
+  HINTERNET h = ::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  if (h == nullptr) return StatusFromLastError();
+  session->reset(new Win32HttpSession(h));
+  return kSuccess;
+}
+
+bool Win32Env::InternetGetConnectedState() {
+  DWORD flags = 0;
+  return ::InternetGetConnectedState(&flags, 0) != FALSE;
+}
+
+bool UrlHasExplicitPort(const std::string& url) {
+  size_t start = url.find("://");
+  if (start == std::string::npos) return false;
+  start += 3;
+  size_t end = url.find_first_of("/?#", start);
+  std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  size_t bracket = authority.rfind(']');  // an IPv6 literal has colons of its own
+  size_t colon = authority.rfind(':');
+  if (colon == std::string::npos || (bracket != std::string::npos && colon < bracket)) return false;
+  std::string digits = authority.substr(colon + 1);
+  return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
+Status Win32Env::CrackUrl(const std::string& url, UrlComponents* parts) {
+  *parts = UrlComponents();
+  // Every component fits in a buffer as long as the whole URL, plus its NUL.
+  if (url.empty() || url.size() >= std::numeric_limits<DWORD>::max() || url.find('\0') != std::string::npos)
+    return kErrorInternetInvalidUrl;
+  const DWORD n = static_cast<DWORD>(url.size()) + 1;
+  std::vector<char> scheme(n), host(n), user(n), password(n), path(n), extra(n);
+  URL_COMPONENTSA c;
+  std::memset(&c, 0, sizeof(c));
+  c.dwStructSize = sizeof(c);
+  c.lpszScheme = scheme.data();
+  c.dwSchemeLength = n;
+  c.lpszHostName = host.data();
+  c.dwHostNameLength = n;
+  c.lpszUserName = user.data();
+  c.dwUserNameLength = n;
+  c.lpszPassword = password.data();
+  c.dwPasswordLength = n;
+  c.lpszUrlPath = path.data();
+  c.dwUrlPathLength = n;
+  c.lpszExtraInfo = extra.data();
+  c.dwExtraInfoLength = n;
+  // Whatever the call finds wrong (scheme, syntax, a port out of range), the
+  // text is no URL it can use.
+  if (!::InternetCrackUrlA(url.c_str(), 0, 0, &c)) return kErrorInternetInvalidUrl;
+  // Each text ends at the first NUL the call wrote (the buffers were zeroed).
+  parts->scheme = scheme.data();
+  parts->schemeNumber = static_cast<int32_t>(c.nScheme);
+  parts->host = host.data();
+  parts->port = c.nPort;
+  parts->portGiven = UrlHasExplicitPort(url);
+  parts->user = user.data();
+  parts->password = password.data();
+  parts->path = path.data();
+  parts->extra = extra.data();
+  return kSuccess;
+}
+
+}  // namespace platform

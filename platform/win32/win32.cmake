@@ -1,0 +1,53 @@
+# Windows backend extras: the version resource of a program, and the tests that
+# exercise the real registry, files, Service Control Manager and WinINet (under
+# Wine when cross-compiled). Included from platform/CMakeLists.txt.
+
+# GetSystemMetrics and MessageBoxA.
+target_link_libraries(inkora_platform PUBLIC user32)
+
+# inkora_win32_version_resource(<target>): a VERSIONINFO resource with the
+# project version (FileVersion "1, 0, 13, 0"), ProductName "Inkora Updater" and
+# the translation 0409/04B0, compiled with windres into an object of the target.
+function(inkora_win32_version_resource target)
+  # Called from other folders: paths come from this file's own folder.
+  set(template ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/version.rc.in)
+  set(windres ${CMAKE_RC_COMPILER})
+  if(NOT windres)
+    find_program(INKORA_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
+    set(windres ${INKORA_WINDRES})
+  endif()
+  set(INKORA_RC_VERSION_COMMAS
+      "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${PROJECT_VERSION_TWEAK}")
+  set(INKORA_RC_VERSION_TEXT
+      "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  set(INKORA_RC_ORIGINAL_NAME "${name}.exe")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  set(obj ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc.o)
+  configure_file(${template} ${rc} @ONLY)
+  add_custom_command(OUTPUT ${obj}
+    COMMAND ${windres} --input-format=rc --output-format=coff -i ${rc} -o ${obj}
+    DEPENDS ${rc} ${template}
+    COMMENT "Version resource of ${target}")
+  set_source_files_properties(${obj} PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+  target_sources(${target} PRIVATE ${obj})
+endfunction()
+
+if(INKORA_BUILD_TESTS)
+  # A minimal service for the Service Control Manager tests; it sits beside the
+  # test binary, which finds it there.
+  add_executable(inkora_test_service ${CMAKE_CURRENT_LIST_DIR}/testing/test_service.cpp)
+  target_link_libraries(inkora_test_service PRIVATE inkora_platform)
+
+  file(GLOB win32_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp)
+  if(win32_tests)
+    inkora_add_test(platform_win32_tests SOURCES ${win32_tests} LIBS inkora_platform ws2_32)
+    inkora_win32_version_resource(platform_win32_tests)
+    target_compile_definitions(platform_win32_tests PRIVATE
+      INKORA_VERSION_TEXT="${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
+    add_dependencies(platform_win32_tests inkora_test_service)
+  endif()
+endif()
