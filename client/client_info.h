@@ -1,0 +1,83 @@
+// CClientInfo: the update client's state and operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json/elements.h"
+
+enum class LogTypes : int32_t { Installer = 0, Usage = 1, Inkora_Crash = 2 };
+
+struct ServerResult {
+  int32_t code = 0;
+  std::string msg;
+};
+
+struct UpdateResultRecord {
+  std::string mv_url;
+  bool upload_logs = false;
+  bool crash_logs = false;
+  std::string code;
+};
+
+// The record of the last successful update-check answer (owned by the monitor loop).
+extern UpdateResultRecord UpdateResult;
+
+class CClientInfo {
+ public:
+  // --- State and payloads ---------------------------------------------------------
+  int Initialize();
+  void LoadOSName();
+  int LoadLocale();
+  std::string getComputerID();
+  std::string getProductNumber();
+  std::string BuildFirstCallData();
+  std::string BuildUpdateCheckData();
+
+  // --- Settings ---------------------------------------------------------------------
+  std::string GetSetting(int row);
+  bool SetSetting(int row, const std::string& value);
+  std::string getMetadataVer();
+  void setMetadataVer(const std::string& value);
+  int getUpdateFreq();
+  void setUpdateFreq(int hours);
+  void setLastCheck();
+  std::string getInkoraVersion();
+
+  // --- First call and metadata -------------------------------------------------------
+  std::string MakeFirstCall();
+  bool IsNewMetadata(const std::string& mvUrl);
+  bool LoadMetadataFromServer(const std::string& url);
+  std::string getResp(const std::string& text, const std::string& key);
+  std::string getResp(json::Object& object, const std::string& key);
+  int getResp(const std::string& key, json::Object& object);
+  bool ParseResult(const std::string& text, ServerResult& out);
+
+  // --- Update check and schedule -------------------------------------------------------
+  void UpdateCheck(const std::string& url, UpdateResultRecord& result);
+  bool IsTimeToCheckWebfarm();
+  bool IsTimeToCheckInterval();
+
+  // --- Log upload ------------------------------------------------------------------------
+  int UploadLogFiles(const std::string& url, LogTypes kind);
+  bool UploadLogData(const std::string& url, const std::string& text);
+  bool getInstallerLogs(std::vector<std::string>& list);
+  void UpdateDefinitionFile();
+
+  // --- System probe ------------------------------------------------------------------------
+  std::string DetectOEM();
+
+  // State, in declaration order.
+  std::string strOSName;
+  std::string strComputerID;
+  std::string strLocale;
+  json::Object objMetadata;
+  std::string strInkoraVersion;
+  std::string strOEM;
+  std::string strMetadataVer;
+  int32_t nUpdateFreq = 0;
+};
+
+// The one client state of the process.
+extern CClientInfo ClientInfo;

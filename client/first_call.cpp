@@ -1,0 +1,178 @@
+// The first call, the metadata load and the readers of answer members.
+#include <exception>
+#include <string>
+
+#include "client/client_info.h"
+#include "client/numbers.h"
+#include "json/elements.h"
+#include "json/reader.h"
+#include "service/log.h"
+#include "service/registry.h"
+#include "transport/utility.h"
+
+namespace {
+
+const char kGetRespFn[] = "CClientInfo::getResp()";
+const char kFirstCallFn[] = "CClientInfo::MakeFirstCall()";
+const char kIsNewFn[] = "CClientInfo::IsNewMetadata()";
+const char kLoadFn[] = "CClientInfo::LoadMetadataFromServer()";
+
+// The members of the metadata document, in the order of the dump.
+const char* const kMetadataKeys[] = {"mv_ver",  "sv_ver",  "in_ver", "df_ver", "uc_url", "puc_url", "log_url",
+                                     "log_diag", "uc_freq", "in_url", "sv_url", "df_url", "cr_url"};
+
+std::string DashesToPeriods(std::string text) {
+  for (char& c : text) {
+    if (c == '-') c = '.';
+  }
+  return text;
+}
+
+// Parses a whole answer into a fresh object and checks that its root is an
+// object. A JSON error is logged as "ERROR: %s" under label.
+bool ParseObject(const std::string& text, json::Object& out, const char* label) {
+  try {
+    json::Object parsed;
+    json::Reader::Read(parsed, text.c_str());
+    // The reader fills whatever root the text has; only an object is an answer.
+    json::Element& root = parsed;
+    (void)json::json_cast<json::Object&>(root);
+    out = parsed;
+    return true;
+  } catch (const std::exception& e) {
+    WriteLogF(label, "ERROR: %s", e.what());
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string CClientInfo::getResp(const std::string& text, const std::string& key) {
+  try {
+    json::Object object;
+    json::Reader::Read(object, text.c_str());
+    return json::json_cast<json::String&>(object[key]).Value();
+  } catch (const std::exception& e) {
+    WriteLogF(kGetRespFn, "ERROR: %s", e.what());
+    return std::string();
+  }
+}
+
+std::string CClientInfo::getResp(json::Object& object, const std::string& key) {
+  try {
+    return json::json_cast<json::String&>(object[key]).Value();
+  } catch (const std::exception& e) {
+    WriteLogF(kGetRespFn, "ERROR: %s", e.what());
+    return std::string();
+  }
+}
+
+int CClientInfo::getResp(const std::string& key, json::Object& object) {
+  try {
+    return client_numbers::TruncateToInt32(json::json_cast<json::Number&>(object[key]).Value());
+  } catch (const std::exception& e) {
+    WriteLogF(kGetRespFn, "ERROR: %s", e.what());
+    return 0;
+  }
+}
+
+bool CClientInfo::ParseResult(const std::string& text, ServerResult& out) {
+  if (text.empty()) return false;
+  out.code = client_numbers::ParseDecimalInt32(getResp(text, "code"));
+  out.msg = getResp(text, "msg");
+  return true;
+}
+
+std::string CClientInfo::MakeFirstCall() {
+  std::string encoded;
+  if (!CUtility::TransformDataToSend(BuildFirstCallData(), encoded)) {
+    WriteLog(kFirstCallFn, "CUtility::TransformDataToSend() -- FAILED");
+    return std::string();
+  }
+  const std::string url = CUtility::BuildSubmitUrl_GET(encoded, UrlTypes::Submit);
+  WriteLog(kFirstCallFn, url);
+
+  // A failed request leaves strData empty, which the decryption rejects.
+  std::string strData;
+  CUtility::SendWebRequest_GET(url, strData);
+  WriteLogF(kFirstCallFn, "Server - strData: %s", strData.c_str());
+
+  std::string decrypted;
+  if (!CUtility::TransformData_Decrypt(strData, decrypted)) {
+    WriteLog(kFirstCallFn, "CUtility::TransformData_Decrypt() -- FAILED");
+    return std::string();
+  }
+  WriteLogF(kFirstCallFn, "Server - Decrypted: %s", decrypted.c_str());
+
+  ServerResult result;
+  ParseResult(decrypted, result);
+  // The first call fails only on a positive code; 0 and below carry the URL.
+  if (result.code > 0) {
+    WriteLog(kFirstCallFn, result.msg);
+    return std::string();
+  }
+  return getResp(decrypted, "mv_url");
+}
+
+bool CClientInfo::IsNewMetadata(const std::string& mvUrl) {
+  if (mvUrl.empty()) return false;
+  const size_t slash = mvUrl.rfind('/');
+  const std::string webVer = DashesToPeriods(slash == std::string::npos ? mvUrl : mvUrl.substr(slash + 1));
+  const std::string localVer = DashesToPeriods(getMetadataVer());
+  WriteLogF(kIsNewFn, "strCurrentVer version from web - with dashes replaced with periods:   \t%s",
+            webVer.c_str());
+  WriteLogF(kIsNewFn, "Computers current metadata ver - with dashes replaced with periods:   \t%s",
+            localVer.c_str());
+  return CompareVersions(localVer, webVer) == 1;
+}
+
+bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
+  WriteLog(kLoadFn, url);
+  std::string response;
+  CUtility::SendWebRequest_GET(url, response);
+
+  std::string decrypted;
+  if (!CUtility::TransformData_Decrypt(response, decrypted)) {
+    WriteLog(kLoadFn, "CUtility::TransformData_Decrypt() -- FAILED");
+    return false;
+  }
+  WriteLog(kLoadFn, decrypted);
+
+  // The whole document is parsed and its root checked before anything is
+  // stored, so a bad document leaves every setting and objMetadata as it was.
+  json::Object document;
+  if (!ParseObject(decrypted, document, kLoadFn)) return false;
+  objMetadata = document;
+
+  std::string dump = "\n--Using JSON Obj---\n";
+  for (const char* key : kMetadataKeys) {
+    const std::string name = key;
+    std::string value = name == "uc_freq" ? StrFormat("%d", getResp(name, objMetadata)) : getResp(objMetadata, name);
+    dump += name + ":" + value + "\n";
+  }
+  WriteLog(kLoadFn, dump);
+
+  int freq = getResp("uc_freq", objMetadata);
+  if (freq == 0) freq = 24;
+  setUpdateFreq(freq);
+  setLastCheck();
+  setMetadataVer(getResp(objMetadata, "mv_ver"));
+  SetSetting(kPostInstUrl, getResp(objMetadata, "puc_url"));
+  SetSetting(kUpdateCheckUrl, getResp(objMetadata, "uc_url"));
+  SetSetting(kUsgLogUrl, getResp(objMetadata, "log_url"));
+  SetSetting(kCrashLogUrl, getResp(objMetadata, "cr_url"));
+  SetSetting(kDefinitionUrl, getResp(objMetadata, "df_url"));
+
+  const std::string current = getInkoraVersion();
+  const std::string candidate = getResp(objMetadata, "in_ver");
+  WriteLog("LoadMetadataFromServer()", "\nstrVersionCurr: " + current + "\n" + "strVersionNew: " + candidate);
+  if (IsNewerVersion(current, candidate) && !current.empty()) {
+    WriteLog("LoadMetadataFromServer()", "New version found...");
+    SetRegValue_String(kProductKey, RegValueNames[kNextVersion], candidate);
+    SetRegValue_String(kProductKey, RegValueNames[kNextVersionURL], getResp(objMetadata, "in_url"));
+  } else {
+    SetRegValue_String(kProductKey, RegValueNames[kNextVersion], "");
+    SetRegValue_String(kProductKey, RegValueNames[kNextVersionURL], "");
+  }
+  return true;
+}
