@@ -1,0 +1,99 @@
+// The reference web farm: answers the updater's requests from a state folder
+// in the same envelope the updater speaks, stores every request it receives,
+// and can be told to fail in the ways a real web farm or network does.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace webfarm {
+
+// The endpoints, by what a request is for. The paths of all but the first
+// call come from the metadata document the farm serves.
+enum class Role { kFirstCall, kMetadata, kUpdateCheck, kUsage, kCrash, kInstaller, kDefinition, kUnknown };
+const char* RoleName(Role role);
+bool RoleFromName(const std::string& name, Role* role);
+
+enum class FaultMode { kNone, kRefuse, kNotFound, kServerError, kGarbage, kTruncated, kStall, kOversized };
+bool FaultFromName(const std::string& name, FaultMode* mode);
+
+struct Fault {
+  FaultMode mode = FaultMode::kNone;
+  int remaining = -1;  // requests it applies to; -1 for all until cleared
+  uint32_t stallMs = 0;
+};
+
+// One request as the farm understood it.
+struct Record {
+  uint64_t sequence = 0;
+  Role role = Role::kUnknown;
+  std::string method;
+  std::string path;
+  std::string payload;  // the deciphered JSON or log text; empty when none
+  bool readable = true;  // false when a query or form was sent but could not be deciphered
+  int status = 200;
+  std::string fault;     // the fault applied, if any
+};
+
+// What a strict test expects next.
+struct Expectation {
+  Role role = Role::kUnknown;
+  std::string method;
+};
+
+// The answer to one request, before faults.
+struct Reply {
+  int status = 200;
+  std::string contentType = "text/plain";
+  std::string body;
+};
+
+class CFarm {
+ public:
+  explicit CFarm(std::string stateFolder);
+
+  // A request in: method, path, raw query text (after '?'), body, and the
+  // form's "query" field. Returns the reply and the fault to apply.
+  Reply Handle(const std::string& method, const std::string& path, const std::string& rawQuery,
+               const std::string& body, Fault* fault);
+
+  // The control API (JSON texts in and out).
+  void Reset();
+  bool SetFault(const std::string& json, std::string* error);
+  bool Expect(const std::string& json, std::string* error);
+  std::string RequestsJson();
+  std::string VerifyJson(bool* ok);
+  bool PutStateFile(const std::string& name, const std::string& content, std::string* error);
+
+  const std::string& stateFolder() const { return m_state; }
+
+ private:
+  Role RoleOf(const std::string& method, const std::string& path);
+  std::string AnswerFor(Role role);
+  void Store(const Record& record);
+  std::string ReadState(const std::string& name);
+  std::string ReceivedFolder() const { return m_state + "/received"; }
+
+  std::string m_state;
+  std::mutex m_mutex;
+  uint64_t m_sequence = 0;
+  std::vector<Record> m_records;
+  std::map<Role, Fault> m_faults;
+  Fault m_anyFault;
+  bool m_strict = false;
+  std::deque<Expectation> m_expected;
+  std::vector<std::string> m_problems;
+};
+
+// Percent-decoding of a query or form value ('+' is a blank).
+std::string UrlDecode(const std::string& text);
+// The value of one field of a query or form text, still encoded.
+bool FormField(const std::string& text, const std::string& name, std::string* value);
+// The path of a URL ("http://host:port/a/b?c" gives "/a/b").
+std::string PathOfUrl(const std::string& url);
+
+}  // namespace webfarm

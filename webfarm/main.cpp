@@ -1,0 +1,143 @@
+// inkora_webfarm --state DIR [--port N]
+// Serves the updater on 127.0.0.1 and prints "listening on http://127.0.0.1:PORT".
+// The control API lives under /_control/ on the same port.
+#include <httplib.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "transport/utility.h"
+#include "webfarm/farm.h"
+
+namespace {
+
+httplib::Server* g_server = nullptr;
+
+void OnSignal(int) {
+  if (g_server) g_server->stop();
+}
+
+void Control(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response& res) {
+  const std::string what = req.path.substr(std::string("/_control/").size());
+  std::string error;
+  bool ok = true;
+  std::string body = "{}";
+  if (what == "reset") {
+    farm.Reset();
+  } else if (what == "fault") {
+    ok = farm.SetFault(req.body, &error);
+  } else if (what == "expect") {
+    ok = farm.Expect(req.body, &error);
+  } else if (what == "requests") {
+    body = farm.RequestsJson();
+  } else if (what == "verify") {
+    bool verified = false;
+    body = farm.VerifyJson(&verified);
+  } else if (what == "state") {
+    ok = farm.PutStateFile(req.has_param("file") ? req.get_param_value("file") : "", req.body, &error);
+  } else if (what == "ping") {
+    body = "{\"ok\" : true}";
+  } else {
+    ok = false;
+    error = "unknown control " + what;
+  }
+  if (!ok) {
+    res.status = 400;
+    res.set_content(error, "text/plain");
+    return;
+  }
+  res.set_content(body, "application/json");
+}
+
+void Serve(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response& res) {
+  std::string rawQuery;
+  const size_t question = req.target.find('?');
+  if (question != std::string::npos) rawQuery = req.target.substr(question + 1);
+  webfarm::Fault fault;
+  webfarm::Reply reply = farm.Handle(req.method, req.path, rawQuery, req.body, &fault);
+  res.status = reply.status;
+  switch (fault.mode) {
+    case webfarm::FaultMode::kStall:
+      std::this_thread::sleep_for(std::chrono::milliseconds(fault.stallMs));
+      break;
+    case webfarm::FaultMode::kRefuse:
+      // Headers promise a body that never comes; the connection closes.
+      res.set_content_provider(1024, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
+      return;
+    case webfarm::FaultMode::kTruncated: {
+      const std::string full = reply.body.empty() ? std::string(64, 'A') : reply.body;
+      res.set_content_provider(full.size(), reply.contentType,
+                               [full](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) return false;  // the rest never comes
+                                 sink.write(full.data(), full.size() / 2);
+                                 return true;
+                               });
+      return;
+    }
+    case webfarm::FaultMode::kOversized: {
+      // Base64 characters above the updater's answer bound, streamed.
+      const size_t total = kMaxAnswerBytes + (1u << 20);
+      res.set_content_provider(total, "text/plain", [](size_t offset, size_t length, httplib::DataSink& sink) {
+        static const std::string block(64 * 1024, 'A');
+        (void)offset;
+        sink.write(block.data(), std::min(length, block.size()));
+        return true;
+      });
+      return;
+    }
+    default:
+      break;
+  }
+  res.set_content(reply.body, reply.contentType);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string state;
+  int port = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--state" && i + 1 < argc) {
+      state = argv[++i];
+    } else if (arg == "--port" && i + 1 < argc) {
+      port = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: inkora_webfarm --state DIR [--port N]\n");
+      return 2;
+    }
+  }
+  if (state.empty()) {
+    std::fprintf(stderr, "usage: inkora_webfarm --state DIR [--port N]\n");
+    return 2;
+  }
+  webfarm::CFarm farm(state);
+  httplib::Server server;
+  server.set_keep_alive_max_count(1);
+  server.set_payload_max_length(64u << 20);
+  server.Get(R"(/_control/.*)", [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
+  server.Post(R"(/_control/.*)", [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
+  server.Get(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
+  server.Post(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
+
+  if (port == 0) {
+    port = server.bind_to_any_port("127.0.0.1");
+  } else if (!server.bind_to_port("127.0.0.1", port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    std::fprintf(stderr, "inkora_webfarm: cannot listen on 127.0.0.1\n");
+    return 1;
+  }
+  g_server = &server;
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGINT, OnSignal);
+  std::printf("listening on http://127.0.0.1:%d\n", port);
+  std::fflush(stdout);
+  server.listen_after_bind();
+  return 0;
+}

@@ -1,0 +1,289 @@
+#include "webfarm/testing/webfarm_fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "json/reader.h"
+#include "json/writer.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace webfarm_testing {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::string JsonString(const std::string& text) { return json::Writer::ToString(json::String(text)); }
+
+std::string Member(const json::Object& object, const char* name) {
+  auto it = object.Find(name);
+  if (it == object.End() || it->element.Type() != json::kStringType) return std::string();
+  return json::json_cast<const json::String&>(it->element).Value();
+}
+
+}  // namespace
+
+std::string CWebFarm::StandardMetadata() {
+  return "{\"mv_ver\":\"1-0-7\",\"sv_ver\":\"1.0.13.0\",\"in_ver\":\"1.0.10\",\"df_ver\":\"2.0\","
+         "\"uc_url\":\"@BASE@/Teko/uc\",\"puc_url\":\"@BASE@/Teko/puc\",\"log_url\":\"@BASE@/Teko/usage\","
+         "\"log_diag\":\"0\",\"uc_freq\":1,\"in_url\":\"@BASE@/downloads/InkoraSetup-1.0.10.exe\","
+         "\"sv_url\":\"@BASE@/downloads/InkoraUpdater.exe\",\"df_url\":\"@BASE@/Teko/definitions.xml\","
+         "\"cr_url\":\"@BASE@/Teko/crash\"}";
+}
+
+std::string CWebFarm::StandardAnswers() {
+  return "{\"mv_url\":\"@BASE@/Teko/metadata/1-0-7\",\"upload_logs\":\"true\",\"crash_logs\":\"true\"}";
+}
+
+std::unique_ptr<CWebFarm> CWebFarm::Start(std::string* error) {
+  std::unique_ptr<CWebFarm> farm(new CWebFarm());
+  std::random_device random;
+  const fs::path temp = fs::temp_directory_path() / ("inkora-farm-" + std::to_string(random()));
+  std::error_code ec;
+  fs::create_directories(temp, ec);
+  farm->m_env = platform::NewIsolatedEnv(temp.string());
+  farm->m_state = (temp / "state").string();
+  const char* attached = std::getenv("INKORA_WEBFARM_URL");
+  if (attached && *attached) {
+    farm->m_base = attached;
+    if (!farm->m_base.empty() && farm->m_base.back() == '/') farm->m_base.pop_back();
+    const size_t colon = farm->m_base.rfind(':');
+    farm->m_port = colon == std::string::npos ? 80 : std::atoi(farm->m_base.c_str() + colon + 1);
+  } else if (!farm->Launch(0, error)) {
+    return nullptr;
+  }
+  if (!farm->Reset()) {
+    *error = "the web farm at " + farm->m_base + " does not answer its control calls";
+    return nullptr;
+  }
+  return farm;
+}
+
+bool CWebFarm::Launch(int port, std::string* error) {
+#if defined(_WIN32)
+  (void)port;
+  *error = "no web farm: set INKORA_WEBFARM_URL to a running one";
+  return false;
+#else
+  std::string binary;
+  if (const char* given = std::getenv("INKORA_WEBFARM")) binary = given;
+#if defined(INKORA_WEBFARM_BIN)
+  if (binary.empty()) binary = INKORA_WEBFARM_BIN;
+#endif
+  if (binary.empty() || access(binary.c_str(), X_OK) != 0) {
+    *error = "no web farm binary (set INKORA_WEBFARM)";
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(m_state, ec);
+  int out[2];
+  if (pipe(out) != 0) {
+    *error = "pipe failed";
+    return false;
+  }
+  const std::string portText = std::to_string(port);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    *error = "fork failed";
+    return false;
+  }
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 2);
+    execl(binary.c_str(), binary.c_str(), "--state", m_state.c_str(), "--port", portText.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  char c = 0;
+  while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line.push_back(c);
+  close(out[0]);
+  const size_t at = line.find("http://");
+  if (at == std::string::npos) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    *error = "the web farm did not start";
+    return false;
+  }
+  m_pid = pid;
+  m_base = line.substr(at, line.find_first_of("\r\n", at) - at);
+  m_port = std::atoi(m_base.c_str() + m_base.rfind(':') + 1);
+  m_stopped = false;
+  return true;
+#endif
+}
+
+CWebFarm::~CWebFarm() {
+  Stop();
+  m_stopped = false;
+  std::error_code ec;
+  if (!m_state.empty()) fs::remove_all(fs::path(m_state).parent_path(), ec);
+}
+
+bool CWebFarm::Stop() {
+#if !defined(_WIN32)
+  if (m_pid > 0) {
+    kill(static_cast<pid_t>(m_pid), SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 200 && waitpid(static_cast<pid_t>(m_pid), &status, WNOHANG) == 0; ++i) usleep(10000);
+    if (waitpid(static_cast<pid_t>(m_pid), &status, WNOHANG) == 0) {
+      kill(static_cast<pid_t>(m_pid), SIGKILL);
+      waitpid(static_cast<pid_t>(m_pid), &status, 0);
+    }
+    m_pid = 0;
+    m_stopped = true;
+    return true;
+  }
+#endif
+  return false;
+}
+
+bool CWebFarm::Restart() {
+  if (!m_stopped) return false;
+  std::string error;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (Launch(m_port, &error)) return true;
+#if !defined(_WIN32)
+    usleep(20000);
+#endif
+  }
+  return false;
+}
+
+std::string CWebFarm::hostPort() const { return m_base.substr(m_base.find("://") + 3); }
+
+bool CWebFarm::Call(const std::string& path, const std::string& body, bool post, std::string* answer) {
+  answer->clear();
+  std::unique_ptr<platform::HttpSession> session;
+  if (m_env->InternetOpen("InkoraFarmControl", &session) != platform::kSuccess) return false;
+  session->SetTimeouts(5000, 30000);
+  std::unique_ptr<platform::HttpRequest> request;
+  if (post) {
+    if (session->OpenRequest("127.0.0.1", static_cast<uint16_t>(m_port), "POST", path, platform::kInternetFlagReload,
+                             &request) != platform::kSuccess ||
+        request->Send("Content-Type: application/json", body) != platform::kSuccess) {
+      return false;
+    }
+  } else if (session->OpenUrl(m_base + path, "", platform::kInternetFlagReload, &request) != platform::kSuccess) {
+    return false;
+  }
+  uint32_t code = 0;
+  if (request->QueryStatusCode(&code) != platform::kSuccess || code != 200) return false;
+  char chunk[4096];
+  for (;;) {
+    uint32_t got = 0;
+    if (request->Read(chunk, sizeof chunk, &got) != platform::kSuccess) return false;
+    if (got == 0) break;
+    answer->append(chunk, got);
+  }
+  return true;
+}
+
+bool CWebFarm::Reset() {
+  std::string answer;
+  return Call("/_control/reset", "{}", true, &answer) && SetMetadata(StandardMetadata()) &&
+         SetAnswers(StandardAnswers()) &&
+         SetStateFile("definitions.xml", "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n");
+}
+
+bool CWebFarm::SetFault(const std::string& endpoint, const std::string& mode, int count, uint32_t stallMs) {
+  std::string answer;
+  const std::string body = "{\"endpoint\":" + JsonString(endpoint) + ",\"mode\":" + JsonString(mode) +
+                           ",\"count\":" + std::to_string(count) + ",\"ms\":" + std::to_string(stallMs) + "}";
+  return Call("/_control/fault", body, true, &answer);
+}
+
+bool CWebFarm::SetStateFile(const std::string& name, const std::string& text) {
+  std::string answer;
+  return Call("/_control/state?file=" + name, Replace(text, "@BASE@", m_base), true, &answer);
+}
+
+bool CWebFarm::SetMetadata(const std::string& json) { return SetStateFile("metadata.json", json); }
+bool CWebFarm::SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
+
+bool CWebFarm::Expect(const std::vector<std::pair<std::string, std::string>>& requests) {
+  std::string body = "{\"requests\":[";
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (i) body += ",";
+    body += "{\"role\":" + JsonString(requests[i].first) + ",\"method\":" + JsonString(requests[i].second) + "}";
+  }
+  body += "]}";
+  std::string answer;
+  return Call("/_control/expect", body, true, &answer);
+}
+
+std::vector<FarmRequest> CWebFarm::Requests() {
+  std::vector<FarmRequest> list;
+  std::string answer;
+  if (!Call("/_control/requests", "", false, &answer)) return list;
+  try {
+    json::Array parsed;
+    json::Reader::Read(parsed, answer);
+    for (auto it = parsed.Begin(); it != parsed.End(); ++it) {
+      const json::Object& item = json::json_cast<const json::Object&>(*it);
+      FarmRequest r;
+      r.role = Member(item, "role");
+      r.method = Member(item, "method");
+      r.path = Member(item, "path");
+      r.payload = Member(item, "payload");
+      r.fault = Member(item, "fault");
+      auto readable = item.Find("readable");
+      r.readable = readable != item.End() && readable->element.Type() == json::kBooleanType &&
+                   json::json_cast<const json::Boolean&>(readable->element).Value();
+      auto status = item.Find("status");
+      if (status != item.End() && status->element.Type() == json::kNumberType) {
+        r.status = static_cast<int>(json::json_cast<const json::Number&>(status->element).Value());
+      }
+      list.push_back(r);
+    }
+  } catch (const json::Exception&) {
+    list.clear();
+  }
+  return list;
+}
+
+bool CWebFarm::Verify(std::string* problems) {
+  std::string answer;
+  problems->clear();
+  if (!Call("/_control/verify", "", false, &answer)) {
+    *problems = "the verify call failed";
+    return false;
+  }
+  try {
+    json::Object parsed;
+    json::Reader::Read(parsed, answer);
+    auto list = parsed.Find("problems");
+    if (list != parsed.End() && list->element.Type() == json::kArrayType) {
+      const json::Array& items = json::json_cast<const json::Array&>(list->element);
+      for (auto it = items.Begin(); it != items.End(); ++it) {
+        if (it->Type() == json::kStringType) *problems += json::json_cast<const json::String&>(*it).Value() + "\n";
+      }
+    }
+  } catch (const json::Exception&) {
+    *problems = "the verify answer could not be read";
+    return false;
+  }
+  return problems->empty();
+}
+
+}  // namespace webfarm_testing

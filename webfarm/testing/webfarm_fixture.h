@@ -1,0 +1,79 @@
+// Test support: a running reference web farm and its control API.
+//
+// On Linux Start() launches a private web farm process with a fresh state
+// folder (binary from $INKORA_WEBFARM or the build tree) and ends it in the
+// destructor. When $INKORA_WEBFARM_URL is set (the Windows suite under Wine,
+// against the native farm) it attaches to that farm instead. All calls go over
+// HTTP through the platform layer, so the same code runs on both builds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace webfarm_testing {
+
+// One request as the farm recorded it.
+struct FarmRequest {
+  std::string role;    // first_call, metadata, update_check, usage, crash, installer, definition, unknown
+  std::string method;  // GET or POST
+  std::string path;
+  std::string payload;  // deciphered JSON or log text
+  bool readable = true;
+  int status = 0;
+  std::string fault;
+};
+
+class CWebFarm {
+ public:
+  // Null, with the reason in *error, when no farm can be had.
+  static std::unique_ptr<CWebFarm> Start(std::string* error);
+  ~CWebFarm();
+  CWebFarm(const CWebFarm&) = delete;
+  CWebFarm& operator=(const CWebFarm&) = delete;
+
+  const std::string& base() const { return m_base; }  // "http://127.0.0.1:PORT"
+  std::string hostPort() const;                        // "127.0.0.1:PORT"
+  std::string url(const std::string& path) const { return m_base + path; }
+  // Whether this fixture started the process (and so can stop and restart it).
+  bool owned() const { return m_pid > 0 || m_stopped; }
+
+  // Clears faults, expectations and the request list, and puts the standard
+  // state in place: metadata version 1-0-7 with every URL on this farm.
+  bool Reset();
+  // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized; endpoint as
+  // FarmRequest::role or "any"; count -1 for every request until changed.
+  bool SetFault(const std::string& endpoint, const std::string& mode, int count = -1, uint32_t stallMs = 5000);
+  // State files; "@BASE@" in the text becomes base().
+  bool SetMetadata(const std::string& json);
+  bool SetAnswers(const std::string& json);
+  bool SetStateFile(const std::string& name, const std::string& text);
+  // Strict mode: these requests, in this order (role, method); anything else is a 500.
+  bool Expect(const std::vector<std::pair<std::string, std::string>>& requests);
+  std::vector<FarmRequest> Requests();
+  bool Verify(std::string* problems);
+
+  // The farm down and back on the same port (owned farms only).
+  bool Stop();
+  bool Restart();
+
+  static std::string StandardMetadata();  // with "@BASE@"
+  static std::string StandardAnswers();
+
+ private:
+  CWebFarm() = default;
+  bool Launch(int port, std::string* error);
+  bool Call(const std::string& path, const std::string& body, bool post, std::string* answer);
+
+  std::unique_ptr<platform::Env> m_env;  // its own, whatever the test makes the default
+  std::string m_base;
+  std::string m_state;
+  long m_pid = 0;
+  int m_port = 0;
+  bool m_stopped = false;
+};
+
+}  // namespace webfarm_testing
