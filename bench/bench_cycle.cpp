@@ -1,0 +1,113 @@
+// One full client cycle: first call, metadata load, update check. Reports the
+// time per cycle and the peak of the live heap during it. The web farm is
+// faked at the HTTP layer of the Env (its own work, enciphering the answers,
+// is done before the timed part), so the figures are the updater's own.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "client/client_fake_http.h"
+#include "client/client_info.h"
+#include "platform/env.h"
+#include "service/process_state.h"
+#include "service/registry.h"
+
+namespace {
+
+std::atomic<int64_t> g_live{0};
+std::atomic<int64_t> g_peak{0};
+constexpr size_t kHeader = 16;
+
+void* CountedAlloc(size_t size) {
+  void* raw = std::malloc(size + kHeader);
+  if (raw == nullptr) throw std::bad_alloc();
+  *static_cast<size_t*>(raw) = size;
+  int64_t live = g_live.fetch_add(static_cast<int64_t>(size)) + static_cast<int64_t>(size);
+  int64_t peak = g_peak.load();
+  while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+  }
+  return static_cast<char*>(raw) + kHeader;
+}
+
+void CountedFree(void* p) {
+  if (p == nullptr) return;
+  void* raw = static_cast<char*>(p) - kHeader;
+  g_live.fetch_sub(static_cast<int64_t>(*static_cast<size_t*>(raw)));
+  std::free(raw);
+}
+
+}  // namespace
+
+void* operator new(size_t size) { return CountedAlloc(size); }
+void* operator new[](size_t size) { return CountedAlloc(size); }
+void operator delete(void* p) noexcept { CountedFree(p); }
+void operator delete[](void* p) noexcept { CountedFree(p); }
+void operator delete(void* p, size_t) noexcept { CountedFree(p); }
+void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+
+namespace {
+
+const char kMetadata[] =
+    "{\"mv_ver\":\"1-0-8\",\"sv_ver\":\"1.0.14.0\",\"in_ver\":\"1.0.10\",\"df_ver\":\"3\","
+    "\"uc_url\":\"http://farm.test/uc\",\"puc_url\":\"http://farm.test/puc\",\"log_url\":\"http://farm.test/log\","
+    "\"log_diag\":\"off\",\"uc_freq\":12,\"in_url\":\"http://farm.test/setup-1.0.10.exe\","
+    "\"sv_url\":\"http://farm.test/sv\",\"df_url\":\"http://farm.test/df\",\"cr_url\":\"http://farm.test/cr\"}";
+
+void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "inkora-bench-cycle";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
+  client_testing::FakeFarm farm;
+  client_testing::FakeClientEnv env(isolated.get(), &farm);
+  platform::ScopedDefaultEnv scoped(&env);
+  SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
+  SetRegValue_String(kProductKey, "ComputerID", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}");
+  SetRegValue_String(kProductKey, "ProductNumber", "P-42");
+  SetRegValue_String(kProductKey, "CurrentVersion", "1.0.5");
+
+  const auto first = client_testing::Answer::Json(
+      "{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\"}");
+  const auto metadata = client_testing::Answer::Json(kMetadata);
+  const auto check = client_testing::Answer::Json(
+      "{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\",\"upload_logs\":\"true\"}");
+
+  CClientInfo client;
+  client.Initialize();
+  int64_t worstPeak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    DeleteRegValue(kServiceKey, "MetadataVer");
+    farm.requests.clear();
+    farm.script = {first, metadata, check};
+    UpdateResultRecord result;
+    int64_t base = g_live.load();
+    g_peak.store(base);
+    state.ResumeTiming();
+
+    std::string mvUrl = client.MakeFirstCall();
+    bool loaded = client.IsNewMetadata(mvUrl) && client.LoadMetadataFromServer(mvUrl);
+    client.UpdateCheck(client.GetSetting(kUpdateCheckUrl), result);
+
+    state.PauseTiming();
+    if (!loaded || !result.upload_logs || farm.requests.size() != 3) {
+      state.SkipWithError("the cycle did not complete");
+      break;
+    }
+    worstPeak = std::max(worstPeak, g_peak.load() - base);
+    state.ResumeTiming();
+  }
+  state.counters["peak_heap_KB"] = static_cast<double>(worstPeak) / 1024.0;
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_FirstCallMetadataUpdateCheck)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,122 @@
+// Upload of one 10 MB usage log, end to end: discovery, identity check, read,
+// transform, POST, answer, rename. Reports the time per upload and the peak of
+// the updater's live heap during it (the web farm's own work is not counted),
+// also as a multiple of the file size.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <random>
+#include <string>
+
+#include "client/client_info.h"
+#include "client/fake_farm.h"
+#include "platform/env.h"
+#include "service/process_state.h"
+#include "service/registry.h"
+
+namespace {
+
+// Live-heap accounting: every allocation carries its size in a header.
+std::atomic<int64_t> g_live{0};
+std::atomic<int64_t> g_peak{0};
+thread_local int t_farmSide = 0;
+constexpr size_t kHeader = 16;
+
+void* CountedAlloc(size_t size) {
+  void* raw = std::malloc(size + kHeader);
+  if (raw == nullptr) throw std::bad_alloc();
+  *static_cast<size_t*>(raw) = size | (t_farmSide ? (size_t(1) << 63) : 0);
+  if (!t_farmSide) {
+    int64_t live = g_live.fetch_add(static_cast<int64_t>(size)) + static_cast<int64_t>(size);
+    int64_t peak = g_peak.load();
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+    }
+  }
+  return static_cast<char*>(raw) + kHeader;
+}
+
+void CountedFree(void* p) {
+  if (p == nullptr) return;
+  void* raw = static_cast<char*>(p) - kHeader;
+  size_t word = *static_cast<size_t*>(raw);
+  if (!(word >> 63)) g_live.fetch_sub(static_cast<int64_t>(word));
+  std::free(raw);
+}
+
+}  // namespace
+
+void* operator new(size_t size) { return CountedAlloc(size); }
+void* operator new[](size_t size) { return CountedAlloc(size); }
+void operator delete(void* p) noexcept { CountedFree(p); }
+void operator delete[](void* p) noexcept { CountedFree(p); }
+void operator delete(void* p, size_t) noexcept { CountedFree(p); }
+void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+
+namespace {
+
+std::string MakeUsageLog(size_t size) {
+  std::mt19937 random(7);
+  std::string text = "{\"cid\":\"{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}\",\"uid\":\"user\",\"events\":[";
+  while (text.size() + 64 < size) {
+    text += "{\"e\":\"" + std::to_string(random()) + "\",\"t\":" + std::to_string(random() % 100000) + "},";
+  }
+  text.append(size - text.size() - 2, ' ');
+  text += "]}";
+  return text;
+}
+
+void BM_UploadUsageLog10MB(benchmark::State& state) {
+  const size_t kSize = 10u * 1024 * 1024;
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "inkora-bench-upload";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
+  upload_testing::FakeFarm farm;
+  farm.fallback = {upload_testing::Mode::kAnswer, 0};
+  farm.onFarmSide = [](bool entering) { t_farmSide += entering ? 1 : -1; };
+  upload_testing::FakeFarmEnv env(isolated.get(), &farm);
+  platform::ScopedDefaultEnv scoped(&env);
+
+  std::string appData;
+  env.GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+  const std::string folder = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo";
+  for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
+                           "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {
+    env.CreateDirectory(appData + part);
+  }
+  const std::string text = MakeUsageLog(kSize);
+  CClientInfo client;
+  int64_t worstPeak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    env.DeleteFile(folder + "\\usage.old");
+    env.WriteFileAtomic(folder + "\\usage.jlog", text);
+    farm.stored.clear();
+    farm.stored.shrink_to_fit();
+    int64_t base = g_live.load();
+    g_peak.store(base);
+    state.ResumeTiming();
+
+    int handled = client.UploadLogFiles("http://farm.test/Teko/upload.hsh", LogTypes::Usage);
+
+    state.PauseTiming();
+    if (handled != 1 || farm.stored.size() != 1 || farm.stored[0].size() != kSize) {
+      state.SkipWithError("the upload did not arrive whole");
+      break;
+    }
+    worstPeak = std::max(worstPeak, g_peak.load() - base);
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kSize));
+  state.counters["peak_heap_MB"] = static_cast<double>(worstPeak) / (1024.0 * 1024.0);
+  state.counters["peak_x_file"] = static_cast<double>(worstPeak) / static_cast<double>(kSize);
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_UploadUsageLog10MB)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
