@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -191,7 +192,7 @@ Reply Body(const std::string& body) {
   r.body = body;
   return r;
 }
-Reply Status(uint32_t code) {
+Reply HttpStatus(uint32_t code) {
   Reply r;
   r.code = code;
   r.body = "<html>error</html>";
@@ -240,10 +241,10 @@ TEST_F(HttpTest, GetFailurePointsAndReadRules) {
   const std::vector<GetCase> cases = {
       {"no root handle", platform::kErrorNotEnoughMemory, Body("x"), false, "", ""},
       {"unreachable", platform::kSuccess, refused, true, "", "SendWebRequest_GET()-Cannot open "},
-      {"404", platform::kSuccess, Status(404), false, "",
+      {"404", platform::kSuccess, HttpStatus(404), false, "",
        "\t    SendWebRequest_GET()-Failed to connect with webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 404"},
-      {"500", platform::kSuccess, Status(500), false, "", "webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 500"},
-      {"301 not followed", platform::kSuccess, Status(301), false, "", "HTTP error 301"},
+      {"500", platform::kSuccess, HttpStatus(500), false, "", "webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 500"},
+      {"301 not followed", platform::kSuccess, HttpStatus(301), false, "", "HTTP error 301"},
       {"no status: read anyway", platform::kSuccess, noStatus, true, "answer", ""},
       {"no length announced", platform::kSuccess, noLength, true, "answer", ""},
       {"small body", platform::kSuccess, Body("answer"), true, "answer", ""},
@@ -281,7 +282,9 @@ TEST_F(HttpTest, GetFailurePointsAndReadRules) {
     if (c.internetOpen == platform::kSuccess) {
       ASSERT_FALSE(ev.empty());
       EXPECT_EQ("close session", ev.back());
-      if (c.reply.open == platform::kSuccess) EXPECT_EQ("close url", ev[ev.size() - 2]);
+      if (c.reply.open == platform::kSuccess) {
+        EXPECT_EQ("close url", ev[ev.size() - 2]);
+      }
     } else {
       EXPECT_EQ(std::vector<std::string>{"internet open InkoraUpdater"}, ev);
     }
@@ -360,9 +363,9 @@ TEST_F(HttpTest, PostFailurePointsAndHandleOrder) {
 
   const std::vector<PostCase> cases = {
       {"no root handle", platform::kErrorNotEnoughMemory, Body("OK"), Body("x"), false, "", false, ""},
-      {"probe 404 stops before sending", platform::kSuccess, Status(404), Body("x"), false, "", false,
+      {"probe 404 stops before sending", platform::kSuccess, HttpStatus(404), Body("x"), false, "", false,
        "\t    SendWebRequest_POST()-Failed to connect with webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 404"},
-      {"probe 500", platform::kSuccess, Status(500), Body("x"), false, "", false, "HTTP error 500"},
+      {"probe 500", platform::kSuccess, HttpStatus(500), Body("x"), false, "", false, "HTTP error 500"},
       {"probe unreachable: posted anyway", platform::kSuccess, probeRefused, Body("answer"), true, "answer", true, ""},
       {"probe without status", platform::kSuccess, probeNoStatus, Body("answer"), true, "answer", true, ""},
       {"request cannot open", platform::kSuccess, Body("OK"), noRequest, true, "", false,
