@@ -146,8 +146,8 @@ TEST_F(FileHelpers, AFailedRewriteReportsFailureAndKeepsTheOldContent) {
 }
 
 TEST_F(FileHelpers, ReadFromFileEndsAtNulAndGivesEmptyOnFailure) {
-  Put(Tmp("nul.txt"), std::string("before\0after", 12));
-  EXPECT_EQ("before", CUtility::ReadFromFile(Tmp("nul.txt")));
+  Put(Tmp("embedded-nul.txt"), std::string("before\0after", 12));
+  EXPECT_EQ("before", CUtility::ReadFromFile(Tmp("embedded-nul.txt")));
   Put(Tmp("plain.txt"), "CID=\r\nUID=");
   EXPECT_EQ("CID=\r\nUID=", CUtility::ReadFromFile(Tmp("plain.txt")));
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("missing.txt")));

@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/env.h"
@@ -214,7 +217,192 @@ TEST_F(EndToEndTest, KilledAtRandomMomentsOfflineLeavesEverythingWhole) {
 }
 
 #if defined(INKORA_E2E_WEBFARM)
-#endif
+
+using webfarm_testing::CWebFarm;
+using webfarm_testing::FarmRequest;
+
+// Against the reference web farm on loopback.
+class OnlineEndToEndTest : public EndToEndTest {
+ protected:
+  void SetUp() override {
+    EndToEndTest::SetUp();
+    std::string error;
+    farm_ = CWebFarm::Start(&error);
+    ASSERT_TRUE(farm_ != nullptr) << error;
+  }
+  void TearDown() override {
+    farm_.reset();
+    EndToEndTest::TearDown();
+  }
+
+  std::string SymbolFile() const { return root_ + "/Users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml"; }
+  void PlantOnlineMachine(uint32_t fastForward) {
+    PlantMachine();
+    Put(SymbolFile(), "<symbols version=\"1.0\"/>\n");
+    SetString(kServiceKey, "ProductionHost", farm_->hostPort());
+    SetDword(kServiceKey, "FastForward", fastForward);
+  }
+
+  std::vector<FarmRequest> Of(const std::string& role) {
+    std::vector<FarmRequest> list;
+    for (const auto& r : farm_->Requests()) {
+      if (r.role == role) list.push_back(r);
+    }
+    return list;
+  }
+  // Every upload text the farm recorded; the installer upload drops CR, LF
+  // and tab, so both sides are compared without them.
+  std::vector<std::string> Received() {
+    std::vector<std::string> texts;
+    for (const auto& r : farm_->Requests()) {
+      if (r.role == "usage" || r.role == "crash" || r.role == "installer") texts.push_back(Flat(r.payload));
+    }
+    return texts;
+  }
+  static std::string Flat(std::string text) {
+    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }),
+               text.end());
+    return text;
+  }
+  void CheckAccounted(const std::string& when) {
+    std::map<std::string, std::string> flat;
+    for (const auto& log : logs_) flat[log.first] = Flat(log.second);
+    std::vector<std::string> received = Received();
+    SCOPED_TRACE(when);
+    for (const auto& log : logs_) {
+      std::string old = log.first.substr(0, log.first.find_last_of('.')) + ".old";
+      bool onDisk = fs::exists(log.first) || fs::exists(old);
+      bool sent = std::any_of(received.begin(), received.end(),
+                              [&](const std::string& r) { return r.find(flat[log.first]) != std::string::npos; });
+      EXPECT_TRUE(onDisk || sent) << log.first << " is lost";
+    }
+  }
+
+  std::unique_ptr<CWebFarm> farm_;
+};
+
+TEST_F(OnlineEndToEndTest, CyclesDoEveryStepOnTheirScheduleAndStopOnSigterm) {
+  PlantOnlineMachine(6000);  // 60 s -> 10 ms; the metadata asks for a check every hour
+  ServiceProcess service(INKORA_UPDATER_BIN, root_);
+  ASSERT_TRUE(service.Start());
+  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= 150; })) << service.Log();
+  ASSERT_EQ(0, service.Signal(SIGTERM, 5)) << "no clean end within 5 s of SIGTERM";
+  std::string log = service.Log();
+
+  // First call, then the metadata at the URL it gave, once: its version is kept.
+  EXPECT_EQ(1u, Of("first_call").size());
+  ASSERT_EQ(1u, Of("metadata").size());
+  EXPECT_EQ("/Teko/metadata/1-0-7", Of("metadata")[0].path);
+  std::string text;
+  EXPECT_EQ(platform::kSuccess, GetString(kServiceKey, "MetadataVer", &text));
+  EXPECT_EQ("1-0-7", text);
+  EXPECT_EQ(platform::kSuccess, GetString(kServiceKey, "UpdateCheckUrl", &text));
+  EXPECT_EQ(farm_->url("/Teko/uc"), text);
+  EXPECT_EQ(platform::kSuccess, GetString(kProductKey, "NextVersion", &text));
+  EXPECT_EQ("1.0.10", text);
+  EXPECT_EQ(platform::kSuccess, GetString(kProductKey, "NextVersionURL", &text));
+  EXPECT_EQ(farm_->url("/downloads/InkoraSetup-1.0.10.exe"), text);
+  EXPECT_EQ(platform::kSuccess, GetString(kServiceKey, "LastCheck", &text));
+  EXPECT_FALSE(text.empty());
+
+  // 150 virtual minutes and a check every hour: two or three checks, never one
+  // a cycle (each POST follows its status probe, a GET).
+  size_t checks = 0;
+  for (const auto& r : Of("update_check")) checks += r.method == "POST";
+  EXPECT_GE(checks, 2u);
+  EXPECT_LE(checks, 3u);
+  EXPECT_EQ(checks, ServiceProcess::Count(log, "CClientInfo::UpdateCheck()----START---"));
+  for (const auto& r : farm_->Requests()) EXPECT_TRUE(r.readable) << r.role << " " << r.path;
+
+  // Uploads: the usage and installer logs were taken and kept as ".old", the
+  // crash log was taken and deleted, the symbol file now holds version 2.0.
+  EXPECT_FALSE(Of("usage").empty());
+  EXPECT_FALSE(Of("crash").empty());
+  EXPECT_FALSE(Of("installer").empty());
+  for (const auto& l : logs_) {
+    const std::string old = l.first.substr(0, l.first.find_last_of('.')) + ".old";
+    EXPECT_FALSE(fs::exists(l.first)) << l.first << " was not sent";
+    if (l.first.find("crash") != std::string::npos) {
+      EXPECT_FALSE(fs::exists(old)) << old;
+    } else {
+      EXPECT_TRUE(fs::exists(old)) << old;
+    }
+  }
+  for (const auto& r : Of("installer")) {
+    EXPECT_EQ(std::string::npos, r.payload.find_first_of("\r\n\t")) << r.payload;
+  }
+  EXPECT_FALSE(Of("definition").empty());
+  EXPECT_NE(std::string::npos, ServiceProcess::ReadAll(SymbolFile()).find("version=\"2.0\"")) << log;
+  CheckAccounted("after SIGTERM");
+  CheckConsistent(Received(), "after SIGTERM");
+}
+
+TEST_F(OnlineEndToEndTest, AFarmDownThenFailingCostsNoLogAndNoCrash) {
+  PlantOnlineMachine(6000);
+  ASSERT_TRUE(farm_->Stop());
+  Put(root_ + "/offline", "");
+  ServiceProcess service(INKORA_UPDATER_BIN, root_);
+  ASSERT_TRUE(service.Start());
+  // Offline: after the first cycle every sleep is the long one, for good.
+  ASSERT_TRUE(service.WaitFor([&] {
+    return ServiceProcess::Count(service.Log(), "Sleeping for timeout period:  600 seconds.") >= 2;
+  })) << service.Log();
+  fs::remove(root_ + "/offline");
+  // Connected, but nobody listens on the farm's port for a few cycles.
+  size_t cycles = service.Cycles();
+  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 3; }));
+  // Back, failing in between: a 500 on the first call, garbage for the first
+  // check, a truncated answer to the first usage upload, a 404 for a crash log.
+  ASSERT_TRUE(farm_->Restart());
+  ASSERT_TRUE(farm_->SetFault("first_call", "500", 1));
+  ASSERT_TRUE(farm_->SetFault("update_check", "garbage", 1));
+  ASSERT_TRUE(farm_->SetFault("usage", "truncated", 1));
+  ASSERT_TRUE(farm_->SetFault("crash", "404", 1));
+  ASSERT_TRUE(service.WaitFor([&] {
+    for (const auto& l : logs_) {
+      if (fs::exists(l.first)) return false;
+    }
+    return true;
+  })) << service.Log();
+  EXPECT_TRUE(service.Running()) << service.Log();
+  ASSERT_EQ(0, service.Signal(SIGTERM, 5));
+  std::string log = service.Log();
+  EXPECT_EQ(1u, ServiceProcess::Count(log, "Sleeping for timeout period:  60 seconds."));
+  EXPECT_GE(Of("first_call").size(), 2u);
+  size_t posts = 0;
+  for (const auto& r : Of("update_check")) posts += r.method == "POST";
+  EXPECT_GE(posts, 2u);  // the garbage answer, then a good one
+  std::string text;
+  EXPECT_EQ(platform::kSuccess, GetString(kServiceKey, "MetadataVer", &text));
+  EXPECT_EQ("1-0-7", text);
+  CheckAccounted("after the faults");
+  CheckConsistent(Received(), "after the faults");
+}
+
+TEST_F(OnlineEndToEndTest, KilledAtRandomMomentsOnlineLosesNoLog) {
+  PlantOnlineMachine(60000);  // 60 s -> 1 ms: many requests a second
+  std::mt19937 random(20261207);
+  for (int run = 0; run < 12; ++run) {
+    // Each run starts with every log in place and an empty request list, so a
+    // log counts as received only when this run sent it.
+    ASSERT_TRUE(farm_->Reset());
+    for (const auto& log : logs_) {
+      std::error_code ignored;
+      fs::remove(log.first.substr(0, log.first.find_last_of('.')) + ".old", ignored);
+      Put(log.first, log.second);
+    }
+    ServiceProcess service(INKORA_UPDATER_BIN, root_);
+    ASSERT_TRUE(service.Start());
+    const int ms = std::uniform_int_distribution<int>(0, 400)(random);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    service.Signal(SIGKILL);
+    const std::string when = "run " + std::to_string(run) + " killed after " + std::to_string(ms) + " ms";
+    CheckAccounted(when);
+    CheckConsistent(Received(), when);
+  }
+}
+
+#endif  // INKORA_E2E_WEBFARM
 
 }  // namespace
 
