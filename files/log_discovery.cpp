@@ -16,6 +16,19 @@ const char kProfileFolders[2][260] = {
     "\\AppData\\Roaming\\Quorvex\\Inkora\\",
 };
 
+// Where the folder name last stands in a path, in any letter case (Windows
+// folder names are case-insensitive: Wine's profiles folder is "C:\\users").
+size_t FindFolderName(const std::string& path, const std::string& name) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  if (name.size() > path.size()) return std::string::npos;
+  for (size_t at = path.size() - name.size() + 1; at-- > 0;) {
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i) same = lower(path[at + i]) == lower(name[i]);
+    if (same) return at;
+  }
+  return std::string::npos;
+}
+
 struct LogKindTexts {
   const char* extension;
   const char* beginLabel;   // "Begin" and the error entry
@@ -98,7 +111,7 @@ int CUtility::GetXmlFiles(std::vector<std::string>& list) {
     std::string publicDocuments = CVistaCompat::GetPublicDocumentsPath();
     WriteLogF("GetXmlFiles()", "FOLDERID_PublicDocuments: %s", publicDocuments.c_str());
     // "...\Users\Public\Documents" -> "...\Users\".
-    size_t users = publicDocuments.find("Users");
+    size_t users = FindFolderName(publicDocuments, "Users");
     if (users == std::string::npos) {
       WriteLog("GetXmlFiles()", "Error: no Users folder in the public documents path.");
       return 0;
@@ -112,7 +125,7 @@ int CUtility::GetXmlFiles(std::vector<std::string>& list) {
       return 0;
     }
     // "...\Documents and Settings\All Users\Application Data" -> "...\Documents and Settings\".
-    size_t allUsers = commonAppData.find("All Users");
+    size_t allUsers = FindFolderName(commonAppData, "All Users");
     if (allUsers == std::string::npos) {
       WriteLog("GetXmlFiles()", "Error: no All Users folder in the application data path.");
       return 0;

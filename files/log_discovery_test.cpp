@@ -77,18 +77,23 @@ TEST_F(LogDiscovery, SymbolFilesAreFoundInEachProfileOfTheSystemsLayout) {
   struct Case {
     uint32_t major;
     std::string profilesRoot, profileFolder;
+    std::string users = "Users", allUsers = "All Users";  // as the folder texts spell them
   };
   const Case cases[] = {
       {6, "Users", "\\AppData\\Roaming\\Quorvex\\Inkora\\"},
       {10, "Users", "\\AppData\\Roaming\\Quorvex\\Inkora\\"},
       {5, "Documents and Settings", "\\Application Data\\Quorvex\\Inkora\\"},
+      // Windows folder names match in any letter case; Wine spells it "C:\\users".
+      {6, "users", "\\AppData\\Roaming\\Quorvex\\Inkora\\", "users"},
+      {5, "Documents and Settings", "\\Application Data\\Quorvex\\Inkora\\", "Users", "all users"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.major);
+    SCOPED_TRACE(c.profilesRoot);
     ProfilesEnv fake(env_.get());
     fake.major = c.major;
-    fake.publicDocuments = Tmp("Users\\Public\\Documents");
-    fake.commonAppData = Tmp("Documents and Settings\\All Users\\Application Data");
+    fake.publicDocuments = Tmp(c.users + "\\Public\\Documents");
+    fake.commonAppData = Tmp("Documents and Settings\\" + c.allUsers + "\\Application Data");
     MakeDirs(fake.publicDocuments);
     MakeDirs(fake.commonAppData);
     const std::string root = Tmp(c.profilesRoot) + "\\";

@@ -216,6 +216,9 @@ struct ServiceConfig {
 struct FailureActions {
   uint32_t resetPeriodSeconds = 0;
   std::vector<uint32_t> restartDelaysMs;  // one SC_ACTION_RESTART per entry
+  // The manager repeats the last action for every later failure: a closing
+  // SC_ACTION_NONE makes the service stay stopped after the restarts.
+  bool thenStayStopped = false;
 };
 
 // A service handle (SC_HANDLE from OpenServiceA / CreateServiceA).
@@ -223,7 +226,8 @@ class ScService {
  public:
   virtual ~ScService() = default;  // CloseServiceHandle
   virtual Status SetDescription(const std::string& description) = 0;  // ChangeServiceConfig2A
-  virtual Status SetFailureActions(const FailureActions& actions) = 0;
+  virtual Status SetFailureActions(const FailureActions& actions) = 0;  // ChangeServiceConfig2A
+  virtual Status QueryFailureActions(FailureActions* actions) = 0;      // QueryServiceConfig2A
   virtual Status Delete() = 0;                                          // DeleteService
   virtual Status Start() = 0;                                           // StartServiceA(0, NULL)
   virtual Status Control(uint32_t control, ServiceStatus* status) = 0;  // ControlService

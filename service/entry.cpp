@@ -159,6 +159,17 @@ void Install(const std::string& serviceName) {
   } else {
     WriteLog("Install()", "ChangeServiceConfig2 failed\n");
   }
+  // After a crash the manager restarts the service three times, a minute
+  // apart, and then leaves it stopped; a day without a crash starts the count
+  // again. The service runs without them, so a refusal is only logged.
+  platform::FailureActions actions;
+  actions.resetPeriodSeconds = 24 * 60 * 60;
+  actions.restartDelaysMs = {60000, 60000, 60000};
+  actions.thenStayStopped = true;
+  status = service->SetFailureActions(actions);
+  if (status != platform::kSuccess) {
+    WriteLogF("Install()", "Setting the failure actions failed, error code = %d\n", static_cast<int>(status));
+  }
   WriteLogF("Install()", "Service %s installed\n", serviceName.c_str());
   service.reset();  // the service handle closes before the manager's
 }

@@ -61,7 +61,7 @@ const std::string kManagerAll = "OpenSCManager " + std::to_string(platform::kScM
 const std::string kOpenAll = "OpenService InkoraUpdater " + std::to_string(platform::kServiceAllAccess);
 const std::string kManagerCreate = "OpenSCManager " + std::to_string(platform::kScManagerCreateService);
 const std::vector<std::string> kInstallCalls = {kManagerCreate, "CreateService InkoraUpdater", "SetDescription",
-                                                "CloseService", "CloseManager"};
+                                                "SetFailureActions", "CloseService", "CloseManager"};
 
 const std::vector<CommandCase> kCommandCases = {
     {"install", {"-i"}, {}, {}, kInstallCalls,
@@ -87,7 +87,8 @@ const std::vector<CommandCase> kCommandCases = {
     {"test farm", {"-T2"}, {{"MetadataVer", true, "1-0-7"}},
      {{"UseStaging", true, "2"}, {"MetadataVer", true, ""}, {"LastCheck", true, ""}}, {}, {}, true, {}},
     {"install and run", {"-r"}, {}, {},
-     {kManagerCreate, "CreateService InkoraUpdater", "SetDescription", "CloseService", "CloseManager", kManagerAll,
+     {kManagerCreate, "CreateService InkoraUpdater", "SetDescription", "SetFailureActions", "CloseService",
+      "CloseManager", kManagerAll,
       kOpenAll, "Start", "CloseService", "CloseManager"},
      {"ServiceMainProc()-Install", "Install()-ChangeServiceConfig2 succeeded\n",
       "Install()-Service InkoraUpdater installed\n", "ServiceMainProc()-RunService"},
@@ -163,6 +164,10 @@ const std::vector<FailureCase> kFailureCases = {
      {kManagerCreate, "CreateService InkoraUpdater", "CloseManager"}},
     {"install without description", "-i", "SetDescription", 5,
      {"Install()-ChangeServiceConfig2 failed\n", "Install()-Service InkoraUpdater installed\n"}, kInstallCalls},
+    {"install without failure actions", "-i", "SetFailureActions", 1072,
+     {"Install()-ChangeServiceConfig2 succeeded\n", "Install()-Setting the failure actions failed, error code = 1072\n",
+      "Install()-Service InkoraUpdater installed\n"},
+     kInstallCalls},
     {"remove without manager", "-u", "OpenSCManager", 1063, {"UnInstall()-OpenSCManager failed, error code = 1063\n"},
      {kManagerAll}},
     {"remove of a missing service", "-u", "OpenService", 1060, {"UnInstall()-OpenService failed, error code = 1060\n"},
@@ -230,6 +235,11 @@ TEST_F(EntryTest, InstallGivesTheManagerAQuotedPathAndTheFixedSettings) {
   EXPECT_EQ(platform::kServiceErrorNormal, config.errorControl);
   EXPECT_EQ("Updates your Inkora software to ensure that you always have the latest features.",
             env_->scm.description);
+  // Three restarts a minute apart, then stopped; the count starts again daily.
+  const platform::FailureActions& actions = env_->scm.failureActions;
+  EXPECT_EQ(86400u, actions.resetPeriodSeconds);
+  EXPECT_EQ((std::vector<uint32_t>{60000, 60000, 60000}), actions.restartDelaysMs);
+  EXPECT_TRUE(actions.thenStayStopped);
 }
 
 // The fixed fields from the program path: the log beside the program, the

@@ -24,6 +24,7 @@ struct ScmRecord {
   std::vector<std::string> calls;
   platform::ServiceConfig created;
   std::string description;
+  platform::FailureActions failureActions;
   // Results to give, by call name ("OpenSCManager", "CreateService",
   // "SetDescription", "OpenService", "Delete", "Start", "Control").
   std::map<std::string, platform::Status> failures;
@@ -42,9 +43,13 @@ class FakeService : public platform::ScService {
     record_->description = text;
     return record_->Result("SetDescription");
   }
-  platform::Status SetFailureActions(const platform::FailureActions&) override {
-    record_->calls.push_back("SetFailureActions");
-    return platform::kSuccess;
+  platform::Status SetFailureActions(const platform::FailureActions& actions) override {
+    record_->failureActions = actions;
+    return Call("SetFailureActions");
+  }
+  platform::Status QueryFailureActions(platform::FailureActions* actions) override {
+    *actions = record_->failureActions;
+    return Call("QueryFailureActions");
   }
   platform::Status Delete() override { return Call("Delete"); }
   platform::Status Start() override { return Call("Start"); }

@@ -78,7 +78,12 @@ class SystemdService : public ScService {
     text.replace(at, end - at, "Description=" + description);
     return WriteUnit(path, text);
   }
-  Status SetFailureActions(const FailureActions&) override { return kSuccess; }  // Restart=on-failure in the unit
+  // The unit carries its own rule (Restart=on-failure with a start limit).
+  Status SetFailureActions(const FailureActions&) override { return kSuccess; }
+  Status QueryFailureActions(FailureActions* actions) override {
+    *actions = FailureActions();
+    return kSuccess;
+  }
   Status Delete() override {
     RunSystemctl({"disable", name_ + ".service"});
     if (::unlink(UnitPath(name_).c_str()) != 0) return StatusFromErrno(errno);

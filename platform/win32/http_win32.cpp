@@ -100,12 +100,10 @@ class Win32HttpSession : public HttpSession {
   explicit Win32HttpSession(HINTERNET root) : root_(root) {}
 
   Status SetTimeouts(uint32_t connectMs, uint32_t receiveMs) override {
-    DWORD connect = connectMs, receive = receiveMs;
-    if (!::InternetSetOptionA(root_.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect)) ||
-        !::InternetSetOptionA(root_.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive)) ||
-        !::InternetSetOptionA(root_.get(), INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive)))
-      return StatusFromLastError();
-    return kSuccess;
+    connectMs_ = connectMs;
+    receiveMs_ = receiveMs;
+    timeoutsSet_ = true;
+    return ApplyTimeouts(root_.get());
   }
 
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
@@ -130,12 +128,26 @@ class Win32HttpSession : public HttpSession {
       ::InternetCloseHandle(connection);
       return s;
     }
+    // Windows hands the root's time-outs down to the handles made from it;
+    // Wine's WinINet does not, so the request gets them itself.
+    if (timeoutsSet_) ApplyTimeouts(h);
     request->reset(new Win32HttpRequest(h, connection));
     return kSuccess;
   }
 
  private:
+  Status ApplyTimeouts(HINTERNET handle) {
+    DWORD connect = connectMs_, receive = receiveMs_;
+    if (!::InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect)) ||
+        !::InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive)) ||
+        !::InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive)))
+      return StatusFromLastError();
+    return kSuccess;
+  }
+
   InternetHandle root_;
+  DWORD connectMs_ = 0, receiveMs_ = 0;
+  bool timeoutsSet_ = false;
 };
 
 }  // namespace

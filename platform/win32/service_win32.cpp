@@ -46,6 +46,7 @@ class Win32ScService : public ScService {
   Status SetFailureActions(const FailureActions& actions) override {
     std::vector<SC_ACTION> list;
     for (uint32_t delay : actions.restartDelaysMs) list.push_back(SC_ACTION{SC_ACTION_RESTART, delay});
+    if (actions.thenStayStopped) list.push_back(SC_ACTION{SC_ACTION_NONE, 0});
     SERVICE_FAILURE_ACTIONSA fa;
     fa.dwResetPeriod = actions.resetPeriodSeconds;
     fa.lpRebootMsg = nullptr;
@@ -54,6 +55,27 @@ class Win32ScService : public ScService {
     fa.lpsaActions = list.empty() ? nullptr : list.data();
     return ::ChangeServiceConfig2A(h_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &fa) ? kSuccess
                                                                                  : StatusFromLastError();
+  }
+
+  Status QueryFailureActions(FailureActions* actions) override {
+    DWORD needed = 0;
+    ::QueryServiceConfig2A(h_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, nullptr, 0, &needed);
+    if (needed < sizeof(SERVICE_FAILURE_ACTIONSA)) return StatusFromLastError();
+    std::vector<BYTE> buffer(needed);
+    if (!::QueryServiceConfig2A(h_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(), needed, &needed)) {
+      return StatusFromLastError();
+    }
+    const auto* fa = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer.data());
+    *actions = FailureActions();
+    actions->resetPeriodSeconds = fa->dwResetPeriod;
+    for (DWORD i = 0; i < fa->cActions && fa->lpsaActions != nullptr; ++i) {
+      if (fa->lpsaActions[i].Type == SC_ACTION_RESTART) {
+        actions->restartDelaysMs.push_back(fa->lpsaActions[i].Delay);
+      } else if (fa->lpsaActions[i].Type == SC_ACTION_NONE && i + 1 == fa->cActions) {
+        actions->thenStayStopped = true;
+      }
+    }
+    return kSuccess;
   }
 
   Status Delete() override { return ::DeleteService(h_.get()) ? kSuccess : StatusFromLastError(); }

@@ -85,8 +85,19 @@ TEST_F(ServiceControlTest, InstallStartQueryStopRemove) {
                                               "latest features."));
   FailureActions actions;
   actions.resetPeriodSeconds = 86400;
-  actions.restartDelaysMs = {60000, 60000};
+  actions.restartDelaysMs = {60000, 30000};
+  actions.thenStayStopped = true;
   EXPECT_EQ(kSuccess, service->SetFailureActions(actions));
+  FailureActions stored;
+  const Status query = service->QueryFailureActions(&stored);
+  // Wine's manager takes the actions without keeping them and has no query
+  // level for them (ERROR_INVALID_LEVEL); Windows gives back what was set.
+  if (query != 124) {
+    ASSERT_EQ(kSuccess, query);
+    EXPECT_EQ(86400u, stored.resetPeriodSeconds);
+    EXPECT_EQ(actions.restartDelaysMs, stored.restartDelaysMs);
+    EXPECT_TRUE(stored.thenStayStopped);
+  }
 
   ServiceStatus status;
   ASSERT_EQ(kSuccess, service->QueryStatus(&status));
