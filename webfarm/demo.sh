@@ -56,6 +56,7 @@ say "web farm on $BASE (state in $DEMO/farm)"
 # --- The machine as the product leaves it. -------------------------------------
 plant_files() {  # common-appdata folder, users folder
   local appdata=$1 users=$2 togo="$1/Quorvex/Inkora/Customer Improvement/togo"
+  rm -rf "$appdata/Quorvex" "$users/Alice"  # nothing left from an earlier run
   mkdir -p "$togo" "$users/Alice/AppData/Roaming/Quorvex/Inkora"
   printf 'CID=%s\r\nUID=%s' "{00000000-0000-0000-0000-000000000000}" "$USERID" > "$appdata/Quorvex/Inkora/Inkora.ID"
   printf '{"cid":"","uid":"","session":1,"events":["open","save"]}' > "$togo/usage-0001.jlog"
@@ -156,6 +157,12 @@ wine_get() {  # key-name value
   local key=$SK; [ "$1" = product ] && key=$PK
   wine reg query "$key" /v "$2" /reg:32 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1==n {sub(/^[^ ]+ +[^ ]+ +/, ""); print; f=1} END {exit !f}'
 }
+# A wineserver that stays up for the whole run: Wine counts a service as a
+# system process, so without one the server ends a few seconds after the last
+# command word, taking the service with it, and the next command word boots a
+# new server whose manager starts the auto-start service again.
+wineserver -k 2>/dev/null || true
+wineserver -p
 say "installing (-i) and starting (-s) the service under Wine"
 wine "$APP/InkoraUpdater.exe" -i
 wine "$APP/InkoraUpdater.exe" -s
@@ -168,6 +175,8 @@ say "stopping (-k) and removing (-u) the service"
 wine "$APP/InkoraUpdater.exe" -k
 sleep 2
 wine "$APP/InkoraUpdater.exe" -u
+wine sc query InkoraUpdater > "$DEMO/sc-query-after-remove.txt" 2>&1 || true
+wineserver -k 2>/dev/null || true
 report "$LOG" "$C/ProgramData/Quorvex/Inkora/Customer Improvement/togo" \
   "$C/users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml" wine_get
 echo "service log lines:     $(grep -c 'Install()\|KillService()\|UnInstall()\|ServiceControlHandler()' "$LOG") (install, stop, remove, controls)"
