@@ -11,11 +11,14 @@
 #include <random>
 #include <string>
 
+#include <sys/resource.h>
+
 #include "client/client_info.h"
 #include "client/fake_farm.h"
 #include "platform/env.h"
 #include "service/process_state.h"
 #include "service/registry.h"
+#include "webfarm/testing/webfarm_fixture.h"
 
 namespace {
 
@@ -116,6 +119,60 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_UploadUsageLog10MB)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The same upload to the reference web farm on loopback over libcurl. The heap
+// counter sees the updater's C++ allocations; "maxrss_MB" is the process's
+// resident high-water mark, curl's own buffers included.
+void BM_UploadUsageLog10MBToWebFarm(benchmark::State& state) {
+  const size_t kSize = 10u * 1024 * 1024;
+  std::string error;
+  std::unique_ptr<webfarm_testing::CWebFarm> farm = webfarm_testing::CWebFarm::Start(&error);
+  if (farm == nullptr) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / "inkora-bench-upload-farm";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::unique_ptr<platform::Env> env = platform::NewIsolatedEnv(dir.string());
+  platform::ScopedDefaultEnv scoped(env.get());
+  std::string appData;
+  env->GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+  const std::string folder = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo";
+  for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
+                           "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {
+    env->CreateDirectory(appData + part);
+  }
+  const std::string text = MakeUsageLog(kSize);
+  CClientInfo client;
+  int64_t worstPeak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    env->DeleteFile(folder + "\\usage.old");
+    env->WriteFileAtomic(folder + "\\usage.jlog", text);
+    int64_t base = g_live.load();
+    g_peak.store(base);
+    state.ResumeTiming();
+
+    int handled = client.UploadLogFiles(farm->url("/Teko/usage"), LogTypes::Usage);
+
+    state.PauseTiming();
+    if (handled != 1 || !env->PathExists(folder + "\\usage.old")) {
+      state.SkipWithError("the web farm did not take the upload");
+      break;
+    }
+    worstPeak = std::max(worstPeak, g_peak.load() - base);
+    state.ResumeTiming();
+  }
+  struct rusage usage = {};
+  getrusage(RUSAGE_SELF, &usage);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kSize));
+  state.counters["peak_heap_MB"] = static_cast<double>(worstPeak) / (1024.0 * 1024.0);
+  state.counters["peak_x_file"] = static_cast<double>(worstPeak) / static_cast<double>(kSize);
+  state.counters["maxrss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_UploadUsageLog10MBToWebFarm)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

@@ -116,8 +116,9 @@ TEST_F(LogDiscovery, SymbolFilesAreFoundInEachProfileOfTheSystemsLayout) {
 
 TEST_F(LogDiscovery, AFolderTextWithoutTheProfilesFolderFindsNothing) {
   ProfilesEnv fake(env_.get());
-  fake.publicDocuments = Tmp("Public\\Documents");
-  fake.commonAppData = Tmp("ProgramData");
+  // Not below the test folder: under Wine that lies in "C:\\users\\...".
+  fake.publicDocuments = "D:\\Public\\Documents";
+  fake.commonAppData = "D:\\ProgramData";
   platform::ScopedDefaultEnv scoped(&fake);
   for (uint32_t major : {5u, 6u}) {
     fake.major = major;
