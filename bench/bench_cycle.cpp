@@ -47,20 +47,34 @@ void CountedFree(void* p) {
 
 }  // namespace
 
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+void* operator new(size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+  return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  CountedFree(p);
+}
 
 namespace {
 
 const char kMetadata[] =
     "{\"mv_ver\":\"1-0-8\",\"sv_ver\":\"1.0.14.0\",\"in_ver\":\"1.0.10\",\"df_ver\":\"3\","
-    "\"uc_url\":\"http://farm.test/uc\",\"puc_url\":\"http://farm.test/puc\",\"log_url\":\"http://farm.test/log\","
+    "\"uc_url\":\"http://farm.test/uc\",\"puc_url\":\"http://farm.test/puc\",\"log_url\":\"http://farm.test/"
+    "log\","
     "\"log_diag\":\"off\",\"uc_freq\":12,\"in_url\":\"http://farm.test/setup-1.0.10.exe\","
-    "\"sv_url\":\"http://farm.test/sv\",\"df_url\":\"http://farm.test/df\",\"cr_url\":\"http://farm.test/cr\"}";
+    "\"sv_url\":\"http://farm.test/sv\",\"df_url\":\"http://farm.test/df\",\"cr_url\":\"http://farm.test/"
+    "cr\"}";
 
 void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / "inkora-bench-cycle";

@@ -12,17 +12,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "crypt/base64.h"
+#include "crypt/gzip.h"
 #include "platform/env.h"
 #include "service/registry.h"
-#include "crypt/gzip.h"
 #include "transport/utility.h"
 
 namespace {
@@ -50,12 +50,24 @@ void CountedFree(void* p) {
 
 }  // namespace
 
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+void* operator new(size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+  return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  CountedFree(p);
+}
 
 namespace {
 

@@ -29,7 +29,8 @@ void* CountedAlloc(size_t size) {
   void* raw = std::malloc(size + kHeader);
   if (raw == nullptr) throw std::bad_alloc();
   *static_cast<size_t*>(raw) = size;
-  const int64_t live = g_live.fetch_add(static_cast<int64_t>(size), std::memory_order_relaxed) + static_cast<int64_t>(size);
+  const int64_t live =
+      g_live.fetch_add(static_cast<int64_t>(size), std::memory_order_relaxed) + static_cast<int64_t>(size);
   if (live > g_peak.load(std::memory_order_relaxed)) g_peak.store(live, std::memory_order_relaxed);
   return static_cast<char*>(raw) + kHeader;
 }
@@ -42,24 +43,39 @@ void CountedFree(void* p) {
 
 }  // namespace
 
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+void* operator new(size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+  return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  CountedFree(p);
+}
 
 namespace {
 
 std::string Answer() {
-  return "{\"code\":\"0\",\"msg\":\"Success\",\"mv_url\":\"http://update.inkora.example/Teko/metadata/1-0-7\","
+  return "{\"code\":\"0\",\"msg\":\"Success\",\"mv_url\":\"http://update.inkora.example/Teko/metadata/"
+         "1-0-7\","
          "\"mv_ver\":\"1-0-7\",\"sv_ver\":\"1.0.13.0\",\"in_ver\":\"1.0.10\",\"df_ver\":\"2.0\","
-         "\"uc_url\":\"http://update.inkora.example/Teko/uc\",\"puc_url\":\"http://update.inkora.example/Teko/puc\","
+         "\"uc_url\":\"http://update.inkora.example/Teko/uc\",\"puc_url\":\"http://update.inkora.example/"
+         "Teko/puc\","
          "\"log_url\":\"http://update.inkora.example/Teko/usage\",\"log_diag\":\"0\",\"uc_freq\":1,"
          "\"in_url\":\"http://update.inkora.example/downloads/InkoraSetup-1.0.10.exe\","
          "\"sv_url\":\"http://update.inkora.example/downloads/InkoraUpdater.exe\","
          "\"df_url\":\"http://update.inkora.example/Teko/definitions.xml\","
-         "\"cr_url\":\"http://update.inkora.example/Teko/crash\",\"upload_logs\":\"true\",\"crash_logs\":\"false\","
+         "\"cr_url\":\"http://update.inkora.example/Teko/"
+         "crash\",\"upload_logs\":\"true\",\"crash_logs\":\"false\","
          "\"notes\":[\"first\",\"second\",\"third\"],\"limits\":{\"max\":1048576,\"min\":0,\"retry\":3}}";
 }
 
@@ -181,8 +197,8 @@ int main(int argc, char** argv) {
       const std::string ours = std::string(op) + "/ours/" + name;
       const std::string theirs = std::string(op) + "/nlohmann/" + name;
       if (!collector.rates.count(ours) || !collector.rates.count(theirs)) continue;
-      std::printf("%-8s %-15s %12.1f %12.1f %8.2f\n", op, name, collector.rates[ours], collector.rates[theirs],
-                  collector.rates[ours] / collector.rates[theirs]);
+      std::printf("%-8s %-15s %12.1f %12.1f %8.2f\n", op, name, collector.rates[ours],
+                  collector.rates[theirs], collector.rates[ours] / collector.rates[theirs]);
     }
   }
   const std::string& big = Documents().at("document_10MB");
@@ -190,7 +206,8 @@ int main(int argc, char** argv) {
     json::Element element;
     json::Reader::Read(element, text);
   });
-  const double theirs = PeakOver(big, [](const std::string& text) { nlohmann::json value = nlohmann::json::parse(text); });
+  const double theirs =
+      PeakOver(big, [](const std::string& text) { nlohmann::json value = nlohmann::json::parse(text); });
   std::printf("\nlive-heap peak reading document_10MB (%.1f MB): ours %.2fx its size, nlohmann %.2fx\n",
               static_cast<double>(big.size()) / 1e6, ours, theirs);
   benchmark::Shutdown();

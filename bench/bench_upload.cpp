@@ -51,12 +51,24 @@ void CountedFree(void* p) {
 
 }  // namespace
 
-void* operator new(size_t size) { return CountedAlloc(size); }
-void* operator new[](size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, size_t) noexcept { CountedFree(p); }
+void* operator new(size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+  return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  CountedFree(p);
+}
 
 namespace {
 

@@ -40,24 +40,42 @@ constexpr uint32_t kLocaleCountry = 0x5A;   // LOCALE_SISO3166CTRYNAME
 // Editions by GetProductInfo product type.
 const char* EditionOfProductType(uint32_t type) {
   switch (type) {
-    case 1: return "Ultimate";
-    case 2: return "Home Basic";
-    case 3: return "Home Premium";
-    case 4: return "Enterprise";
-    case 6: return "Business";
-    case 7: return "Standard";
-    case 8: return "Datacenter Edition";
-    case 9: return "Small Business Server";
-    case 10: return "Enterprise";
-    case 11: return "Starter";
-    case 12: return "Datacenter(core installation)";
-    case 13: return "Standard(core installation)";
-    case 14: return "Enterprise(core installation)";
-    case 15: return "Enterprise for Itanium-based";
-    case 17: return "Web Server";
-    case 18: return "Cluster Server";
-    case 25: return "Small Business Server Premium";
-    default: return "";
+    case 1:
+      return "Ultimate";
+    case 2:
+      return "Home Basic";
+    case 3:
+      return "Home Premium";
+    case 4:
+      return "Enterprise";
+    case 6:
+      return "Business";
+    case 7:
+      return "Standard";
+    case 8:
+      return "Datacenter Edition";
+    case 9:
+      return "Small Business Server";
+    case 10:
+      return "Enterprise";
+    case 11:
+      return "Starter";
+    case 12:
+      return "Datacenter(core installation)";
+    case 13:
+      return "Standard(core installation)";
+    case 14:
+      return "Enterprise(core installation)";
+    case 15:
+      return "Enterprise for Itanium-based";
+    case 17:
+      return "Web Server";
+    case 18:
+      return "Cluster Server";
+    case 25:
+      return "Small Business Server Premium";
+    default:
+      return "";
   }
 }
 
@@ -208,8 +226,8 @@ void CClientInfo::setMetadataVer(const std::string& value) {
 }
 
 int CClientInfo::getUpdateFreq() {
-  nUpdateFreq = client_numbers::ParseDecimalInt32(
-      GetRegValue_String(kServiceKey, RegValueNames[kUpdateFreq], true));
+  nUpdateFreq =
+      client_numbers::ParseDecimalInt32(GetRegValue_String(kServiceKey, RegValueNames[kUpdateFreq], true));
   return nUpdateFreq;
 }
 

@@ -38,10 +38,10 @@ const OsRow kOsRows[] = {
     {6, 0, kServer, 0, "", 9, 8, 0, "Windows Server 2008 Datacenter Edition, 64-bit"},
     {6, 1, kServer, 0, "", 9, 13, 0, "Windows Server 2008 R2 Standard(core installation), 64-bit"},
     {6, 0, kServer, 0, "", 6, 15, 0, "Windows Server 2008 Enterprise for Itanium-based"},  // no bitness
-    {6, 2, kWs, 0, "", 9, 48, 0, ", 64-bit"},       // no name, type outside the table
+    {6, 2, kWs, 0, "", 9, 48, 0, ", 64-bit"},           // no name, type outside the table
     {6, 3, kWs, 0, "", 0, 4, 0, "Enterprise, 32-bit"},  // no name, listed edition
-    {10, 0, kWs, 0, "", 9, 4, 0, ", 64-bit"},       // above 6: no name, no edition
-    {10, 0, kWs, 0, "", 12, 4, 0, ""},              // ARM64: no bitness either
+    {10, 0, kWs, 0, "", 9, 4, 0, ", 64-bit"},           // above 6: no name, no edition
+    {10, 0, kWs, 0, "", 12, 4, 0, ""},                  // ARM64: no bitness either
     {6, 1, kWs, 0, "", 0, 0, 0, "Windows 7 , 32-bit"},  // type 0 is not listed
     // XP and 2000.
     {5, 1, kWs, 0x200, "", 0, 0, 0, "WinXP Home"},
@@ -96,12 +96,28 @@ TEST_F(OsName, EveryEditionOfTheProductTypeTable) {
   const struct {
     uint32_t type;
     const char* edition;
-  } rows[] = {{1, "Ultimate"}, {2, "Home Basic"}, {3, "Home Premium"}, {4, "Enterprise"}, {5, ""},
-              {6, "Business"}, {7, "Standard"}, {8, "Datacenter Edition"}, {9, "Small Business Server"},
-              {10, "Enterprise"}, {11, "Starter"}, {12, "Datacenter(core installation)"},
-              {13, "Standard(core installation)"}, {14, "Enterprise(core installation)"},
-              {15, "Enterprise for Itanium-based"}, {16, ""}, {17, "Web Server"}, {18, "Cluster Server"},
-              {19, ""}, {25, "Small Business Server Premium"}, {26, ""}, {0xABCDEF, ""}};
+  } rows[] = {{1, "Ultimate"},
+              {2, "Home Basic"},
+              {3, "Home Premium"},
+              {4, "Enterprise"},
+              {5, ""},
+              {6, "Business"},
+              {7, "Standard"},
+              {8, "Datacenter Edition"},
+              {9, "Small Business Server"},
+              {10, "Enterprise"},
+              {11, "Starter"},
+              {12, "Datacenter(core installation)"},
+              {13, "Standard(core installation)"},
+              {14, "Enterprise(core installation)"},
+              {15, "Enterprise for Itanium-based"},
+              {16, ""},
+              {17, "Web Server"},
+              {18, "Cluster Server"},
+              {19, ""},
+              {25, "Small Business Server Premium"},
+              {26, ""},
+              {0xABCDEF, ""}};
   for (const auto& row : rows) {
     OsRow r{6, 1, kWs, 0, "", 9, row.type, 0, ""};
     EXPECT_EQ(std::string("Windows 7 ") + row.edition + ", 64-bit", Name(r)) << row.type;
@@ -134,7 +150,8 @@ TEST_F(ClientFixture, LocaleIsSystemLanguageAndCountryLowercased) {
     const char* language;  // nullptr: lookup fails
     const char* country;
     const char* expected;
-  } rows[] = {{"en", "US", "en-us"}, {"DE", "AT", "de-at"}, {"EN", nullptr, "EN"}, {nullptr, "US", "previous"}};
+  } rows[] = {
+      {"en", "US", "en-us"}, {"DE", "AT", "de-at"}, {"EN", nullptr, "EN"}, {nullptr, "US", "previous"}};
   for (const auto& row : rows) {
     fake_->locale.clear();
     if (row.language) fake_->locale[0x59] = row.language;
@@ -149,8 +166,15 @@ TEST_F(ClientFixture, UpdateFreqReadsLeadingDecimalDigits) {
   const struct {
     const char* text;  // nullptr: value absent
     int expected;
-  } rows[] = {{"24", 24},   {"12abc", 12},  {"abc", 0},  {"", 0},          {nullptr, 0},
-              {" -5", -5},  {"+7", 7},      {"0x10", 0}, {"99999999999", std::numeric_limits<int32_t>::max()},
+  } rows[] = {{"24", 24},
+              {"12abc", 12},
+              {"abc", 0},
+              {"", 0},
+              {nullptr, 0},
+              {" -5", -5},
+              {"+7", 7},
+              {"0x10", 0},
+              {"99999999999", std::numeric_limits<int32_t>::max()},
               {"-99999999999", std::numeric_limits<int32_t>::min()}};
   for (const auto& row : rows) {
     DeleteRegValue(kServiceKey, "UpdateFreq");
@@ -205,16 +229,17 @@ TEST(LastCheckTime, PlacesTheLow32BitsInTheRightEra) {
       {"3b9aca00", k2026, 1000000000},
       {"0x10", k2026, 16},
       {"-5", k2026, -5},
-      {"69ac7fb8", k2026, 1772912568},        // a little ahead: clock set back
-      {"ffffffff", k2026, -1},                 // decades ahead: an earlier era
-      {"83a95200", k2040, 0x83a95200},         // written in 2040 (past 7fffffff): itself
+      {"69ac7fb8", k2026, 1772912568},  // a little ahead: clock set back
+      {"ffffffff", k2026, -1},          // decades ahead: an earlier era
+      {"83a95200", k2040, 0x83a95200},  // written in 2040 (past 7fffffff): itself
       {"0", k2040, 0},
       {"50", (int64_t{1} << 32) + 100, (int64_t{1} << 32) + 0x50},
       {"ffffff00", (int64_t{1} << 32) + 100, 0xffffff00},
-      {"123456789abc", k2026, -1},             // more than 32 bits: saturates, then as ffffffff
+      {"123456789abc", k2026, -1},  // more than 32 bits: saturates, then as ffffffff
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(row.expected, client_numbers::LastCheckTime(row.text, row.now)) << row.text << " at " << row.now;
+    EXPECT_EQ(row.expected, client_numbers::LastCheckTime(row.text, row.now))
+        << row.text << " at " << row.now;
   }
 }
 
@@ -222,9 +247,15 @@ TEST(TruncateToInt32, TruncatesTowardZeroAndSaturates) {
   const struct {
     double value;
     int32_t expected;
-  } rows[] = {{3.7, 3}, {-2.5, -2}, {0.99, 0}, {1e300, 2147483647}, {-1e300, -2147483647 - 1},
-              {std::numeric_limits<double>::quiet_NaN(), 0}, {std::numeric_limits<double>::infinity(), 2147483647}};
-  for (const auto& row : rows) EXPECT_EQ(row.expected, client_numbers::TruncateToInt32(row.value)) << row.value;
+  } rows[] = {{3.7, 3},
+              {-2.5, -2},
+              {0.99, 0},
+              {1e300, 2147483647},
+              {-1e300, -2147483647 - 1},
+              {std::numeric_limits<double>::quiet_NaN(), 0},
+              {std::numeric_limits<double>::infinity(), 2147483647}};
+  for (const auto& row : rows)
+    EXPECT_EQ(row.expected, client_numbers::TruncateToInt32(row.value)) << row.value;
 }
 
 class Payload : public ClientFixture {
@@ -276,7 +307,7 @@ TEST_F(Payload, ClockAndZoneMembers) {
     const char* utc;
     const char* toff;
   } rows[] = {{1000000000, 0, "1000000000", "0"},
-              {2147483647, 300, "2147483647", "-300"},    // US Eastern, summer and winter alike
+              {2147483647, 300, "2147483647", "-300"},     // US Eastern, summer and winter alike
               {2147483648LL, -330, "-2147483648", "330"},  // after January 2038: negative
               {(int64_t{1} << 32) + 7, 0, "7", "0"}};
   for (const auto& row : rows) {

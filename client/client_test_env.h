@@ -35,7 +35,8 @@ class ClientFixture : public files_testing::EnvFixture {
   void SetProduct(int row, const std::string& v) { SetRegValue_String(kProductKey, RegValueNames[row], v); }
   bool HasService(int row) {
     std::unique_ptr<platform::RegKey> key;
-    if (env_->RegOpenKey(kServiceKey, platform::kKeyRead | platform::kKeyWow64_32Key, &key) != platform::kSuccess)
+    if (env_->RegOpenKey(kServiceKey, platform::kKeyRead | platform::kKeyWow64_32Key, &key) !=
+        platform::kSuccess)
       return false;
     uint32_t type = 0, size = 0;
     return key->QueryValue(RegValueNames[row], &type, nullptr, &size) == platform::kSuccess;

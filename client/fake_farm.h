@@ -44,9 +44,9 @@ struct FakeFarm {
   std::deque<Reply> script;  // one per request; when empty, `fallback`
   Reply fallback;
   std::vector<std::string> stored;  // texts the farm deciphered from posts it answered
-  std::string getBody;               // the body of a GET (definition file)
+  std::string getBody;              // the body of a GET (definition file)
   int posts = 0;
-  int unreadable = 0;                // posts the farm could not decipher
+  int unreadable = 0;                    // posts the farm could not decipher
   std::function<void(bool)> onFarmSide;  // called with true on entering farm code, false on leaving
 
   Reply Next() {
@@ -121,10 +121,18 @@ class FakeRequest : public platform::HttpRequest {
         body_ = "<html>Sign in to the hotel network</html>";
         announced_ = body_.size();
         break;
-      case Mode::kTruncated: body_ = full.substr(0, full.size() / 2); break;
-      case Mode::kBrokenRead: body_ = full.substr(0, full.size() / 3); break;
-      case Mode::kEmpty: body_.clear(); announced_ = 0; break;
-      default: break;
+      case Mode::kTruncated:
+        body_ = full.substr(0, full.size() / 2);
+        break;
+      case Mode::kBrokenRead:
+        body_ = full.substr(0, full.size() / 3);
+        break;
+      case Mode::kEmpty:
+        body_.clear();
+        announced_ = 0;
+        break;
+      default:
+        break;
     }
   }
   FakeFarm* farm_;
@@ -164,7 +172,8 @@ class FakeSession : public platform::HttpSession {
 class FakeFarmEnv : public platform::EnvWrapper {
  public:
   FakeFarmEnv(platform::Env* target, FakeFarm* farm) : EnvWrapper(target), farm_(farm) {}
-  platform::Status InternetOpen(const std::string&, std::unique_ptr<platform::HttpSession>* session) override {
+  platform::Status InternetOpen(const std::string&,
+                                std::unique_ptr<platform::HttpSession>* session) override {
     session->reset(new FakeSession(farm_));
     return platform::kSuccess;
   }

@@ -49,8 +49,8 @@ class ClientFarm : public files_testing::EnvFixture {
   // Every value the first call, the load or the check may write.
   std::map<std::string, std::string> Snapshot() {
     std::map<std::string, std::string> values;
-    for (int row : {kUpdateFreq, kLastCheck, kMetadataVer, kPostInstUrl, kUpdateCheckUrl, kUsgLogUrl, kCrashLogUrl,
-                    kDefinitionUrl}) {
+    for (int row : {kUpdateFreq, kLastCheck, kMetadataVer, kPostInstUrl, kUpdateCheckUrl, kUsgLogUrl,
+                    kCrashLogUrl, kDefinitionUrl}) {
       values[RegValueNames[row]] = Service(row);
     }
     values["NextVersion"] = Product(kNextVersion);
@@ -118,7 +118,8 @@ TEST_F(ClientFarm, UpdateCheckPostsItsTextAndStoresTheAnswer) {
   EXPECT_EQ(1u, Of("update_check", "GET").size());  // the status probe
 
   // A code above 0 is logged with its message and ends the check.
-  ASSERT_TRUE(farm_->SetAnswers("{\"code\":\"3\",\"msg\":\"come back later\",\"mv_url\":\"@BASE@/Teko/metadata/1-0-8\"}"));
+  ASSERT_TRUE(farm_->SetAnswers(
+      "{\"code\":\"3\",\"msg\":\"come back later\",\"mv_url\":\"@BASE@/Teko/metadata/1-0-8\"}"));
   UpdateResultRecord refused;
   ClearLog();
   client_.UpdateCheck(farm_->url("/Teko/uc"), refused);
@@ -131,7 +132,8 @@ TEST_F(ClientFarm, UpdateCheckPostsItsTextAndStoresTheAnswer) {
 // nothing already stored changes.
 TEST_F(ClientFarm, EveryFaultOfEveryEndpointFailsCleanly) {
   ASSERT_TRUE(client_.LoadMetadataFromServer(farm_->url("/Teko/metadata/1-0-7")));
-  SetRegValue_String(kProductKey, RegValueNames[kCurrentVersion], "1.0.1");  // a load would change NextVersion
+  SetRegValue_String(kProductKey, RegValueNames[kCurrentVersion],
+                     "1.0.1");  // a load would change NextVersion
   const auto before = Snapshot();
   const char* modes[] = {"refuse", "404", "500", "garbage", "truncated", "stall", "oversized"};
   for (const char* mode : modes) {

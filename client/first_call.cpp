@@ -18,8 +18,9 @@ const char kIsNewFn[] = "CClientInfo::IsNewMetadata()";
 const char kLoadFn[] = "CClientInfo::LoadMetadataFromServer()";
 
 // The members of the metadata document, in the order of the dump.
-const char* const kMetadataKeys[] = {"mv_ver",  "sv_ver",  "in_ver", "df_ver", "uc_url", "puc_url", "log_url",
-                                     "log_diag", "uc_freq", "in_url", "sv_url", "df_url", "cr_url"};
+const char* const kMetadataKeys[] = {"mv_ver",  "sv_ver",  "in_ver",   "df_ver",  "uc_url",
+                                     "puc_url", "log_url", "log_diag", "uc_freq", "in_url",
+                                     "sv_url",  "df_url",  "cr_url"};
 
 std::string DashesToPeriods(std::string text) {
   for (char& c : text) {
@@ -147,8 +148,9 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
   std::string dump = "\n--Using JSON Obj---\n";
   for (const char* key : kMetadataKeys) {
     const std::string name = key;
-    std::string value = name == "uc_freq" ? StrFormat("%d", getResp(name, objMetadata)) : getResp(objMetadata, name);
-    dump += name + ":" + value + "\n";
+    std::string value =
+        name == "uc_freq" ? StrFormat("%d", getResp(name, objMetadata)) : getResp(objMetadata, name);
+    dump.append(name).append(":").append(value).append("\n");
   }
   WriteLog(kLoadFn, dump);
 

@@ -21,9 +21,11 @@ using client_testing::DecodeQuery;
 
 const char kFullMetadata[] =
     "{\"mv_ver\":\"1-0-8\",\"sv_ver\":\"1.0.14.0\",\"in_ver\":\"1.0.10\",\"df_ver\":\"3\","
-    "\"uc_url\":\"http://farm.test/uc\",\"puc_url\":\"http://farm.test/puc\",\"log_url\":\"http://farm.test/log\","
+    "\"uc_url\":\"http://farm.test/uc\",\"puc_url\":\"http://farm.test/puc\",\"log_url\":\"http://farm.test/"
+    "log\","
     "\"log_diag\":\"off\",\"uc_freq\":12,\"in_url\":\"http://farm.test/setup-1.0.10.exe\","
-    "\"sv_url\":\"http://farm.test/sv\",\"df_url\":\"http://farm.test/df\",\"cr_url\":\"http://farm.test/cr\"}";
+    "\"sv_url\":\"http://farm.test/sv\",\"df_url\":\"http://farm.test/df\",\"cr_url\":\"http://farm.test/"
+    "cr\"}";
 
 TEST_F(ClientFixture, ParseResultReadsCodeAndMessageAsStrings) {
   const struct {
@@ -60,7 +62,11 @@ TEST_F(ClientFixture, NumberReaderTruncatesAndRefusesOtherTypes) {
   const struct {
     const char* text;
     int value;
-  } rows[] = {{"{\"n\":3.9}", 3}, {"{\"n\":-2.5}", -2}, {"{\"n\":\"12\"}", 0}, {"{}", 0}, {"{\"n\":1e999}", 2147483647}};
+  } rows[] = {{"{\"n\":3.9}", 3},
+              {"{\"n\":-2.5}", -2},
+              {"{\"n\":\"12\"}", 0},
+              {"{}", 0},
+              {"{\"n\":1e999}", 2147483647}};
   for (const auto& row : rows) {
     json::Object object;
     json::Reader::Read(object, row.text);
@@ -73,10 +79,14 @@ TEST_F(ClientFixture, IsNewMetadataComparesTheLastPathSegment) {
     const char* url;
     const char* stored;
     bool isNew;
-  } rows[] = {{"http://farm.test/meta/1-0-7", "1-0-7", false}, {"http://farm.test/meta/1-0-8", "1-0-7", true},
-              {"1-0-8", "1-0-7", true},                       {"", "", false},
-              {"http://farm.test/meta/1-0-7", "", true},       {"http://farm.test/meta/1-0-6", "1-0-7", false},
-              {"http://farm.test/meta/1-0-10", "1-0-9", true}, {"http://farm.test/meta/", "1-0-7", false}};
+  } rows[] = {{"http://farm.test/meta/1-0-7", "1-0-7", false},
+              {"http://farm.test/meta/1-0-8", "1-0-7", true},
+              {"1-0-8", "1-0-7", true},
+              {"", "", false},
+              {"http://farm.test/meta/1-0-7", "", true},
+              {"http://farm.test/meta/1-0-6", "1-0-7", false},
+              {"http://farm.test/meta/1-0-10", "1-0-9", true},
+              {"http://farm.test/meta/", "1-0-7", false}};
   for (const auto& row : rows) {
     SetService(kMetadataVer, row.stored);
     ClearLog();
@@ -101,7 +111,8 @@ class FirstCall : public ClientFixture {
 };
 
 TEST_F(FirstCall, SendsThePayloadAndReturnsTheMetadataUrl) {
-  farm_.script.push_back(Answer::Json("{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-7\"}"));
+  farm_.script.push_back(
+      Answer::Json("{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-7\"}"));
   EXPECT_EQ("http://farm.test/meta/1-0-7", client_.MakeFirstCall());
   ASSERT_EQ(1u, farm_.requests.size());
   EXPECT_EQ("GET", farm_.requests[0].verb);
@@ -168,8 +179,8 @@ class Metadata : public ClientFixture {
   // Every value a load may write.
   std::map<std::string, std::string> Snapshot() {
     std::map<std::string, std::string> values;
-    for (int row : {kUpdateFreq, kLastCheck, kMetadataVer, kPostInstUrl, kUpdateCheckUrl, kUsgLogUrl, kCrashLogUrl,
-                    kDefinitionUrl}) {
+    for (int row : {kUpdateFreq, kLastCheck, kMetadataVer, kPostInstUrl, kUpdateCheckUrl, kUsgLogUrl,
+                    kCrashLogUrl, kDefinitionUrl}) {
       values[RegValueNames[row]] = HasService(row) ? Service(row) : "<absent>";
     }
     values["NextVersion"] = Product(kNextVersion);
@@ -193,10 +204,11 @@ TEST_F(Metadata, StoresEverySettingOfTheDocument) {
   EXPECT_EQ("1-0-8", client_.strMetadataVer);
   ASSERT_EQ(1u, farm_.requests.size());
   EXPECT_EQ("http://farm.test/meta/1-0-8", farm_.requests[0].url);
-  EXPECT_TRUE(Logged("\n--Using JSON Obj---\nmv_ver:1-0-8\nsv_ver:1.0.14.0\nin_ver:1.0.10\ndf_ver:3\n"
-                     "uc_url:http://farm.test/uc\npuc_url:http://farm.test/puc\nlog_url:http://farm.test/log\n"
-                     "log_diag:off\nuc_freq:12\nin_url:http://farm.test/setup-1.0.10.exe\nsv_url:http://farm.test/sv\n"
-                     "df_url:http://farm.test/df\ncr_url:http://farm.test/cr\n"))
+  EXPECT_TRUE(Logged(
+      "\n--Using JSON Obj---\nmv_ver:1-0-8\nsv_ver:1.0.14.0\nin_ver:1.0.10\ndf_ver:3\n"
+      "uc_url:http://farm.test/uc\npuc_url:http://farm.test/puc\nlog_url:http://farm.test/log\n"
+      "log_diag:off\nuc_freq:12\nin_url:http://farm.test/setup-1.0.10.exe\nsv_url:http://farm.test/sv\n"
+      "df_url:http://farm.test/df\ncr_url:http://farm.test/cr\n"))
       << LogText();
   EXPECT_TRUE(Logged("LoadMetadataFromServer()-\nstrVersionCurr: 1.0.5\nstrVersionNew: 1.0.10"));
   EXPECT_TRUE(Logged("LoadMetadataFromServer()-New version found..."));
@@ -225,8 +237,8 @@ TEST_F(Metadata, FrequencyDefaultsTo24) {
   const struct {
     const char* member;
     const char* stored;
-  } rows[] = {{"\"uc_freq\":0", "24"},    {"\"uc_freq\":\"12\"", "24"}, {"\"other\":1", "24"},
-              {"\"uc_freq\":-5", "-5"},   {"\"uc_freq\":7.8", "7"},     {"\"uc_freq\":null", "24"}};
+  } rows[] = {{"\"uc_freq\":0", "24"},  {"\"uc_freq\":\"12\"", "24"}, {"\"other\":1", "24"},
+              {"\"uc_freq\":-5", "-5"}, {"\"uc_freq\":7.8", "7"},     {"\"uc_freq\":null", "24"}};
   for (const auto& row : rows) {
     ASSERT_TRUE(Load(Answer::Json(std::string("{") + row.member + "}")));
     EXPECT_EQ(row.stored, Service(kUpdateFreq)) << row.member;
@@ -270,13 +282,15 @@ TEST_F(Metadata, ABadDocumentWritesNothing) {
       {"root is a string", Answer::Json("\"1-0-9\""), "ERROR: "},
       {"duplicate member", Answer::Json("{\"mv_ver\":\"1-0-9\",\"mv_ver\":\"1-1-0\"}"),
        "ERROR: Duplicate object member token: mv_ver"},
-      {"trailing text", Answer::Json("{\"mv_ver\":\"1-0-9\"} {}"), "ERROR: Expected End of token stream; found "},
+      {"trailing text", Answer::Json("{\"mv_ver\":\"1-0-9\"} {}"),
+       "ERROR: Expected End of token stream; found "},
   };
   for (const auto& row : rows) {
     EXPECT_FALSE(Load(row.answer)) << row.what;
     EXPECT_EQ(before, Snapshot()) << row.what;
     EXPECT_TRUE(client_.objMetadata == metadataBefore) << row.what;
-    EXPECT_TRUE(Logged(std::string("CClientInfo::LoadMetadataFromServer()-") + row.logged)) << row.what << LogText();
+    EXPECT_TRUE(Logged(std::string("CClientInfo::LoadMetadataFromServer()-") + row.logged))
+        << row.what << LogText();
   }
 }
 

@@ -16,8 +16,8 @@ int32_t ParseDecimalInt32(const std::string& text);
 // holds only the low 32 bits of the time, so the value is placed in the 2^32
 // second era that puts it at most 2^30 seconds ahead of now and otherwise in
 // the past: a check made after January 2038 (when the low 32 bits pass
-// 7fffffff) reads back as itself, not as a time decades away. A text that is not hexadecimal reads as 0; a signed text (as
-// strtol accepts it) is taken as written.
+// 7fffffff) reads back as itself, not as a time decades away. A text that is not hexadecimal reads as 0; a
+// signed text (as strtol accepts it) is taken as written.
 int64_t LastCheckTime(const std::string& text, int64_t now);
 
 // A double as int by truncation toward zero; NaN gives 0 and values beyond

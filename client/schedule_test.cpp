@@ -17,7 +17,9 @@ using client_testing::ClientFixture;
 
 constexpr int64_t kNow = 1772911800;  // 2026-03-07 19:30 UTC, a Saturday
 
-std::string Hex(int64_t t) { return StrFormat("%x", static_cast<unsigned>(static_cast<uint32_t>(t))); }
+std::string Hex(int64_t t) {
+  return StrFormat("%x", static_cast<unsigned>(static_cast<uint32_t>(t)));
+}
 
 class Schedule : public ClientFixture {
  protected:
@@ -69,9 +71,15 @@ TEST_F(Schedule, FrequencyRuleLogsItsFigures) {
 
 // Local time of US Eastern (west of UTC) and Central Europe (east), with their
 // 2026 daylight-saving changes, and India (east, half an hour, no change).
-int64_t Eastern(int64_t t) { return (t >= 1772953200 && t < 1793512800) ? -4 * 3600 : -5 * 3600; }
-int64_t Central(int64_t t) { return (t >= 1774746000 && t < 1792890000) ? 2 * 3600 : 3600; }
-int64_t India(int64_t) { return 5 * 3600 + 1800; }
+int64_t Eastern(int64_t t) {
+  return (t >= 1772953200 && t < 1793512800) ? -4 * 3600 : -5 * 3600;
+}
+int64_t Central(int64_t t) {
+  return (t >= 1774746000 && t < 1792890000) ? 2 * 3600 : 3600;
+}
+int64_t India(int64_t) {
+  return 5 * 3600 + 1800;
+}
 
 TEST_F(Schedule, WeeklyRuleMatchesTheLocalMinuteOfTheWeek) {
   const struct {

@@ -36,8 +36,9 @@ class UpdateCheck : public ClientFixture {
 };
 
 TEST_F(UpdateCheck, PostsThePayloadAndStoresTheAnswer) {
-  Check(Answer::Json("{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\","
-                     "\"upload_logs\":\"TRUE\",\"crash_logs\":\"true\"}"));
+  Check(
+      Answer::Json("{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\","
+                   "\"upload_logs\":\"TRUE\",\"crash_logs\":\"true\"}"));
   ASSERT_EQ(1u, farm_.requests.size());
   EXPECT_EQ("POST", farm_.requests[0].verb);
   EXPECT_EQ(kUrl, farm_.requests[0].url);
@@ -84,7 +85,8 @@ TEST_F(UpdateCheck, FailuresKeepTheLastGoodRecord) {
     Answer answer;
     const char* logged;
   } rows[] = {
-      {"code -2", Answer::Json("{\"code\":\"-2\",\"msg\":\"negative\"}"), "CClientInfo::UpdateCheck()-negative"},
+      {"code -2", Answer::Json("{\"code\":\"-2\",\"msg\":\"negative\"}"),
+       "CClientInfo::UpdateCheck()-negative"},
       {"code 3", Answer::Json("{\"code\":\"3\",\"msg\":\"busy\"}"), "CClientInfo::UpdateCheck()-busy"},
       {"refused", Answer::Refused(), "CUtility::"},
       {"404", Answer::Status(404), "CUtility::SendWebRequest_POST() -- FAILED"},

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "client/client_info.h"
-#include "client/upload.h"
 #include "client/fake_farm.h"
+#include "client/upload.h"
 #include "files/test_env.h"
 #include "service/process_state.h"
 #include "service/registry.h"
@@ -100,7 +100,8 @@ TEST_F(Upload, EachKindAndEachBucketLeavesTheFilesAsTheAnswerSays) {
       EXPECT_EQ(bucket.done ? 1 : 0, handled);
       ASSERT_EQ(1u, farm_.stored.size());
       EXPECT_EQ(0, farm_.unreadable);
-      const std::string sent = kind.type == LogTypes::Installer ? Stripped(Repaired(kind.name)) : Repaired(kind.name);
+      const std::string sent =
+          kind.type == LogTypes::Installer ? Stripped(Repaired(kind.name)) : Repaired(kind.name);
       EXPECT_EQ(sent, farm_.stored[0]);
       if (kind.type == LogTypes::Installer) {
         EXPECT_EQ(std::string::npos, farm_.stored[0].find_first_of("\r\n\t"));
@@ -131,7 +132,7 @@ TEST_F(Upload, NoLogIsLostWhenTheWebFarmFails) {
     Mode mode;
   };
   const Fault faults[] = {
-      {"refused", Mode::kRefused},   {"404", Mode::kNotFound},      {"garbage", Mode::kGarbage},
+      {"refused", Mode::kRefused},     {"404", Mode::kNotFound},       {"garbage", Mode::kGarbage},
       {"truncated", Mode::kTruncated}, {"empty answer", Mode::kEmpty}, {"broken read", Mode::kBrokenRead},
   };
   for (const Kind& kind : kKinds) {

@@ -27,7 +27,8 @@ void Base64Encode(const uint8_t* data, size_t n, std::string* out) {
   char* o = &(*out)[start];
   size_t i = 0;
   for (; i + 3 <= n; i += 3) {
-    uint32_t v = (static_cast<uint32_t>(data[i]) << 16) | (static_cast<uint32_t>(data[i + 1]) << 8) | data[i + 2];
+    uint32_t v =
+        (static_cast<uint32_t>(data[i]) << 16) | (static_cast<uint32_t>(data[i + 1]) << 8) | data[i + 2];
     o[0] = kAlphabet[v >> 18];
     o[1] = kAlphabet[(v >> 12) & 63];
     o[2] = kAlphabet[(v >> 6) & 63];

@@ -8,7 +8,9 @@
 
 namespace crypto {
 
-constexpr size_t Base64EncodedSize(size_t n) { return (n + 2) / 3 * 4; }
+constexpr size_t Base64EncodedSize(size_t n) {
+  return (n + 2) / 3 * 4;
+}
 
 // The standard alphabet, "=" padding, no line breaks. Appends to out.
 void Base64Encode(const uint8_t* data, size_t n, std::string* out);

@@ -21,8 +21,13 @@ std::string Decode(const std::string& s) {
 
 TEST(Base64, VectorsOfRfc4648BothWays) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.second, Encode(c.first)) << c.first;
@@ -45,14 +50,14 @@ TEST(Base64, EncoderUsesTheWholeAlphabet) {
 
 TEST(Base64, LenientReaderOfAnswers) {
   const std::pair<const char*, std::string> cases[] = {
-      {"Zm9v\r\nYmFy", "foobar"},            // CR LF line breaks
-      {" Zm9v\tYm Fy\n", "foobar"},          // tab and blanks
-      {"Zm9vYg==Zm9v", "foob"},              // the first "=" ends the data
+      {"Zm9v\r\nYmFy", "foobar"},    // CR LF line breaks
+      {" Zm9v\tYm Fy\n", "foobar"},  // tab and blanks
+      {"Zm9vYg==Zm9v", "foob"},      // the first "=" ends the data
       {"Zm9v=", "foo"},
-      {"%Zm9v", "foo"},                      // outside "+" .. "z": skipped
+      {"%Zm9v", "foo"},  // outside "+" .. "z": skipped
       {"Zm9v~\x7f\xe9", "foo"},
-      {"Zm-9_v", "foo"},                     // inside the range, not letters: skipped
-      {"Zm9vY", "foo"},                      // a lone last letter holds no byte
+      {"Zm-9_v", "foo"},  // inside the range, not letters: skipped
+      {"Zm9vY", "foo"},   // a lone last letter holds no byte
       {"Zm9vYm", "foob"},
       {"====", ""},
       {"", ""},

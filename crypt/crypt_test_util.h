@@ -9,7 +9,8 @@ namespace crypt_testing {
 
 inline std::vector<uint8_t> FromHex(const std::string& hex) {
   std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -22,6 +23,8 @@ inline std::string ToHex(const uint8_t* data, size_t n) {
   }
   return out;
 }
-inline std::string ToHex(const std::vector<uint8_t>& v) { return ToHex(v.data(), v.size()); }
+inline std::string ToHex(const std::vector<uint8_t>& v) {
+  return ToHex(v.data(), v.size());
+}
 
 }  // namespace crypt_testing

@@ -28,8 +28,7 @@ class CDes {
   // the last byte. Fails, leaving *plainSize alone, when there is no whole
   // block or the pad value is 0 or above 8: either means the key or the data
   // is wrong.
-  bool CbcDecryptUnpad(const uint8_t* iv, const uint8_t* in, size_t n, uint8_t* out,
-                       size_t* plainSize) const;
+  bool CbcDecryptUnpad(const uint8_t* iv, const uint8_t* in, size_t n, uint8_t* out, size_t* plainSize) const;
 
  private:
   void Crypt(const uint8_t* in, uint8_t* out, bool decrypt) const;
@@ -39,6 +38,8 @@ class CDes {
   uint32_t keyB_[16];
 };
 
-constexpr size_t CbcPaddedSize(size_t n) { return (n / kDesBlockSize + 1) * kDesBlockSize; }
+constexpr size_t CbcPaddedSize(size_t n) {
+  return (n / kDesBlockSize + 1) * kDesBlockSize;
+}
 
 }  // namespace crypto

@@ -93,7 +93,8 @@ TEST(Des, PadLengthsAndInPlaceRoundTrip) {
 }
 
 // Builds a ciphertext whose last plain byte is the given value.
-std::vector<uint8_t> CipherWithLastByte(const crypto::CDes& des, const uint8_t* iv, uint8_t last, size_t blocks) {
+std::vector<uint8_t> CipherWithLastByte(const crypto::CDes& des, const uint8_t* iv, uint8_t last,
+                                        size_t blocks) {
   std::vector<uint8_t> plain(blocks * 8, 0x41), out(blocks * 8);
   plain.back() = last;
   uint8_t chain[8];
@@ -115,12 +116,10 @@ TEST(Des, PadValueDecidesAcceptance) {
     bool ok;
     size_t plain;
   } cases[] = {
-      {0x00, 2, false, 0},   // no pad: wrong key or data
-      {0x09, 2, false, 0},   // more than a block
-      {0xFF, 2, false, 0},
-      {0x01, 2, true, 15},
-      {0x08, 2, true, 8},    // a whole pad block
-      {0x08, 1, true, 0},    // only a pad block: nothing left
+      {0x00, 2, false, 0},                                           // no pad: wrong key or data
+      {0x09, 2, false, 0},                                           // more than a block
+      {0xFF, 2, false, 0}, {0x01, 2, true, 15}, {0x08, 2, true, 8},  // a whole pad block
+      {0x08, 1, true, 0},                                            // only a pad block: nothing left
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.last));
@@ -137,7 +136,8 @@ TEST(Des, PartialBlocksAreCutAndNoBlockFails) {
   std::vector<uint8_t> cipher = CipherWithLastByte(des, iv.data(), 0x02, 2);
   std::vector<uint8_t> out(cipher.size() + 8);
   size_t n = 0;
-  for (size_t len : {0u, 1u, 7u}) EXPECT_FALSE(des.CbcDecryptUnpad(iv.data(), cipher.data(), len, out.data(), &n));
+  for (size_t len : {0u, 1u, 7u})
+    EXPECT_FALSE(des.CbcDecryptUnpad(iv.data(), cipher.data(), len, out.data(), &n));
   // Trailing bytes after the last whole block are ignored.
   cipher.insert(cipher.end(), {1, 2, 3, 4, 5});
   ASSERT_TRUE(des.CbcDecryptUnpad(iv.data(), cipher.data(), cipher.size(), out.data(), &n));

@@ -25,8 +25,10 @@ struct Deflater {
   z_stream s{};
   bool ready = false;
   z_stream* Get() {
-    if (!ready) ready = deflateInit2(&s, kLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    else deflateReset(&s);
+    if (!ready)
+      ready = deflateInit2(&s, kLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    else
+      deflateReset(&s);
     return ready ? &s : nullptr;
   }
   ~Deflater() {
@@ -37,8 +39,10 @@ struct Inflater {
   z_stream s{};
   bool ready = false;
   z_stream* Get() {
-    if (!ready) ready = inflateInit2(&s, -MAX_WBITS) == Z_OK;
-    else inflateReset(&s);
+    if (!ready)
+      ready = inflateInit2(&s, -MAX_WBITS) == Z_OK;
+    else
+      inflateReset(&s);
     return ready ? &s : nullptr;
   }
   ~Inflater() {
@@ -110,7 +114,8 @@ GzipError ReadHeader(const uint8_t* data, size_t n, size_t* skip) {
 
 // Inflates one raw DEFLATE stream from data[0..n) onto out at *pos, growing
 // out up to cap bytes. Sets *used to the input consumed.
-GzipError InflateMember(const uint8_t* data, size_t n, size_t cap, std::string* out, size_t* pos, size_t* used) {
+GzipError InflateMember(const uint8_t* data, size_t n, size_t cap, std::string* out, size_t* pos,
+                        size_t* used) {
   thread_local Inflater inflater;
   z_stream* s = inflater.Get();
   if (s == nullptr) return GzipError::kNoMemory;
@@ -164,15 +169,24 @@ uint32_t Crc32(const uint8_t* data, size_t n) {
 
 const char* GzipErrorText(GzipError error) {
   switch (error) {
-    case GzipError::kNone: return "no error";
-    case GzipError::kNotGzip: return "not a gzip member";
-    case GzipError::kBadHeader: return "unsupported gzip header";
-    case GzipError::kBadData: return "invalid compressed data";
-    case GzipError::kTruncated: return "truncated gzip member";
-    case GzipError::kBadCrc: return "CRC-32 mismatch";
-    case GzipError::kBadLength: return "ISIZE mismatch";
-    case GzipError::kTooLarge: return "inflated size over the limit";
-    case GzipError::kNoMemory: return "out of memory";
+    case GzipError::kNone:
+      return "no error";
+    case GzipError::kNotGzip:
+      return "not a gzip member";
+    case GzipError::kBadHeader:
+      return "unsupported gzip header";
+    case GzipError::kBadData:
+      return "invalid compressed data";
+    case GzipError::kTruncated:
+      return "truncated gzip member";
+    case GzipError::kBadCrc:
+      return "CRC-32 mismatch";
+    case GzipError::kBadLength:
+      return "ISIZE mismatch";
+    case GzipError::kTooLarge:
+      return "inflated size over the limit";
+    case GzipError::kNoMemory:
+      return "out of memory";
   }
   return "unknown error";
 }
@@ -225,7 +239,8 @@ GzipError GzipUncompress(const uint8_t* data, size_t n, size_t maxOut, std::stri
       if (n - at < kGzipTrailerSize) return Fail(GzipError::kTruncated, out);
       const uint8_t* member = reinterpret_cast<const uint8_t*>(out->data()) + memberStart;
       if (GetLe32(data + at) != Crc32(member, pos - memberStart)) return Fail(GzipError::kBadCrc, out);
-      if (GetLe32(data + at + 4) != static_cast<uint32_t>(pos - memberStart)) return Fail(GzipError::kBadLength, out);
+      if (GetLe32(data + at + 4) != static_cast<uint32_t>(pos - memberStart))
+        return Fail(GzipError::kBadLength, out);
       at += kGzipTrailerSize;
     }
     out->resize(pos);

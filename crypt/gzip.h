@@ -21,13 +21,13 @@ bool GzipCompress(const uint8_t* data, size_t n, std::vector<uint8_t>* out);
 // Why a member was refused, for the caller's log line.
 enum class GzipError {
   kNone,
-  kNotGzip,         // no member header at the start
-  kBadHeader,       // unknown method, reserved flags, or header fields cut off
-  kBadData,         // the DEFLATE stream is invalid
-  kTruncated,       // the data ends inside the stream or the trailer
-  kBadCrc,          // the CRC-32 of the inflated bytes does not match
-  kBadLength,       // ISIZE does not match
-  kTooLarge,        // the inflated bytes would pass maxOut
+  kNotGzip,    // no member header at the start
+  kBadHeader,  // unknown method, reserved flags, or header fields cut off
+  kBadData,    // the DEFLATE stream is invalid
+  kTruncated,  // the data ends inside the stream or the trailer
+  kBadCrc,     // the CRC-32 of the inflated bytes does not match
+  kBadLength,  // ISIZE does not match
+  kTooLarge,   // the inflated bytes would pass maxOut
   kNoMemory,
 };
 const char* GzipErrorText(GzipError error);

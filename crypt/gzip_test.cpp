@@ -25,7 +25,8 @@ uint32_t Le32(const std::vector<uint8_t>& v, size_t at) {
 std::string JsonLike(size_t n) {
   std::string s;
   std::mt19937 random(1);
-  while (s.size() < n) s += "{\"cid\":\"" + std::to_string(random()) + "\",\"ver\":\"1.0.13.0\",\"loc\":\"en-US\"},";
+  while (s.size() < n)
+    s += "{\"cid\":\"" + std::to_string(random()) + "\",\"ver\":\"1.0.13.0\",\"loc\":\"en-US\"},";
   s.resize(n);
   return s;
 }
@@ -95,7 +96,8 @@ TEST(Gzip, MembersAndTrailingBytes) {
 }
 
 // A member with optional header fields in front of the same DEFLATE data.
-std::vector<uint8_t> WithFields(const std::vector<uint8_t>& m, uint8_t flags, const std::vector<uint8_t>& fields) {
+std::vector<uint8_t> WithFields(const std::vector<uint8_t>& m, uint8_t flags,
+                                const std::vector<uint8_t>& fields) {
   std::vector<uint8_t> out(m.begin(), m.begin() + 10);
   out[3] = flags;
   out.insert(out.end(), fields.begin(), fields.end());
@@ -174,8 +176,11 @@ TEST(Gzip, InflatedSizeIsBounded) {
   struct Case {
     size_t maxOut;
     GzipError error;
-  } cases[] = {{100000, GzipError::kNone}, {99999, GzipError::kTooLarge}, {1, GzipError::kTooLarge},
-               {0, GzipError::kTooLarge}, {1u << 30, GzipError::kNone}};
+  } cases[] = {{100000, GzipError::kNone},
+               {99999, GzipError::kTooLarge},
+               {1, GzipError::kTooLarge},
+               {0, GzipError::kTooLarge},
+               {1u << 30, GzipError::kNone}};
   for (const Case& c : cases) {
     std::string out;
     EXPECT_EQ(c.error, Gunzip(m, &out, c.maxOut)) << c.maxOut;

@@ -73,7 +73,8 @@ bool CUtility::RenameFile(std::string source, std::string destination) {
   if (status == platform::kErrorFileNotFound) {
     WriteLog("CUtility::RenameFile()", "ERROR -- rename operation failed.  ERROR_FILE_NOT_FOUND");
   } else {
-    WriteLogF("CUtility::RenameFile()", "ERROR -- rename operation failed.  Error %d", static_cast<int>(status));
+    WriteLogF("CUtility::RenameFile()", "ERROR -- rename operation failed.  Error %d",
+              static_cast<int>(status));
   }
   WriteLogF("CUtility::RenameFile()", "Source file      \t %s", cleanSource.c_str());
   WriteLogF("CUtility::RenameFile()", "Destination file \t %s", destination.c_str());
@@ -109,7 +110,9 @@ std::string CUtility::ReadFromFile(std::string path) {
   return data;
 }
 
-bool CUtility::FileExists(std::string path) { return platform::Env::Default()->PathExists(path); }
+bool CUtility::FileExists(std::string path) {
+  return platform::Env::Default()->PathExists(path);
+}
 
 bool CUtility::WriteTextFile(std::string path, std::string text) {
 #if defined(_WIN32)

@@ -24,7 +24,7 @@ TEST(PathHelpers, AppendJoinsWithOneBackslashAndRefusesOverlongResults) {
       {"C:\\x\\", "Inkora.ID", true, "C:\\x\\Inkora.ID"},
       {"C:\\x", "", true, "C:\\x"},
       {"", "a", true, "a"},
-      {long250, "123456789", false, long250},   // 260 characters do not fit
+      {long250, "123456789", false, long250},  // 260 characters do not fit
       {long250, "12345678", true, long250 + "\\12345678"},
   };
   for (const Case& c : cases) {
@@ -44,11 +44,11 @@ TEST(PathHelpers, RenameExtensionReplacesOnlyTheFileNamesExtension) {
   const Case cases[] = {
       {"C:\\togo\\a.jlog", true, "C:\\togo\\a.old"},
       {"C:\\togo\\InkoraInstall.log", true, "C:\\togo\\InkoraInstall.old"},
-      {"C:\\a.b\\name", true, "C:\\a.b\\name.old"},        // the dot of a folder is no extension
+      {"C:\\a.b\\name", true, "C:\\a.b\\name.old"},  // the dot of a folder is no extension
       {"C:\\togo\\x.y.err", true, "C:\\togo\\x.y.old"},
       {"plain", true, "plain.old"},
-      {long255 + ".jlog", true, long255 + ".old"},         // 259 characters fit
-      {long255 + "x.jlog", false, long255 + "x.jlog"},     // 260 do not
+      {long255 + ".jlog", true, long255 + ".old"},      // 259 characters fit
+      {long255 + "x.jlog", false, long255 + "x.jlog"},  // 260 do not
   };
   for (const Case& c : cases) {
     std::string path = c.path;
@@ -81,10 +81,10 @@ TEST_F(FileHelpers, FindFilesKeepsExactCaseSensitiveSuffixesOrFolders) {
       {folder + "\\", "jlog", false, {"a.jlog", "f.jlog"}},  // trailing backslash: same files
       {folder, "jlog", true, {folder + "\\a.jlog", folder + "\\f.jlog"}},
       {folder + "\\", "err", true, {folder + "\\e.err"}},
-      {folder, "", false, {"dir.jlog", "sub"}},               // no extension: folders only
+      {folder, "", false, {"dir.jlog", "sub"}},  // no extension: folders only
       {folder, "log", false, {}},
       {Tmp("missing"), "jlog", false, {}},
-      {"", "jlog", false, {}},                                 // never the root of the drive
+      {"", "jlog", false, {}},  // never the root of the drive
   };
   for (const Case& c : cases) {
     std::vector<std::string> list = {"kept"};
@@ -168,12 +168,12 @@ TEST_F(FileHelpers, GetVersionFromTextTakesTheQuotedValueInAnEightCharacterWindo
   };
   const Case cases[] = {
       {"<symbols version=\"1.6\" date=\"x\">", "1.6"},
-      {"version=\"1.2.34\" rest", "1.2.34"},     // six characters still fit the window
-      {"version=\"1.2.3.45\" rest", ""},         // seven or more leave only the opening quote
-      {"version=\"1\"", "1"},                    // fewer than eight characters at the end
-      {"version=1.6 more", ""},                  // no quote in the window
+      {"version=\"1.2.34\" rest", "1.2.34"},  // six characters still fit the window
+      {"version=\"1.2.3.45\" rest", ""},      // seven or more leave only the opening quote
+      {"version=\"1\"", "1"},                 // fewer than eight characters at the end
+      {"version=1.6 more", ""},               // no quote in the window
       {"no version here", ""},
-      {"Version=\"2.0\"", ""},                   // case-sensitive key
+      {"Version=\"2.0\"", ""},                         // case-sensitive key
       {"a version=\"3.1\" b version=\"9.9\"", "3.1"},  // the first one wins
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, CUtility::GetVersionFromText("", c.text)) << c.text;

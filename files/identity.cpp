@@ -40,13 +40,27 @@ std::string JsonEscape(const std::string& text) {
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (u < 0x20) {
           out += "\\u00";
@@ -93,7 +107,9 @@ bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 }  // namespace
 
@@ -160,20 +176,23 @@ void CUtility::FixUpComputerIDRegKey() {
   WriteLogF(kFn, "File GUID =     %s", fileGuid.c_str());
 
   if (!regValid && !fileValid) {
-    WriteLog(kFn,
-             "Case 2 - Neither reg or file contained valid guids.  Do nothing and wait for the app to fix the "
-             "file with a good guid.");
+    WriteLog(
+        kFn,
+        "Case 2 - Neither reg or file contained valid guids.  Do nothing and wait for the app to fix the "
+        "file with a good guid.");
     return;
   }
   if (!regValid) {
-    WriteLog(kFn, "Case 4 - File guid is good, reg guid isn't.  Update the registry with the guid from the file.");
+    WriteLog(kFn,
+             "Case 4 - File guid is good, reg guid isn't.  Update the registry with the guid from the file.");
     SetRegValue_String(kProductKey, RegValueNames[kComputerID], fileGuid);
     return;
   }
   if (!fileValid) {
     WriteLog(kFn, "Case 3 - Reg guid is good, but the file isn't.  Updating the file to match the registry.");
   } else {
-    WriteLog(kFn, "Case 5 - Both GUIDs are valid but different.  The registry wins.  Updating the file to match.");
+    WriteLog(kFn,
+             "Case 5 - Both GUIDs are valid but different.  The registry wins.  Updating the file to match.");
   }
   text.replace(cidStart, cidLength, regGuid);
   // Written whole and in binary: the old file stays intact until the new one is

@@ -29,7 +29,7 @@ TEST(IdentityText, IsValidGuidAcceptsOnlyTheBracedForm) {
       {"{0A1B2C3D-4E5F-6789-ABCD-EF012345678G}", false},   // not hexadecimal
       {"{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}", false},
       {"{0A1B2C3D-4E5F-6789-ABCD-EF0123456789", false},
-      {"Shell.Application", false},                        // a class name is no GUID here
+      {"Shell.Application", false},  // a class name is no GUID here
       {std::string(kGuidA) + "\r", false},
   };
   for (const Case& c : cases) EXPECT_EQ(c.valid, CUtility::IsValidGuid(c.text)) << c.text;
@@ -123,11 +123,12 @@ TEST_F(IdentityRepair, TheFiveCasesAndTheFileBytesTheyLeave) {
        "Case 3 - Reg guid is good"},
       {"case 3, no CID line keeps the UID", "UID=bob\r\n", a, "CID=" + a + "\r\nUID=bob\r\n", a,
        "Case 3 - Reg guid is good"},
-      {"case 3, LF lines", "CID=junk\nUID=bob\r\n", a, "CID=" + a + "\nUID=bob\r\n", a, "Case 3 - Reg guid is good"},
+      {"case 3, LF lines", "CID=junk\nUID=bob\r\n", a, "CID=" + a + "\nUID=bob\r\n", a,
+       "Case 3 - Reg guid is good"},
       {"case 4, no registry value", "CID=" + b + "\r\nUID=bob", std::nullopt, "CID=" + b + "\r\nUID=bob", b,
        "Case 4 - File guid is good"},
-      {"case 4, bad registry value", "CID=" + b + "\r\nUID=bob", std::string("{nope}"), "CID=" + b + "\r\nUID=bob",
-       b, "Case 4 - File guid is good"},
+      {"case 4, bad registry value", "CID=" + b + "\r\nUID=bob", std::string("{nope}"),
+       "CID=" + b + "\r\nUID=bob", b, "Case 4 - File guid is good"},
       {"case 5, both valid", "CID=" + b + "\r\nUID=bob", a, "CID=" + a + "\r\nUID=bob", a,
        "Case 5 - Both GUIDs are valid but different"},
   };
@@ -193,11 +194,10 @@ TEST_F(LogRepair, FillsEveryEmptyFieldWithEscapedIdentifiers) {
   };
   const std::string a = kGuidA;
   const Case cases[] = {
-      {"both fields, twice", "CID=" + a + "\r\nUID=bob\r\n", a,
-       R"({"cid":"","uid":"","x":[{"cid":""}]})",
+      {"both fields, twice", "CID=" + a + "\r\nUID=bob\r\n", a, R"({"cid":"","uid":"","x":[{"cid":""}]})",
        R"({"cid":")" + a + R"(","uid":"bob","x":[{"cid":")" + a + R"("}]})", "Fix up needed - userid"},
-      {"already populated", "CID=" + a + "\r\nUID=bob", a, R"({"cid":"c","uid":"u"})", R"({"cid":"c","uid":"u"})",
-       "FixUp not needed."},
+      {"already populated", "CID=" + a + "\r\nUID=bob", a, R"({"cid":"c","uid":"u"})",
+       R"({"cid":"c","uid":"u"})", "FixUp not needed."},
       {"blanks around the colon", "CID=" + a + "\r\nUID=bob", a, R"({"cid" : "","uid":"u"})",
        R"({"cid" : "","uid":"u"})", "FixUp not needed."},
       {"no UID line", "CID=" + a + "\r\n", a, R"({"cid":"","uid":""})", R"({"cid":"","uid":""})",

@@ -31,8 +31,8 @@ size_t FindFolderName(const std::string& path, const std::string& name) {
 
 struct LogKindTexts {
   const char* extension;
-  const char* beginLabel;   // "Begin" and the error entry
-  const char* foundLabel;   // the found / not found entries
+  const char* beginLabel;  // "Begin" and the error entry
+  const char* foundLabel;  // the found / not found entries
   const char* errorText;
   const char* foundText;
   const char* noneText;
@@ -99,9 +99,13 @@ std::string CUtility::GetUsageLogsFolder() {
   return folder;
 }
 
-int CUtility::GetUsageLogFiles(std::vector<std::string>& list) { return FindLogFiles(kUsageTexts, list); }
+int CUtility::GetUsageLogFiles(std::vector<std::string>& list) {
+  return FindLogFiles(kUsageTexts, list);
+}
 
-int CUtility::GetCrashLogFilesEx(std::vector<std::string>& list) { return FindLogFiles(kCrashTexts, list); }
+int CUtility::GetCrashLogFilesEx(std::vector<std::string>& list) {
+  return FindLogFiles(kCrashTexts, list);
+}
 
 int CUtility::GetXmlFiles(std::vector<std::string>& list) {
   const bool isVista = CVistaCompat::GetMajorOSVersion() >= 6;

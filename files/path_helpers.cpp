@@ -2,7 +2,9 @@
 
 namespace files {
 
-bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsPathSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 bool PathAppend(std::string& path, const std::string& more) {
   size_t start = 0;

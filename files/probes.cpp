@@ -10,20 +10,47 @@
 #include "platform/env.h"
 
 const OEMCode OEMCodes[kOEMCodeCount] = {
-    {"QRX00", "Quorvex"},   {"QRX01", "HP"},          {"QRX02", "NEC"},
-    {"QRX03", "Wistron"},   {"QRX04", "Gateway"},     {"QRX05", "Panasonic"},
-    {"QRX06", "Dell"},      {"QRX07", "Compal"},      {"QRX08", "Uniwill"},
-    {"QRX09", "Twinhead"},  {"QRX0A", "Asus"},        {"QRX0B", "Arima"},
-    {"QRX0C", "Mitac"},     {"QRX0D", "FIC"},         {"QRX0E", "ECS - Elitegroup Computer Systems Co."},
-    {"QRX0F", "Sharp"},     {"QRX10", "Quanta"},      {"QRX11", "Toshiba"},
-    {"QRX12", "Clevo"},     {"QRX13", "LG"},          {"QRX14", "eMachine"},
-    {"QRX15", "MSI"},       {"QRX16", "Alienware"},   {"QRX17", "Amtek"},
-    {"QRX18", "ICP Electronics Inc."}, {"QRX19", "IEC - Inventec"}, {"QRX1A", "Mo-Bits"},
-    {"QRX1B", "Acer"},      {"QRX1C", "HTC - High Tech Computer Corp."}, {"QRX1D", "Pegatron"},
-    {"QRX1E", "HPConsumer"}, {"QRX1F", "Fujitsu"},    {"QRX20", "HPConsumer"},
-    {"QRX21", "Pegatron_2100"}, {"QRX22", "Nokia"},   {"QRX23", "LenovoChina"},
-    {"DLL", "Dell"},        {"IBM", "IBM"},           {"LEN", "LENOVO"},
-    {"SNY", "Sony"},        {"NCT", "NEC branding"},
+    {"QRX00", "Quorvex"},
+    {"QRX01", "HP"},
+    {"QRX02", "NEC"},
+    {"QRX03", "Wistron"},
+    {"QRX04", "Gateway"},
+    {"QRX05", "Panasonic"},
+    {"QRX06", "Dell"},
+    {"QRX07", "Compal"},
+    {"QRX08", "Uniwill"},
+    {"QRX09", "Twinhead"},
+    {"QRX0A", "Asus"},
+    {"QRX0B", "Arima"},
+    {"QRX0C", "Mitac"},
+    {"QRX0D", "FIC"},
+    {"QRX0E", "ECS - Elitegroup Computer Systems Co."},
+    {"QRX0F", "Sharp"},
+    {"QRX10", "Quanta"},
+    {"QRX11", "Toshiba"},
+    {"QRX12", "Clevo"},
+    {"QRX13", "LG"},
+    {"QRX14", "eMachine"},
+    {"QRX15", "MSI"},
+    {"QRX16", "Alienware"},
+    {"QRX17", "Amtek"},
+    {"QRX18", "ICP Electronics Inc."},
+    {"QRX19", "IEC - Inventec"},
+    {"QRX1A", "Mo-Bits"},
+    {"QRX1B", "Acer"},
+    {"QRX1C", "HTC - High Tech Computer Corp."},
+    {"QRX1D", "Pegatron"},
+    {"QRX1E", "HPConsumer"},
+    {"QRX1F", "Fujitsu"},
+    {"QRX20", "HPConsumer"},
+    {"QRX21", "Pegatron_2100"},
+    {"QRX22", "Nokia"},
+    {"QRX23", "LenovoChina"},
+    {"DLL", "Dell"},
+    {"IBM", "IBM"},
+    {"LEN", "LENOVO"},
+    {"SNY", "Sony"},
+    {"NCT", "NEC branding"},
 };
 
 namespace {
@@ -32,8 +59,7 @@ constexpr uint32_t kValueBufferSize = 260;
 
 // The first string of a REG_SZ / REG_MULTI_SZ value that fits the 260-byte
 // field; false when the value is missing, of another type or too long.
-bool ReadFirstString(platform::RegKey& key, const std::string& name, bool anyStringType,
-                     std::string* value) {
+bool ReadFirstString(platform::RegKey& key, const std::string& name, bool anyStringType, std::string* value) {
   char buffer[kValueBufferSize];
   std::memset(buffer, 0, sizeof(buffer));
   uint32_t type = platform::kRegNone;

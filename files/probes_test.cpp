@@ -54,7 +54,8 @@ TEST_F(Probes, TheWalkReachesTwoLevelsBelowTheRootAndNoFurther) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.device);
     env_->RegDeleteTree(kTestTree, 0);
-    SetValue(std::string(kTestTree) + "\\Other\\0", "UpperFilters", platform::kRegMultiSz, MultiSz({"kbdclass"}));
+    SetValue(std::string(kTestTree) + "\\Other\\0", "UpperFilters", platform::kRegMultiSz,
+             MultiSz({"kbdclass"}));
     std::string path = c.device.empty() ? kTestTree : std::string(kTestTree) + "\\" + c.device;
     AddDevice(path, platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"ACPI\\QRX1B1C", "*QRX1B"}));
     std::string id = "unchanged";
@@ -72,18 +73,20 @@ TEST_F(Probes, OnlyTheFirstFilterStringOfAStringValueCounts) {
     std::string id;
   };
   const Case cases[] = {
-      {"multi-sz, first", platform::kRegMultiSz, MultiSz({"QrxTP", "mouclass"}), MultiSz({"ACPI\\LEN0042"}), true,
-       "LEN0042"},
-      {"multi-sz, second only", platform::kRegMultiSz, MultiSz({"mouclass", "QrxTP"}), MultiSz({"ACPI\\LEN0042"}),
-       false, ""},
-      {"sz, other case", platform::kRegSz, std::string("qrxtp") + '\0', MultiSz({"ACPI\\SNY9001"}), true, "SNY9001"},
+      {"multi-sz, first", platform::kRegMultiSz, MultiSz({"QrxTP", "mouclass"}), MultiSz({"ACPI\\LEN0042"}),
+       true, "LEN0042"},
+      {"multi-sz, second only", platform::kRegMultiSz, MultiSz({"mouclass", "QrxTP"}),
+       MultiSz({"ACPI\\LEN0042"}), false, ""},
+      {"sz, other case", platform::kRegSz, std::string("qrxtp") + '\0', MultiSz({"ACPI\\SNY9001"}), true,
+       "SNY9001"},
       {"sz without terminator", platform::kRegSz, "QRXTP", MultiSz({"IBM0057"}), true, "IBM0057"},
       {"prefix of the name", platform::kRegSz, std::string("QrxTPx") + '\0', MultiSz({"ACPI\\X"}), false, ""},
       {"binary type", platform::kRegBinary, std::string("QrxTP") + '\0', MultiSz({"ACPI\\X"}), false, ""},
       {"no backslash", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"QRX0A12"}), true, "QRX0A12"},
-      {"last backslash", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"ACPI\\VEN\\QRX0E00"}), true, "QRX0E00"},
-      {"hardware id too long", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({std::string(300, 'Q')}), false,
-       ""},
+      {"last backslash", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"ACPI\\VEN\\QRX0E00"}), true,
+       "QRX0E00"},
+      {"hardware id too long", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({std::string(300, 'Q')}),
+       false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -120,12 +123,23 @@ TEST(OEMTable, EveryPrefixShapeMapsToItsMaker) {
     std::string id, name;
   };
   const Case cases[] = {
-      {"QRX00", "Quorvex"},       {"QRX1B1C", "Acer"},     {"QRX0E77", "ECS - Elitegroup Computer Systems Co."},
-      {"QRX1E00", "HPConsumer"},  {"QRX2000", "HPConsumer"}, {"QRX0600", "Dell"},
-      {"DLL0400", "Dell"},        {"LEN0042", "LENOVO"},   {"IBM0057", "IBM"},
-      {"SNY9001", "Sony"},        {"NCT1", "NEC branding"}, {"QRX23AB", "LenovoChina"},
-      {"QRX24", ""},              {"QRX", ""},             {"len0042", ""},  // case-sensitive
-      {"XYZ0001", ""},            {"", ""},
+      {"QRX00", "Quorvex"},
+      {"QRX1B1C", "Acer"},
+      {"QRX0E77", "ECS - Elitegroup Computer Systems Co."},
+      {"QRX1E00", "HPConsumer"},
+      {"QRX2000", "HPConsumer"},
+      {"QRX0600", "Dell"},
+      {"DLL0400", "Dell"},
+      {"LEN0042", "LENOVO"},
+      {"IBM0057", "IBM"},
+      {"SNY9001", "Sony"},
+      {"NCT1", "NEC branding"},
+      {"QRX23AB", "LenovoChina"},
+      {"QRX24", ""},
+      {"QRX", ""},
+      {"len0042", ""},  // case-sensitive
+      {"XYZ0001", ""},
+      {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(c.name, LookUpOEMName(c.id)) << c.id;
   // Every row is reachable by its own code.
@@ -137,15 +151,18 @@ TEST(OEMTable, EveryPrefixShapeMapsToItsMaker) {
 TEST_F(Probes, DetectOEMPrefersTheACPITreeAndKeepsTheOldNameWithoutAMatch) {
   CClientInfo client;
   client.strOEM = "previous";
-  AddDevice(std::string(kRootDevice) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"ROOT\\SNY0001"}));
+  AddDevice(std::string(kRootDevice) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
+            MultiSz({"ROOT\\SNY0001"}));
   EXPECT_EQ("Sony", client.DetectOEM());
-  AddDevice(std::string(kAcpiDevice) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"ACPI\\QRX1B1C"}));
+  AddDevice(std::string(kAcpiDevice) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
+            MultiSz({"ACPI\\QRX1B1C"}));
   EXPECT_EQ("Acer", client.DetectOEM());
   EXPECT_EQ("Acer", client.strOEM);
 
   env_->RegDeleteTree(kAcpiDevice, 0);
   env_->RegDeleteTree(kRootDevice, 0);
-  AddDevice(std::string(kAcpiDevice) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}), MultiSz({"ACPI\\ZZZ0001"}));
+  AddDevice(std::string(kAcpiDevice) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
+            MultiSz({"ACPI\\ZZZ0001"}));
   EXPECT_EQ("Acer", client.DetectOEM());  // unknown code: the name stays
 }
 
@@ -164,7 +181,9 @@ class FakeSystemEnv : public platform::EnvWrapper {
     *path = folder == platform::KnownFolder::kPublicDocuments ? publicDocuments : commonAppData;
     return platform::kSuccess;
   }
-  void MessageBox(const std::string& text, const std::string& caption) override { boxes.push_back(caption + ": " + text); }
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    boxes.push_back(caption + ": " + text);
+  }
 
   uint32_t major = 6;
   bool failVersion = false;

@@ -33,8 +33,8 @@ struct World {
 
 std::string Settings() {
   std::string all;
-  for (int row : {kUpdateFreq, kLastCheck, kMetadataVer, kPostInstUrl, kUpdateCheckUrl, kUsgLogUrl, kCrashLogUrl,
-                  kDefinitionUrl}) {
+  for (int row : {kUpdateFreq, kLastCheck, kMetadataVer, kPostInstUrl, kUpdateCheckUrl, kUsgLogUrl,
+                  kCrashLogUrl, kDefinitionUrl}) {
     all += GetRegValue_String(kServiceKey, RegValueNames[row], false) + "\n";
   }
   return all + GetRegValue_String(kProductKey, "NextVersion", false) + "\n" +

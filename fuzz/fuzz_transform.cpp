@@ -2,10 +2,10 @@
 // the entry: 0 the answer text as it arrives; 1 raw bytes to the gzip reader;
 // 2 bytes enciphered under the real key first, so they reach the gzip reader
 // through the whole pipeline; 3 the two-call size protocol of DES_Decrypt.
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -33,7 +33,8 @@ std::string Envelope(const uint8_t* data, size_t n) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A private, empty hive: the log stays off and nothing outside is touched.
   static std::unique_ptr<platform::Env> env = platform::NewIsolatedEnv(
-      (std::filesystem::temp_directory_path() / ("inkora-fuzz-transform-" + std::to_string(::getpid()))).string());
+      (std::filesystem::temp_directory_path() / ("inkora-fuzz-transform-" + std::to_string(::getpid())))
+          .string());
   platform::Env::SetDefault(env.get());
   return 0;
 }
@@ -50,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     case 1: {
       uint32_t n = 0;
-      if (CUtility::GZip_Uncompress(out, data, static_cast<int32_t>(size), n) && n != out.size()) std::abort();
+      if (CUtility::GZip_Uncompress(out, data, static_cast<int32_t>(size), n) && n != out.size())
+        std::abort();
       break;
     }
     case 2:

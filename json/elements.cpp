@@ -23,15 +23,20 @@ size_t HashName(const char* name, size_t size) {
 
 NullImp* NullImp::Shared() noexcept {
   // Stateless and never deleted (Element skips it), so one serves every thread.
-  static NullImp* const shared = new NullImp();
+  // An allocation failure this early ends the process, as noexcept says.
+  static NullImp* const shared = new NullImp();  // NOLINT(bugprone-unhandled-exception-at-new)
   return shared;
 }
 
-ElementImp* NullImp::Clone() const { return Shared(); }
+ElementImp* NullImp::Clone() const {
+  return Shared();
+}
 
 Element::Element() noexcept : m_imp(NullImp::Shared()) {}
 
-Element::Element(Element&& other) noexcept : m_imp(other.m_imp) { other.m_imp = NullImp::Shared(); }
+Element::Element(Element&& other) noexcept : m_imp(other.m_imp) {
+  other.m_imp = NullImp::Shared();
+}
 
 Element& Element::operator=(const Element& other) {
   if (this != &other) {
@@ -76,9 +81,10 @@ size_t ObjectImp::Find(const char* name, size_t size) const {
     }
     return count;
   }
-  if (m_index.empty()) BuildIndex();
+  if (m_index.empty()) BuildIndex();  // fills it: a power of two above the member count
   const size_t mask = m_index.size() - 1;
   for (size_t slot = HashName(name, size) & mask;; slot = (slot + 1) & mask) {
+    // cppcheck-suppress containerOutOfBounds ; BuildIndex never leaves the table empty
     const uint32_t entry = m_index[slot];
     if (entry == 0) return count;
     const std::string& candidate = m_members[entry - 1].name;
@@ -108,7 +114,8 @@ void ObjectImp::IndexInsert(size_t position) const {
 }
 
 Member& ObjectImp::Append(Member&& member) {
-  if (m_members.size() >= std::numeric_limits<uint32_t>::max() - 1) throw std::length_error("json object too large");
+  if (m_members.size() >= std::numeric_limits<uint32_t>::max() - 1)
+    throw std::length_error("json object too large");
   m_members.push_back(std::move(member));
   if (!m_index.empty()) {
     if (m_members.size() * 2 > m_index.size()) {
@@ -120,7 +127,9 @@ Member& ObjectImp::Append(Member&& member) {
   return m_members.back();
 }
 
-void ObjectImp::Reserve(size_t count) { m_members.reserve(count); }
+void ObjectImp::Reserve(size_t count) {
+  m_members.reserve(count);
+}
 
 // ---- ArrayImp -------------------------------------------------------------
 
@@ -155,20 +164,34 @@ Object::iterator Object::Insert(const Member& member, iterator position) {
   return inserted;
 }
 
-Object::iterator Object::Insert(const Member& member) { return Insert(member, End()); }
+Object::iterator Object::Insert(const Member& member) {
+  return Insert(member, End());
+}
 
-Object::iterator Object::Begin() { return CheckedImp<ObjectImp>().members().begin(); }
-Object::iterator Object::End() { return CheckedImp<ObjectImp>().members().end(); }
-Object::const_iterator Object::Begin() const { return CheckedImp<ObjectImp>().members().begin(); }
-Object::const_iterator Object::End() const { return CheckedImp<ObjectImp>().members().end(); }
+Object::iterator Object::Begin() {
+  return CheckedImp<ObjectImp>().members().begin();
+}
+Object::iterator Object::End() {
+  return CheckedImp<ObjectImp>().members().end();
+}
+Object::const_iterator Object::Begin() const {
+  return CheckedImp<ObjectImp>().members().begin();
+}
+Object::const_iterator Object::End() const {
+  return CheckedImp<ObjectImp>().members().end();
+}
 
 Object::const_iterator Object::Find(const std::string& name) const {
   ObjectImp& imp = CheckedImp<ObjectImp>();
   return imp.members().begin() + static_cast<std::ptrdiff_t>(imp.Find(name));
 }
 
-size_t Object::Size() const { return CheckedImp<ObjectImp>().members().size(); }
-bool Object::Empty() const { return CheckedImp<ObjectImp>().members().empty(); }
+size_t Object::Size() const {
+  return CheckedImp<ObjectImp>().members().size();
+}
+bool Object::Empty() const {
+  return CheckedImp<ObjectImp>().members().empty();
+}
 
 void Object::Clear() {
   ObjectImp& imp = CheckedImp<ObjectImp>();
@@ -184,14 +207,28 @@ Array::iterator Array::Insert(const Element& element, iterator position) {
   return CheckedImp<ArrayImp>().elements().insert(position, element);
 }
 
-Array::iterator Array::Insert(const Element& element) { return Insert(element, End()); }
+Array::iterator Array::Insert(const Element& element) {
+  return Insert(element, End());
+}
 
-Array::iterator Array::Begin() { return CheckedImp<ArrayImp>().elements().begin(); }
-Array::iterator Array::End() { return CheckedImp<ArrayImp>().elements().end(); }
-Array::const_iterator Array::Begin() const { return CheckedImp<ArrayImp>().elements().begin(); }
-Array::const_iterator Array::End() const { return CheckedImp<ArrayImp>().elements().end(); }
-size_t Array::Size() const { return CheckedImp<ArrayImp>().elements().size(); }
-bool Array::Empty() const { return CheckedImp<ArrayImp>().elements().empty(); }
+Array::iterator Array::Begin() {
+  return CheckedImp<ArrayImp>().elements().begin();
+}
+Array::iterator Array::End() {
+  return CheckedImp<ArrayImp>().elements().end();
+}
+Array::const_iterator Array::Begin() const {
+  return CheckedImp<ArrayImp>().elements().begin();
+}
+Array::const_iterator Array::End() const {
+  return CheckedImp<ArrayImp>().elements().end();
+}
+size_t Array::Size() const {
+  return CheckedImp<ArrayImp>().elements().size();
+}
+bool Array::Empty() const {
+  return CheckedImp<ArrayImp>().elements().empty();
+}
 
 Element& Array::operator[](size_t index) {
   std::vector<Element>& elements = CheckedImp<ArrayImp>().elements();

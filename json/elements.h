@@ -137,8 +137,7 @@ class NullImp : public ElementImp_T<Null, NullImp, kNullType> {
 };
 
 template <typename T, ElementType kTagV>
-class TrivialImpType_T
-    : public ElementImp_T<TrivialType_T<T, kTagV>, TrivialImpType_T<T, kTagV>, kTagV> {
+class TrivialImpType_T : public ElementImp_T<TrivialType_T<T, kTagV>, TrivialImpType_T<T, kTagV>, kTagV> {
  public:
   TrivialImpType_T() = default;
   explicit TrivialImpType_T(T value) : m_value(std::move(value)) {}
@@ -263,6 +262,7 @@ struct Member {
 
 // Handles add no data to Element, so an Element whose tag is T's may be viewed
 // as T; that is what json_cast does.
+// NOLINTNEXTLINE(misc-redundant-expression): the sizes are equal by design; that is the check.
 static_assert(sizeof(Object) == sizeof(Element) && sizeof(Array) == sizeof(Element) &&
                   sizeof(String) == sizeof(Element) && sizeof(Number) == sizeof(Element) &&
                   sizeof(Boolean) == sizeof(Element) && sizeof(Null) == sizeof(Element),
@@ -302,7 +302,8 @@ template <typename RefT>
 RefT json_cast(const Element& element) {
   static_assert(std::is_reference<RefT>::value, "json_cast gives a reference");
   using H = std::remove_cv_t<std::remove_reference_t<RefT>>;
-  static_assert(std::is_const<std::remove_reference_t<RefT>>::value, "a const element casts to a const reference");
+  static_assert(std::is_const<std::remove_reference_t<RefT>>::value,
+                "a const element casts to a const reference");
   if (element.Type() != detail::HandleTag<H>::value) throw Exception("Bad json_cast");
   return static_cast<RefT>(element);
 }

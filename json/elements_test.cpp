@@ -46,16 +46,52 @@ TEST(ElementModel, CastsAndTypedAccessTestTheTag) {
     Element element;
     json::ElementType type;
   };
-  const Case cases[] = {{Object(), json::kObjectType}, {Array(), json::kArrayType}, {Number(2), json::kNumberType},
-                        {String("s"), json::kStringType}, {Boolean(true), json::kBooleanType}, {Null(), json::kNullType}};
+  const Case cases[] = {{Object(), json::kObjectType},       {Array(), json::kArrayType},
+                        {Number(2), json::kNumberType},      {String("s"), json::kStringType},
+                        {Boolean(true), json::kBooleanType}, {Null(), json::kNullType}};
   for (const Case& c : cases) {
     Element e = c.element;
     EXPECT_EQ(e.Type(), c.type);
-    EXPECT_EQ(e.Type() == json::kObjectType, [&] { try { json_cast<Object&>(e); return true; } catch (const json::Exception&) { return false; } }());
-    EXPECT_EQ(e.Type() == json::kArrayType, [&] { try { json_cast<Array&>(e); return true; } catch (const json::Exception&) { return false; } }());
-    EXPECT_EQ(e.Type() == json::kNumberType, [&] { try { json_cast<Number&>(e); return true; } catch (const json::Exception&) { return false; } }());
-    EXPECT_EQ(e.Type() == json::kStringType, [&] { try { json_cast<String&>(e); return true; } catch (const json::Exception&) { return false; } }());
-    EXPECT_EQ(e.Type() == json::kBooleanType, [&] { try { json_cast<Boolean&>(e); return true; } catch (const json::Exception&) { return false; } }());
+    EXPECT_EQ(e.Type() == json::kObjectType, [&] {
+      try {
+        json_cast<Object&>(e);
+        return true;
+      } catch (const json::Exception&) {
+        return false;
+      }
+    }());
+    EXPECT_EQ(e.Type() == json::kArrayType, [&] {
+      try {
+        json_cast<Array&>(e);
+        return true;
+      } catch (const json::Exception&) {
+        return false;
+      }
+    }());
+    EXPECT_EQ(e.Type() == json::kNumberType, [&] {
+      try {
+        json_cast<Number&>(e);
+        return true;
+      } catch (const json::Exception&) {
+        return false;
+      }
+    }());
+    EXPECT_EQ(e.Type() == json::kStringType, [&] {
+      try {
+        json_cast<String&>(e);
+        return true;
+      } catch (const json::Exception&) {
+        return false;
+      }
+    }());
+    EXPECT_EQ(e.Type() == json::kBooleanType, [&] {
+      try {
+        json_cast<Boolean&>(e);
+        return true;
+      } catch (const json::Exception&) {
+        return false;
+      }
+    }());
   }
   // A typed handle that was handed another type (through Element's assignment)
   // refuses every typed operation.

@@ -35,7 +35,9 @@ enum TokenKind : uint32_t {
 };
 
 // isspace of the "C" locale; bytes of 0x80 and above are never white space.
-inline bool IsWhite(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool IsWhite(unsigned char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 inline bool IsNumberChar(unsigned char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
@@ -47,12 +49,18 @@ inline bool IsEscapeChar(unsigned char c) {
 
 inline char Unescape(unsigned char c) {
   switch (c) {
-    case 'b': return '\b';
-    case 'f': return '\f';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    default: return static_cast<char>(c);  // '"', '/', '\\'
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return static_cast<char>(c);  // '"', '/', '\\'
   }
 }
 
@@ -168,8 +176,9 @@ class Scanner {
       if (c == '\\' && m_pos < m_size) {
         const unsigned char e = static_cast<unsigned char>(m_text[m_pos++]);
         if (!IsEscapeChar(e)) {
-          throw ScanException(std::string("Unrecognized escape sequence found in string: \\") + static_cast<char>(e),
-                              LocationOf(m_text, m_pos));
+          throw ScanException(
+              std::string("Unrecognized escape sequence found in string: \\") + static_cast<char>(e),
+              LocationOf(m_text, m_pos));
         }
       }
     }
@@ -209,11 +218,14 @@ class TokenStream {
 
   std::string Text(const Token& token) const {
     switch (token.kind) {
-      case kStringToken: return StringValue(token);
+      case kStringToken:
+        return StringValue(token);
       case kNumberToken:
       case kBooleanToken:
-      case kNullToken: return std::string(m_text + token.begin, token.end - token.begin);
-      default: return std::string();
+      case kNullToken:
+        return std::string(m_text + token.begin, token.end - token.begin);
+      default:
+        return std::string();
     }
   }
 
@@ -264,12 +276,30 @@ class TokenStream {
     t.escaped = false;
     const char c = m_text[m_pos];
     switch (c) {
-      case '{': t.kind = kObjectBegin; ++m_pos; break;
-      case '}': t.kind = kObjectEnd; ++m_pos; break;
-      case '[': t.kind = kArrayBegin; ++m_pos; break;
-      case ']': t.kind = kArrayEnd; ++m_pos; break;
-      case ',': t.kind = kNextElement; ++m_pos; break;
-      case ':': t.kind = kMemberAssign; ++m_pos; break;
+      case '{':
+        t.kind = kObjectBegin;
+        ++m_pos;
+        break;
+      case '}':
+        t.kind = kObjectEnd;
+        ++m_pos;
+        break;
+      case '[':
+        t.kind = kArrayBegin;
+        ++m_pos;
+        break;
+      case ']':
+        t.kind = kArrayEnd;
+        ++m_pos;
+        break;
+      case ',':
+        t.kind = kNextElement;
+        ++m_pos;
+        break;
+      case ':':
+        t.kind = kMemberAssign;
+        ++m_pos;
+        break;
       case '"': {
         t.kind = kStringToken;
         ++m_pos;
@@ -286,9 +316,18 @@ class TokenStream {
         ++m_pos;
         break;
       }
-      case 't': t.kind = kBooleanToken; m_pos += 4; break;
-      case 'f': t.kind = kBooleanToken; m_pos += 5; break;
-      case 'n': t.kind = kNullToken; m_pos += 4; break;
+      case 't':
+        t.kind = kBooleanToken;
+        m_pos += 4;
+        break;
+      case 'f':
+        t.kind = kBooleanToken;
+        m_pos += 5;
+        break;
+      case 'n':
+        t.kind = kNullToken;
+        m_pos += 4;
+        break;
       default:
         t.kind = kNumberToken;
         while (m_pos < m_size && IsNumberChar(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
@@ -309,7 +348,8 @@ class Parser {
   Parser(TokenStream& tokens, const std::vector<uint32_t>& sizes) : m_tokens(tokens), m_sizes(sizes) {}
 
   void Parse(Element& element, unsigned depth) {
-    if (m_tokens.EndOfStream()) throw ParseException("Unexpected end of token stream", Location(), Location());
+    if (m_tokens.EndOfStream())
+      throw ParseException("Unexpected end of token stream", Location(), Location());
     const Token& token = m_tokens.Peek();
     switch (token.kind) {
       case kObjectBegin: {
@@ -358,7 +398,8 @@ class Parser {
   }
 
   Token MatchExpectedToken(TokenKind kind) {
-    if (m_tokens.EndOfStream()) throw ParseException("Unexpected End of token stream", Location(), Location());
+    if (m_tokens.EndOfStream())
+      throw ParseException("Unexpected End of token stream", Location(), Location());
     Token token = m_tokens.Get();
     if (token.kind != kind) throw Unexpected(token);
     return token;
@@ -431,9 +472,13 @@ Location LocationOf(const char* text, size_t offset) {
   return location;
 }
 
-void Reader::Read(Element& element, const char* text) { Read(element, text, std::strlen(text)); }
+void Reader::Read(Element& element, const char* text) {
+  Read(element, text, std::strlen(text));
+}
 
-void Reader::Read(Element& element, const std::string& text) { Read(element, text.data(), text.size()); }
+void Reader::Read(Element& element, const std::string& text) {
+  Read(element, text.data(), text.size());
+}
 
 void Reader::Read(Element& element, const char* text, size_t size) {
   // Positions are 32-bit.
@@ -445,8 +490,8 @@ void Reader::Read(Element& element, const char* text, size_t size) {
   parser.Parse(element, 0);
   if (!tokens.EndOfStream()) {
     const Token& token = tokens.Peek();
-    throw ParseException("Expected End of token stream; found " + tokens.Text(token), tokens.LocationAt(token.begin),
-                         tokens.LocationAt(token.end));
+    throw ParseException("Expected End of token stream; found " + tokens.Text(token),
+                         tokens.LocationAt(token.begin), tokens.LocationAt(token.end));
   }
 }
 

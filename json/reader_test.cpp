@@ -82,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ReaderFailure, ::testing::ValuesIn(kFailures),
 
 TEST(Reader, ValuesWhiteSpaceAndOrder) {
   json::Object object;
-  json::Reader::Read(object, " \r\n\t{ \"b\" :[ ] ,\"a\":{}, \"t\" : true,\"f\":false , \"n\" : null ,\"s\":\"x\" } \n");
+  json::Reader::Read(
+      object, " \r\n\t{ \"b\" :[ ] ,\"a\":{}, \"t\" : true,\"f\":false , \"n\" : null ,\"s\":\"x\" } \n");
   ASSERT_EQ(object.Size(), 6u);
   auto it = object.Begin();
   EXPECT_EQ(it->name, "b");
@@ -128,10 +129,23 @@ TEST(Reader, NumbersTakeTheLongestPrefixStrtodAccepts) {
   const struct {
     const char* text;
     double value;
-  } cases[] = {{"0", 0},     {"-12", -12},        {"3.25", 3.25},       {"1e3", 1000},     {"2E-2", 0.02},
-               {"1.2.3", 1.2}, {"-", 0},          {"--1", 0},           {"1e", 1},         {"7e+", 7},
-               {"-0.5", -0.5}, {"1-2", 1},        {"1e999", HUGE_VAL},  {"-1e999", -HUGE_VAL}, {"4294967296", 4294967296.0},
-               {"-.5", -0.5},  {"12345678901234567890", 12345678901234567890.0}};
+  } cases[] = {{"0", 0},
+               {"-12", -12},
+               {"3.25", 3.25},
+               {"1e3", 1000},
+               {"2E-2", 0.02},
+               {"1.2.3", 1.2},
+               {"-", 0},
+               {"--1", 0},
+               {"1e", 1},
+               {"7e+", 7},
+               {"-0.5", -0.5},
+               {"1-2", 1},
+               {"1e999", HUGE_VAL},
+               {"-1e999", -HUGE_VAL},
+               {"4294967296", 4294967296.0},
+               {"-.5", -0.5},
+               {"12345678901234567890", 12345678901234567890.0}};
   for (const auto& c : cases) {
     Element element;
     json::Reader::Read(element, std::string("[") + c.text + "]");
@@ -155,12 +169,13 @@ TEST(Reader, NestingLimit) {
   }
   // A megabyte of open brackets fails cleanly instead of exhausting the stack.
   EXPECT_THROW(json::Reader::Read(element, std::string(1 << 20, '[')), json::ParseException);
-  EXPECT_THROW(json::Reader::Read(element, std::string(1 << 19, '{') ), json::ParseException);
+  EXPECT_THROW(json::Reader::Read(element, std::string(1 << 19, '{')), json::ParseException);
 }
 
 TEST(Reader, EveryCutOfAnAnswerFailsWithAJsonException) {
   const std::string answer =
-      "{\"code\":\"0\",\"msg\":\"ok\",\"mv_url\":\"http://h/Teko/metadata/1-0-7\",\"n\":[1,2.5,-3],\"b\":true}";
+      "{\"code\":\"0\",\"msg\":\"ok\",\"mv_url\":\"http://h/Teko/metadata/"
+      "1-0-7\",\"n\":[1,2.5,-3],\"b\":true}";
   for (size_t cut = 0; cut < answer.size(); ++cut) {
     json::Object object;
     EXPECT_THROW(json::Reader::Read(object, answer.substr(0, cut)), json::Exception) << cut;

@@ -12,14 +12,22 @@ namespace {
 // control characters and bytes of 0x80 and above included, goes out as is.
 inline char EscapeOf(unsigned char c) {
   switch (c) {
-    case '"': return '"';
-    case '\\': return '\\';
-    case '\b': return 'b';
-    case '\f': return 'f';
-    case '\n': return 'n';
-    case '\r': return 'r';
-    case '\t': return 't';
-    default: return 0;
+    case '"':
+      return '"';
+    case '\\':
+      return '\\';
+    case '\b':
+      return 'b';
+    case '\f':
+      return 'f';
+    case '\n':
+      return 'n';
+    case '\r':
+      return 'r';
+    case '\t':
+      return 't';
+    default:
+      return 0;
   }
 }
 
@@ -27,8 +35,10 @@ inline char EscapeOf(unsigned char c) {
 
 int32_t Writer::ToInt32(double value) {
   if (std::isnan(value)) return 0;
-  if (value >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
-  if (value <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  if (value >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+    return std::numeric_limits<int32_t>::max();
+  if (value <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+    return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(value);  // truncation toward zero
 }
 
@@ -47,11 +57,17 @@ std::string Writer::ToString(const Element& element) {
   return out;
 }
 
-void Writer::Indent() { m_out.append(m_depth, '\t'); }
+void Writer::Indent() {
+  m_out.append(m_depth, '\t');
+}
 
-void Writer::Visit(const Null&) { m_out += "null"; }
+void Writer::Visit(const Null&) {
+  m_out += "null";
+}
 
-void Writer::Visit(const Boolean& element) { m_out += element.Value() ? "true" : "false"; }
+void Writer::Visit(const Boolean& element) {
+  m_out += element.Value() ? "true" : "false";
+}
 
 void Writer::Visit(const Number& element) {
   char buffer[16];

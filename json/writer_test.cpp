@@ -116,10 +116,14 @@ class TreeMaker {
   Element Make(int depth) {
     const int kind = Pick(depth > 4 ? 4 : 6);
     switch (kind) {
-      case 0: return Null();
-      case 1: return Boolean(Pick(2) == 1);
-      case 2: return Number(static_cast<double>(static_cast<int32_t>(m_random())));
-      case 3: return String(Text());
+      case 0:
+        return Null();
+      case 1:
+        return Boolean(Pick(2) == 1);
+      case 2:
+        return Number(static_cast<double>(static_cast<int32_t>(m_random())));
+      case 3:
+        return String(Text());
       case 4: {
         Object object;
         const int count = Pick(6);

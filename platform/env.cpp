@@ -17,6 +17,8 @@ Env* Env::Default() {
   return backend;
 }
 
-Env* Env::SetDefault(Env* env) { return g_override.exchange(env); }
+Env* Env::SetDefault(Env* env) {
+  return g_override.exchange(env);
+}
 
 }  // namespace platform

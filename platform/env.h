@@ -21,22 +21,22 @@ using Status = uint32_t;
 // The codes either backend returns; values are the Windows ones.
 enum : Status {
   kSuccess = 0,
-  kErrorFileNotFound = 2,            // ERROR_FILE_NOT_FOUND
-  kErrorPathNotFound = 3,            // ERROR_PATH_NOT_FOUND
-  kErrorAccessDenied = 5,            // ERROR_ACCESS_DENIED
-  kErrorInvalidHandle = 6,           // ERROR_INVALID_HANDLE
-  kErrorNotEnoughMemory = 8,         // ERROR_NOT_ENOUGH_MEMORY
-  kErrorInvalidData = 13,            // ERROR_INVALID_DATA
-  kErrorWriteFault = 29,             // ERROR_WRITE_FAULT
-  kErrorReadFault = 30,              // ERROR_READ_FAULT
-  kErrorNotSupported = 50,           // ERROR_NOT_SUPPORTED
-  kErrorFileExists = 80,             // ERROR_FILE_EXISTS
-  kErrorInvalidParameter = 87,       // ERROR_INVALID_PARAMETER
-  kErrorCallNotImplemented = 120,    // ERROR_CALL_NOT_IMPLEMENTED
-  kErrorInsufficientBuffer = 122,    // ERROR_INSUFFICIENT_BUFFER
-  kErrorAlreadyExists = 183,         // ERROR_ALREADY_EXISTS
-  kErrorMoreData = 234,              // ERROR_MORE_DATA
-  kErrorNoMoreItems = 259,           // ERROR_NO_MORE_ITEMS
+  kErrorFileNotFound = 2,          // ERROR_FILE_NOT_FOUND
+  kErrorPathNotFound = 3,          // ERROR_PATH_NOT_FOUND
+  kErrorAccessDenied = 5,          // ERROR_ACCESS_DENIED
+  kErrorInvalidHandle = 6,         // ERROR_INVALID_HANDLE
+  kErrorNotEnoughMemory = 8,       // ERROR_NOT_ENOUGH_MEMORY
+  kErrorInvalidData = 13,          // ERROR_INVALID_DATA
+  kErrorWriteFault = 29,           // ERROR_WRITE_FAULT
+  kErrorReadFault = 30,            // ERROR_READ_FAULT
+  kErrorNotSupported = 50,         // ERROR_NOT_SUPPORTED
+  kErrorFileExists = 80,           // ERROR_FILE_EXISTS
+  kErrorInvalidParameter = 87,     // ERROR_INVALID_PARAMETER
+  kErrorCallNotImplemented = 120,  // ERROR_CALL_NOT_IMPLEMENTED
+  kErrorInsufficientBuffer = 122,  // ERROR_INSUFFICIENT_BUFFER
+  kErrorAlreadyExists = 183,       // ERROR_ALREADY_EXISTS
+  kErrorMoreData = 234,            // ERROR_MORE_DATA
+  kErrorNoMoreItems = 259,         // ERROR_NO_MORE_ITEMS
   kErrorServiceAlreadyRunning = 1056,
   kErrorServiceDoesNotExist = 1060,
   kErrorServiceCannotAcceptCtrl = 1061,
@@ -44,14 +44,14 @@ enum : Status {
   kErrorFailedServiceControllerConnect = 1063,
   kErrorServiceExists = 1073,
   kErrorServiceMarkedForDelete = 1072,
-  kErrorTimeout = 1460,                       // ERROR_TIMEOUT
-  kErrorInternetTimeout = 12002,              // ERROR_INTERNET_TIMEOUT
-  kErrorInternetInvalidUrl = 12005,           // ERROR_INTERNET_INVALID_URL
-  kErrorInternetNameNotResolved = 12007,      // ERROR_INTERNET_NAME_NOT_RESOLVED
-  kErrorInternetCannotConnect = 12029,        // ERROR_INTERNET_CANNOT_CONNECT
-  kErrorInternetConnectionReset = 12031,      // ERROR_INTERNET_CONNECTION_RESET
-  kErrorHttpHeaderNotFound = 12150,           // ERROR_HTTP_HEADER_NOT_FOUND
-  kErrorHttpInvalidServerResponse = 12152,    // ERROR_HTTP_INVALID_SERVER_RESPONSE
+  kErrorTimeout = 1460,                     // ERROR_TIMEOUT
+  kErrorInternetTimeout = 12002,            // ERROR_INTERNET_TIMEOUT
+  kErrorInternetInvalidUrl = 12005,         // ERROR_INTERNET_INVALID_URL
+  kErrorInternetNameNotResolved = 12007,    // ERROR_INTERNET_NAME_NOT_RESOLVED
+  kErrorInternetCannotConnect = 12029,      // ERROR_INTERNET_CANNOT_CONNECT
+  kErrorInternetConnectionReset = 12031,    // ERROR_INTERNET_CONNECTION_RESET
+  kErrorHttpHeaderNotFound = 12150,         // ERROR_HTTP_HEADER_NOT_FOUND
+  kErrorHttpInvalidServerResponse = 12152,  // ERROR_HTTP_INVALID_SERVER_RESPONSE
 };
 
 // ---------------------------------------------------------------------------
@@ -89,11 +89,9 @@ class RegKey {
   // null data pointer only the type and size are returned. A buffer that is too
   // small gives kErrorMoreData with the needed size. Either out-pointer for
   // type may be null.
-  virtual Status QueryValue(const std::string& name, uint32_t* type, void* data,
-                            uint32_t* size) = 0;
+  virtual Status QueryValue(const std::string& name, uint32_t* type, void* data, uint32_t* size) = 0;
   // RegSetValueExA: stores size bytes of data as the given type.
-  virtual Status SetValue(const std::string& name, uint32_t type, const void* data,
-                          uint32_t size) = 0;
+  virtual Status SetValue(const std::string& name, uint32_t type, const void* data, uint32_t size) = 0;
   // RegDeleteValueA.
   virtual Status DeleteValue(const std::string& name) = 0;
   // RegEnumKeyExA: the name of subkey number index; kErrorNoMoreItems past the
@@ -149,12 +147,12 @@ struct UrlComponents {
   std::string scheme;
   int32_t schemeNumber = 0;  // INTERNET_SCHEME_HTTP 3, HTTPS 4, unknown -1
   std::string host;
-  uint16_t port = 0;         // the default port of the scheme when none is written
-  bool portGiven = false;    // a port was written in the URL
+  uint16_t port = 0;       // the default port of the scheme when none is written
+  bool portGiven = false;  // a port was written in the URL
   std::string user;
   std::string password;
   std::string path;
-  std::string extra;         // query and fragment with their "?" or "#"
+  std::string extra;  // query and fragment with their "?" or "#"
 };
 
 // ---------------------------------------------------------------------------
@@ -224,8 +222,8 @@ struct FailureActions {
 // A service handle (SC_HANDLE from OpenServiceA / CreateServiceA).
 class ScService {
  public:
-  virtual ~ScService() = default;  // CloseServiceHandle
-  virtual Status SetDescription(const std::string& description) = 0;  // ChangeServiceConfig2A
+  virtual ~ScService() = default;                                       // CloseServiceHandle
+  virtual Status SetDescription(const std::string& description) = 0;    // ChangeServiceConfig2A
   virtual Status SetFailureActions(const FailureActions& actions) = 0;  // ChangeServiceConfig2A
   virtual Status QueryFailureActions(FailureActions* actions) = 0;      // QueryServiceConfig2A
   virtual Status Delete() = 0;                                          // DeleteService
@@ -393,27 +391,50 @@ class EnvWrapper : public Env {
   explicit EnvWrapper(Env* target) : target_(target) {}
   Env* target() const { return target_; }
 
-  Status RegCreateKey(const std::string& p, uint32_t s, std::unique_ptr<RegKey>* k) override { return target_->RegCreateKey(p, s, k); }
-  Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<RegKey>* k) override { return target_->RegOpenKey(p, s, k); }
+  Status RegCreateKey(const std::string& p, uint32_t s, std::unique_ptr<RegKey>* k) override {
+    return target_->RegCreateKey(p, s, k);
+  }
+  Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<RegKey>* k) override {
+    return target_->RegOpenKey(p, s, k);
+  }
   Status RegDeleteTree(const std::string& p, uint32_t s) override { return target_->RegDeleteTree(p, s); }
-  Status InternetOpen(const std::string& a, std::unique_ptr<HttpSession>* s) override { return target_->InternetOpen(a, s); }
+  Status InternetOpen(const std::string& a, std::unique_ptr<HttpSession>* s) override {
+    return target_->InternetOpen(a, s);
+  }
   bool InternetGetConnectedState() override { return target_->InternetGetConnectedState(); }
   Status CrackUrl(const std::string& u, UrlComponents* p) override { return target_->CrackUrl(u, p); }
-  Status OpenSCManager(uint32_t a, std::unique_ptr<ScManager>* m) override { return target_->OpenSCManager(a, m); }
-  Status StartServiceCtrlDispatcher(const std::string& n, ServiceMainFunction f) override { return target_->StartServiceCtrlDispatcher(n, f); }
-  Status RegisterServiceCtrlHandlerEx(const std::string& n, ServiceControlFunction h, void* c, ServiceStatusHandle* o) override { return target_->RegisterServiceCtrlHandlerEx(n, h, c, o); }
-  Status SetServiceStatus(ServiceStatusHandle h, const ServiceStatus& s) override { return target_->SetServiceStatus(h, s); }
-  Status ListDirectory(const std::string& f, std::vector<DirEntry>* e) override { return target_->ListDirectory(f, e); }
+  Status OpenSCManager(uint32_t a, std::unique_ptr<ScManager>* m) override {
+    return target_->OpenSCManager(a, m);
+  }
+  Status StartServiceCtrlDispatcher(const std::string& n, ServiceMainFunction f) override {
+    return target_->StartServiceCtrlDispatcher(n, f);
+  }
+  Status RegisterServiceCtrlHandlerEx(const std::string& n, ServiceControlFunction h, void* c,
+                                      ServiceStatusHandle* o) override {
+    return target_->RegisterServiceCtrlHandlerEx(n, h, c, o);
+  }
+  Status SetServiceStatus(ServiceStatusHandle h, const ServiceStatus& s) override {
+    return target_->SetServiceStatus(h, s);
+  }
+  Status ListDirectory(const std::string& f, std::vector<DirEntry>* e) override {
+    return target_->ListDirectory(f, e);
+  }
   bool PathExists(const std::string& p) override { return target_->PathExists(p); }
   Status CreateDirectory(const std::string& p) override { return target_->CreateDirectory(p); }
-  Status ReadFile(const std::string& p, std::string* d, uint64_t m) override { return target_->ReadFile(p, d, m); }
-  Status WriteFileAtomic(const std::string& p, const std::string& d) override { return target_->WriteFileAtomic(p, d); }
+  Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
+    return target_->ReadFile(p, d, m);
+  }
+  Status WriteFileAtomic(const std::string& p, const std::string& d) override {
+    return target_->WriteFileAtomic(p, d);
+  }
   Status AppendFile(const std::string& p, const std::string& d) override { return target_->AppendFile(p, d); }
   Status MoveFile(const std::string& f, const std::string& t) override { return target_->MoveFile(f, t); }
   Status DeleteFile(const std::string& p) override { return target_->DeleteFile(p); }
   Status GetKnownFolder(KnownFolder f, std::string* p) override { return target_->GetKnownFolder(f, p); }
   Status GetModulePath(std::string* p) override { return target_->GetModulePath(p); }
-  Status LoadVersionResource(const std::string& p, std::unique_ptr<VersionResource>* r) override { return target_->LoadVersionResource(p, r); }
+  Status LoadVersionResource(const std::string& p, std::unique_ptr<VersionResource>* r) override {
+    return target_->LoadVersionResource(p, r);
+  }
   int64_t Now() override { return target_->Now(); }
   SystemTime GetLocalTime() override { return target_->GetLocalTime(); }
   bool ToLocalTime(int64_t s, LocalTimeFields* f) override { return target_->ToLocalTime(s, f); }
@@ -421,7 +442,9 @@ class EnvWrapper : public Env {
   void Sleep(uint32_t ms) override { target_->Sleep(ms); }
   bool GetVersionEx(OsVersionInfo* i) override { return target_->GetVersionEx(i); }
   uint16_t GetNativeProcessorArchitecture() override { return target_->GetNativeProcessorArchitecture(); }
-  bool GetProductInfo(uint32_t a, uint32_t b, uint32_t* t) override { return target_->GetProductInfo(a, b, t); }
+  bool GetProductInfo(uint32_t a, uint32_t b, uint32_t* t) override {
+    return target_->GetProductInfo(a, b, t);
+  }
   int GetSystemMetrics(int i) override { return target_->GetSystemMetrics(i); }
   bool GetLocaleInfo(uint32_t t, std::string* v) override { return target_->GetLocaleInfo(t, v); }
   uint16_t GetUserDefaultLangID() override { return target_->GetUserDefaultLangID(); }

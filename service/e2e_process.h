@@ -125,7 +125,8 @@ class ServiceProcess {
   }
   static size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
-    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + what.size())) ++n;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + what.size()))
+      ++n;
     return n;
   }
 

@@ -50,13 +50,15 @@ class EndToEndTest : public ::testing::Test {
 
   void SetString(const char* key, const std::string& name, const std::string& text) {
     std::unique_ptr<platform::RegKey> handle;
-    ASSERT_EQ(platform::kSuccess, env_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &handle));
+    ASSERT_EQ(platform::kSuccess,
+              env_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &handle));
     ASSERT_EQ(platform::kSuccess,
               handle->SetValue(name, platform::kRegSz, text.c_str(), static_cast<uint32_t>(text.size() + 1)));
   }
   void SetDword(const char* key, const std::string& name, uint32_t value) {
     std::unique_ptr<platform::RegKey> handle;
-    ASSERT_EQ(platform::kSuccess, env_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &handle));
+    ASSERT_EQ(platform::kSuccess,
+              env_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &handle));
     ASSERT_EQ(platform::kSuccess, handle->SetValue(name, platform::kRegDword, &value, sizeof(value)));
   }
   // A value's text; the status of the read (a torn hive fails here).
@@ -95,7 +97,8 @@ class EndToEndTest : public ::testing::Test {
       logs_[LogFolder() + "/" + name] = "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"" + kUserId +
                                         "\",\"n\":" + std::to_string(i) + "}";
     }
-    logs_[LogFolder() + "/crash0.err"] = "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"" + kUserId + "\",\"crash\":1}";
+    logs_[LogFolder() + "/crash0.err"] =
+        "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"" + kUserId + "\",\"crash\":1}";
     logs_[LogFolder() + "/InkoraInstall_1.log"] = "installer\r\nline\ttwo";
     for (const auto& log : logs_) Put(log.first, log.second);
   }
@@ -235,7 +238,9 @@ class OnlineEndToEndTest : public EndToEndTest {
     EndToEndTest::TearDown();
   }
 
-  std::string SymbolFile() const { return root_ + "/Users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml"; }
+  std::string SymbolFile() const {
+    return root_ + "/Users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml";
+  }
   void PlantOnlineMachine(uint32_t fastForward) {
     PlantMachine();
     Put(SymbolFile(), "<symbols version=\"1.0\"/>\n");
@@ -260,8 +265,9 @@ class OnlineEndToEndTest : public EndToEndTest {
     return texts;
   }
   static std::string Flat(std::string text) {
-    text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }),
-               text.end());
+    text.erase(
+        std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }),
+        text.end());
     return text;
   }
   void CheckAccounted(const std::string& when) {
@@ -272,8 +278,9 @@ class OnlineEndToEndTest : public EndToEndTest {
     for (const auto& log : logs_) {
       std::string old = log.first.substr(0, log.first.find_last_of('.')) + ".old";
       bool onDisk = fs::exists(log.first) || fs::exists(old);
-      bool sent = std::any_of(received.begin(), received.end(),
-                              [&](const std::string& r) { return r.find(flat[log.first]) != std::string::npos; });
+      bool sent = std::any_of(received.begin(), received.end(), [&](const std::string& r) {
+        return r.find(flat[log.first]) != std::string::npos;
+      });
       EXPECT_TRUE(onDisk || sent) << log.first << " is lost";
     }
   }

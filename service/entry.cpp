@@ -94,7 +94,9 @@ void WriteTestSettings(const char* staging) {
 
 }  // namespace
 
-std::string QuotedBinaryPath(const std::string& modulePath) { return "\"" + modulePath + "\""; }
+std::string QuotedBinaryPath(const std::string& modulePath) {
+  return "\"" + modulePath + "\"";
+}
 
 void CollectArguments(int argc, char** argv) {
   strCommand.clear();

@@ -53,8 +53,8 @@ void WriteLog(const char* functionName, const char* message) {
   platform::SystemTime t = env->GetLocalTime();
   if (szLogPath[0] == '\0' || message == nullptr) return;
   char stamp[64];
-  std::snprintf(stamp, sizeof(stamp), "\n%02d/%02d/%04d, %02d:%02d:%02d\t    ", t.month, t.day, t.year, t.hour,
-                t.minute, t.second);
+  std::snprintf(stamp, sizeof(stamp), "\n%02d/%02d/%04d, %02d:%02d:%02d\t    ", t.month, t.day, t.year,
+                t.hour, t.minute, t.second);
   std::string entry = stamp;
   entry += functionName != nullptr ? functionName : "";
   entry += '-';
@@ -62,7 +62,9 @@ void WriteLog(const char* functionName, const char* message) {
   env->AppendFile(szLogPath, ToTextMode(entry));
 }
 
-void WriteLog(const char* functionName, const std::string& message) { WriteLog(functionName, message.c_str()); }
+void WriteLog(const char* functionName, const std::string& message) {
+  WriteLog(functionName, message.c_str());
+}
 
 void WriteLogF(const char* functionName, const char* format, ...) {
   if (IsDebugLogging() == 0) return;

@@ -12,32 +12,54 @@ namespace {
 const char* const kFn = "ProcMonitorThread()";
 }
 
-void CMonitorSteps::Sleep(uint32_t milliseconds) { platform::Env::Default()->Sleep(milliseconds); }
+void CMonitorSteps::Sleep(uint32_t milliseconds) {
+  platform::Env::Default()->Sleep(milliseconds);
+}
 std::string CMonitorSteps::ReadTestSetting(const std::string& valueName) {
   return GetRegValue_String(kServiceKey, valueName, false);
 }
-void CMonitorSteps::FixUpComputerIDRegKey() { CUtility::FixUpComputerIDRegKey(); }
+void CMonitorSteps::FixUpComputerIDRegKey() {
+  CUtility::FixUpComputerIDRegKey();
+}
 bool CMonitorSteps::InternetGetConnectedState() {
   return platform::Env::Default()->InternetGetConnectedState();
 }
-bool CMonitorSteps::IsTimeToCheckInterval() { return ClientInfo.IsTimeToCheckInterval(); }
-int CMonitorSteps::getUpdateFreq() { return ClientInfo.getUpdateFreq(); }
-bool CMonitorSteps::IsTimeToCheckWebfarm() { return ClientInfo.IsTimeToCheckWebfarm(); }
-std::string CMonitorSteps::getMetadataVer() { return ClientInfo.getMetadataVer(); }
-std::string CMonitorSteps::MakeFirstCall() { return ClientInfo.MakeFirstCall(); }
+bool CMonitorSteps::IsTimeToCheckInterval() {
+  return ClientInfo.IsTimeToCheckInterval();
+}
+int CMonitorSteps::getUpdateFreq() {
+  return ClientInfo.getUpdateFreq();
+}
+bool CMonitorSteps::IsTimeToCheckWebfarm() {
+  return ClientInfo.IsTimeToCheckWebfarm();
+}
+std::string CMonitorSteps::getMetadataVer() {
+  return ClientInfo.getMetadataVer();
+}
+std::string CMonitorSteps::MakeFirstCall() {
+  return ClientInfo.MakeFirstCall();
+}
 void CMonitorSteps::UpdateCheck(const std::string& url, UpdateResultRecord& result) {
   ClientInfo.UpdateCheck(url, result);
 }
-void CMonitorSteps::setLastCheck() { ClientInfo.setLastCheck(); }
-bool CMonitorSteps::IsNewMetadata(const std::string& mvUrl) { return ClientInfo.IsNewMetadata(mvUrl); }
+void CMonitorSteps::setLastCheck() {
+  ClientInfo.setLastCheck();
+}
+bool CMonitorSteps::IsNewMetadata(const std::string& mvUrl) {
+  return ClientInfo.IsNewMetadata(mvUrl);
+}
 bool CMonitorSteps::LoadMetadataFromServer(const std::string& url) {
   return ClientInfo.LoadMetadataFromServer(url);
 }
-std::string CMonitorSteps::GetSetting(int row) { return ClientInfo.GetSetting(row); }
+std::string CMonitorSteps::GetSetting(int row) {
+  return ClientInfo.GetSetting(row);
+}
 int CMonitorSteps::UploadLogFiles(const std::string& url, LogTypes kind) {
   return ClientInfo.UploadLogFiles(url, kind);
 }
-void CMonitorSteps::UpdateDefinitionFile() { ClientInfo.UpdateDefinitionFile(); }
+void CMonitorSteps::UpdateDefinitionFile() {
+  ClientInfo.UpdateDefinitionFile();
+}
 
 namespace {
 

@@ -18,9 +18,12 @@ using service_testing::ServiceFixture;
 
 const char* KindName(LogTypes kind) {
   switch (kind) {
-    case LogTypes::Installer: return "Installer";
-    case LogTypes::Usage: return "Usage";
-    case LogTypes::Inkora_Crash: return "Crash";
+    case LogTypes::Installer:
+      return "Installer";
+    case LogTypes::Usage:
+      return "Usage";
+    case LogTypes::Inkora_Crash:
+      return "Crash";
   }
   return "?";
 }
@@ -98,7 +101,8 @@ class RecordingSteps : public CMonitorSteps {
   void UpdateDefinitionFile() override { calls.push_back("Definition"); }
 };
 
-const std::vector<std::string> kHead = {"Sleep 60000", "Read testpath", "Read testsendnow", "FixUp", "Connected?"};
+const std::vector<std::string> kHead = {"Sleep 60000", "Read testpath", "Read testsendnow", "FixUp",
+                                        "Connected?"};
 const std::vector<std::string> kInstallerTail = {"Setting 13", "Upload Installer http://f/puc"};
 
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
@@ -178,9 +182,9 @@ const std::vector<CycleCase> kCycleCases = {
        s.answer = Answer("http://f/Teko/metadata/1-0-7", true, true);
      },
      Join({kHead,
-           {"Interval?", "Freq?", "Webfarm?", "MetadataVer?", "Setting 10", "UpdateCheck http://f/uc", "SetLastCheck",
-            "IsNew http://f/Teko/metadata/1-0-7", "Setting 15", "Upload Usage http://f/usg", "Setting 16",
-            "Upload Crash http://f/cr", "Definition"},
+           {"Interval?", "Freq?", "Webfarm?", "MetadataVer?", "Setting 10", "UpdateCheck http://f/uc",
+            "SetLastCheck", "IsNew http://f/Teko/metadata/1-0-7", "Setting 15", "Upload Usage http://f/usg",
+            "Setting 16", "Upload Crash http://f/cr", "Definition"},
            kInstallerTail})},
     {"failed_check_acts_on_the_last_good_answer_again",
      [](RecordingSteps& s, UpdateResultRecord& r) {
@@ -197,7 +201,9 @@ const std::vector<CycleCase> kCycleCases = {
        s.intervalDue = true;
        r = Answer("", false, false, "0");
      },
-     Join({kHead, {"Interval?", "Freq?", "MetadataVer?", "FirstCall", "SetLastCheck", "Definition"}, kInstallerTail})},
+     Join({kHead,
+           {"Interval?", "Freq?", "MetadataVer?", "FirstCall", "SetLastCheck", "Definition"},
+           kInstallerTail})},
     {"empty_log_urls_skip_the_uploads",
      [](RecordingSteps& s, UpdateResultRecord&) {
        s.intervalDue = true;
@@ -214,8 +220,8 @@ const std::vector<CycleCase> kCycleCases = {
     {"bulk_test_upload_in_order_then_installer_again",
      [](RecordingSteps& s, UpdateResultRecord&) { s.testSettings["testsendnow"] = "1"; },
      Join({kHead,
-           {"Interval?", "Freq?", "Setting 13", "Upload Installer http://f/puc", "Setting 16", "Upload Crash http://f/cr",
-            "Setting 15", "Upload Usage http://f/usg"},
+           {"Interval?", "Freq?", "Setting 13", "Upload Installer http://f/puc", "Setting 16",
+            "Upload Crash http://f/cr", "Setting 15", "Upload Usage http://f/usg"},
            kInstallerTail})},
     {"bulk_test_skips_an_empty_url",
      [](RecordingSteps& s, UpdateResultRecord&) {
@@ -265,11 +271,13 @@ TEST_F(MonitorTest, OneOfflineCycleMakesEveryLaterSleepTenMinutes) {
   std::vector<std::string> logged;
   for (const auto& e : Log()) logged.push_back(e.function + "-" + e.message);
   const std::string minute = "ProcMonitorThread()-Sleeping for timeout period:  60 seconds.   (1 minutes)";
-  const std::string tenMinutes = "ProcMonitorThread()-Sleeping for timeout period:  600 seconds.   (10 minutes)";
-  EXPECT_EQ((std::vector<std::string>{
-                "-", minute, "-", minute, "ProcMonitorThread()-No internet connection.  Extend the sleep timer length.",
-                "-", tenMinutes, "-", tenMinutes}),
-            logged);
+  const std::string tenMinutes =
+      "ProcMonitorThread()-Sleeping for timeout period:  600 seconds.   (10 minutes)";
+  EXPECT_EQ(
+      (std::vector<std::string>{"-", minute, "-", minute,
+                                "ProcMonitorThread()-No internet connection.  Extend the sleep timer length.",
+                                "-", tenMinutes, "-", tenMinutes}),
+      logged);
 }
 
 TEST_F(MonitorTest, TestSettingsAreCopiedEveryCycle) {

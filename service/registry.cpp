@@ -13,11 +13,11 @@ const char* const kServiceKey = "SOFTWARE\\Quorvex\\InkoraUpdater";
 const char* const kProductKey = "SOFTWARE\\Quorvex\\Inkora";
 
 const char RegValueNames[kRegValueCount][80] = {
-    "ComputerID",     "UserID",       "InstallPath", "CurrentVersion", "NextVersion",    "NextVersionURL",
-    "IntervalDay",    "IntervalTime", "LastCheck",   "UpdateFreq",     "UpdateCheckUrl", "MetadataVer",
-    "ConfigXmlVer",   "PostInstUrl",  "debug",       "UsgLogUrl",      "CrashLogUrl",    "DefinitionUrl",
-    "testpath",       "testsendnow",  "ProductNumber", "UseStaging",   "LastUpgrade",    "InstallDate",
-    "Channel",        "Reserved",
+    "ComputerID",   "UserID",       "InstallPath",   "CurrentVersion", "NextVersion",    "NextVersionURL",
+    "IntervalDay",  "IntervalTime", "LastCheck",     "UpdateFreq",     "UpdateCheckUrl", "MetadataVer",
+    "ConfigXmlVer", "PostInstUrl",  "debug",         "UsgLogUrl",      "CrashLogUrl",    "DefinitionUrl",
+    "testpath",     "testsendnow",  "ProductNumber", "UseStaging",     "LastUpgrade",    "InstallDate",
+    "Channel",      "Reserved",
 };
 
 namespace {
@@ -47,8 +47,8 @@ std::string GetRegValue_String(const std::string& keyPath, const std::string& va
   platform::Status s = key->QueryValue(valueName, &type, buffer, &size);
   // A string must be REG_SZ/REG_EXPAND_SZ, end with its terminating zero and
   // hold at most 1023 characters.
-  bool ok = s == platform::kSuccess && (type == platform::kRegSz || type == platform::kRegExpandSz) && size > 0 &&
-            size <= kStringBuffer && buffer[size - 1] == '\0';
+  bool ok = s == platform::kSuccess && (type == platform::kRegSz || type == platform::kRegExpandSz) &&
+            size > 0 && size <= kStringBuffer && buffer[size - 1] == '\0';
   if (!ok) {
     if (logFailures) WriteLog("GetRegValue_String()", "key.QueryValue() FAILED");
     return result;
@@ -60,8 +60,11 @@ std::string GetRegValue_String(const std::string& keyPath, const std::string& va
 bool SetRegValue_String(const std::string& keyPath, const std::string& valueName, const std::string& value) {
   CreateKey(keyPath);
   std::unique_ptr<RegKey> key;
-  if (Env::Default()->RegOpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess) return false;
-  std::string data = value.c_str();  // stored up to the first NUL, with the terminator
+  if (Env::Default()->RegOpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess)
+    return false;
+  // Stored up to the first NUL, with the terminator.
+  // cppcheck-suppress stlcstrAssignment
+  std::string data = value.c_str();  // NOLINT(readability-redundant-string-cstr)
   return key->SetValue(valueName, platform::kRegSz, data.c_str(), static_cast<uint32_t>(data.size() + 1)) ==
          platform::kSuccess;
 }
@@ -115,9 +118,19 @@ std::string HostSetting(const char* valueName, const char* fallback) {
 }
 }  // namespace
 
-bool IsStagingWebFarm() { return EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "1"); }
-bool IsTestWebFarm() { return EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "2"); }
+bool IsStagingWebFarm() {
+  return EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "1");
+}
+bool IsTestWebFarm() {
+  return EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "2");
+}
 
-std::string GetStagingHost() { return HostSetting("StagingHost", "staging.update.inkora.example"); }
-std::string GetTestHost() { return HostSetting("TestHost", "test.update.inkora.example"); }
-std::string GetProductionHost() { return HostSetting("ProductionHost", "update.inkora.example"); }
+std::string GetStagingHost() {
+  return HostSetting("StagingHost", "staging.update.inkora.example");
+}
+std::string GetTestHost() {
+  return HostSetting("TestHost", "test.update.inkora.example");
+}
+std::string GetProductionHost() {
+  return HostSetting("ProductionHost", "update.inkora.example");
+}

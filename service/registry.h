@@ -12,11 +12,28 @@ extern const char* const kProductKey;  // "SOFTWARE\\Quorvex\\Inkora"
 constexpr int kRegValueCount = 26;
 extern const char RegValueNames[kRegValueCount][80];
 enum RegRow : int {
-  kComputerID = 0, kUserID = 1, kInstallPath = 2, kCurrentVersion = 3, kNextVersion = 4,
-  kNextVersionURL = 5, kIntervalDay = 6, kIntervalTime = 7, kLastCheck = 8, kUpdateFreq = 9,
-  kUpdateCheckUrl = 10, kMetadataVer = 11, kConfigXmlVer = 12, kPostInstUrl = 13, kDebug = 14,
-  kUsgLogUrl = 15, kCrashLogUrl = 16, kDefinitionUrl = 17, kTestPath = 18, kTestSendNow = 19,
-  kProductNumber = 20, kUseStaging = 21,
+  kComputerID = 0,
+  kUserID = 1,
+  kInstallPath = 2,
+  kCurrentVersion = 3,
+  kNextVersion = 4,
+  kNextVersionURL = 5,
+  kIntervalDay = 6,
+  kIntervalTime = 7,
+  kLastCheck = 8,
+  kUpdateFreq = 9,
+  kUpdateCheckUrl = 10,
+  kMetadataVer = 11,
+  kConfigXmlVer = 12,
+  kPostInstUrl = 13,
+  kDebug = 14,
+  kUsgLogUrl = 15,
+  kCrashLogUrl = 16,
+  kDefinitionUrl = 17,
+  kTestPath = 18,
+  kTestSendNow = 19,
+  kProductNumber = 20,
+  kUseStaging = 21,
 };
 
 std::string GetRegValue_String(const std::string& keyPath, const std::string& valueName, bool logFailures);

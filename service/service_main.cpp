@@ -36,8 +36,8 @@ void ResetServiceStatus() {
   ServiceStatus = platform::ServiceStatus();
   ServiceStatus.serviceType = platform::kServiceWin32;
   ServiceStatus.currentState = platform::kServiceStartPending;
-  ServiceStatus.controlsAccepted = platform::kServiceAcceptStop | platform::kServiceAcceptPauseContinue |
-                                   platform::kServiceAcceptShutdown;
+  ServiceStatus.controlsAccepted =
+      platform::kServiceAcceptStop | platform::kServiceAcceptPauseContinue | platform::kServiceAcceptShutdown;
 }
 
 void ExecuteSubProcess() {
@@ -51,8 +51,7 @@ void ExecuteSubProcess() {
   } catch (const std::system_error& e) {
     WriteLogF("ExecuteSubProcess()", "ProcMonitorThread failed, error code = %d\n", e.code().value());
   }
-  platform::Status status =
-      platform::Env::Default()->StartServiceCtrlDispatcher(strServiceName, ServiceMain);
+  platform::Status status = platform::Env::Default()->StartServiceCtrlDispatcher(strServiceName, ServiceMain);
   if (status != platform::kSuccess) {
     WriteLogF("ExecuteSubProcess()", "StartServiceCtrlDispatcher failed, error code = %d\n",
               static_cast<int>(status));

@@ -48,18 +48,21 @@ TEST_F(ServiceMainTest, FailedRegistrationReportsNothingAndEndsWithoutEndLine) {
   env_->registerResult = 1063;
   ServiceMain(0, nullptr);
   EXPECT_TRUE(env_->reported.empty());
-  EXPECT_EQ((std::vector<std::string>{"---START---", "RegisterServiceCtrlHandler failed, error code = 1063\n"}),
-            Messages("ServiceMain()"));
+  EXPECT_EQ(
+      (std::vector<std::string>{"---START---", "RegisterServiceCtrlHandler failed, error code = 1063\n"}),
+      Messages("ServiceMain()"));
 }
 
 TEST_F(ServiceMainTest, FailedStatusReportIsLogged) {
   env_->setStatusResult = 6;
   ServiceMain(0, nullptr);
-  EXPECT_EQ((std::vector<std::string>{"---START---", "SetServiceStatus failed, error code = 6\n", "---END---"}),
-            Messages("ServiceMain()"));
+  EXPECT_EQ(
+      (std::vector<std::string>{"---START---", "SetServiceStatus failed, error code = 6\n", "---END---"}),
+      Messages("ServiceMain()"));
   ServiceControlHandler(platform::kServiceControlInterrogate, 0, nullptr, nullptr);
-  EXPECT_EQ((std::vector<std::string>{"SERVICE_CONTROL_INTERROGATE ", "SetServiceStatus failed, error code = 6\n"}),
-            Messages("ServiceControlHandler()"));
+  EXPECT_EQ(
+      (std::vector<std::string>{"SERVICE_CONTROL_INTERROGATE ", "SetServiceStatus failed, error code = 6\n"}),
+      Messages("ServiceControlHandler()"));
 }
 
 TEST_F(ServiceMainTest, StopDuringStartUpIsNotUndoneByTheRunningReport) {
@@ -85,12 +88,18 @@ const std::vector<ControlCase> kControlCases = {
     {"stop", {1}, {platform::kServiceStopped}, {"SERVICE_CONTROL_STOP "}},
     {"shutdown_logs_the_stop_message", {5}, {platform::kServiceStopped}, {"SERVICE_CONTROL_STOP "}},
     {"pause", {2}, {platform::kServicePaused}, {"SERVICE_CONTROL_PAUSE "}},
-    {"pause_then_continue", {2, 3}, {platform::kServicePaused, platform::kServiceRunning},
+    {"pause_then_continue",
+     {2, 3},
+     {platform::kServicePaused, platform::kServiceRunning},
      {"SERVICE_CONTROL_PAUSE ", "SERVICE_CONTROL_CONTINUE "}},
-    {"interrogate_while_paused", {2, 4}, {platform::kServicePaused, platform::kServicePaused},
+    {"interrogate_while_paused",
+     {2, 4},
+     {platform::kServicePaused, platform::kServicePaused},
      {"SERVICE_CONTROL_PAUSE ", "SERVICE_CONTROL_INTERROGATE "}},
     {"user_control", {128}, {platform::kServiceRunning}, {"Unrecognized opcode 128\n"}},
-    {"paused_then_stopped", {2, 1}, {platform::kServicePaused, platform::kServiceStopped},
+    {"paused_then_stopped",
+     {2, 1},
+     {platform::kServicePaused, platform::kServiceStopped},
      {"SERVICE_CONTROL_PAUSE ", "SERVICE_CONTROL_STOP "}},
     {"zero_control", {0}, {platform::kServiceRunning}, {"Unrecognized opcode 0\n"}},
 };

@@ -155,7 +155,8 @@ class FakeSystemEnv : public platform::EnvWrapper {
   uint16_t GetUserDefaultLangID() override { return langId; }
   void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
   platform::Status RegisterServiceCtrlHandlerEx(const std::string& name, platform::ServiceControlFunction h,
-                                                void* context, platform::ServiceStatusHandle* handle) override {
+                                                void* context,
+                                                platform::ServiceStatusHandle* handle) override {
     (void)name;
     (void)context;
     if (registerResult != platform::kSuccess) return registerResult;

@@ -16,7 +16,8 @@ class SettingsTest : public ServiceFixture {
  protected:
   void SetRaw(const char* key, const std::string& name, uint32_t type, const std::string& data) {
     std::unique_ptr<platform::RegKey> k;
-    ASSERT_EQ(platform::kSuccess, base_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &k));
+    ASSERT_EQ(platform::kSuccess,
+              base_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &k));
     ASSERT_EQ(platform::kSuccess, k->SetValue(name, type, data.data(), static_cast<uint32_t>(data.size())));
   }
 };
@@ -30,20 +31,20 @@ TEST_F(SettingsTest, StringReadsFollowTheTypeAndLengthRules) {
     std::string expected;
     bool logsFailure;
   } cases[] = {
-      {"plain", platform::kRegSz, std::string("abc\0", 4), "abc", false},
-      {"empty", platform::kRegSz, std::string("\0", 1), "", false},
-      {"expand", platform::kRegExpandSz, std::string("%TEMP%\0", 7), "%TEMP%", false},
-      {"max", platform::kRegSz, std::string(1023, 'x') + '\0', std::string(1023, 'x'), false},
-      {"toolong", platform::kRegSz, std::string(1024, 'x') + '\0', "", true},
-      {"dword", platform::kRegDword, std::string("\1\0\0\0", 4), "", true},
+    {"plain", platform::kRegSz, std::string("abc\0", 4), "abc", false},
+    {"empty", platform::kRegSz, std::string("\0", 1), "", false},
+    {"expand", platform::kRegExpandSz, std::string("%TEMP%\0", 7), "%TEMP%", false},
+    {"max", platform::kRegSz, std::string(1023, 'x') + '\0', std::string(1023, 'x'), false},
+    {"toolong", platform::kRegSz, std::string(1024, 'x') + '\0', "", true},
+    {"dword", platform::kRegDword, std::string("\1\0\0\0", 4), "", true},
 #if defined(_WIN32)
-      // The ANSI layer of the Windows registry stores text as UTF-16 and
-      // terminates what it converts back, so the value reads whole there.
-      {"unterminated", platform::kRegSz, "abc", "abc", false},
+    // The ANSI layer of the Windows registry stores text as UTF-16 and
+    // terminates what it converts back, so the value reads whole there.
+    {"unterminated", platform::kRegSz, "abc", "abc", false},
 #else
-      {"unterminated", platform::kRegSz, "abc", "", true},
+    {"unterminated", platform::kRegSz, "abc", "", true},
 #endif
-      {"zerolength", platform::kRegSz, "", "", true},
+    {"zerolength", platform::kRegSz, "", "", true},
   };
   for (const Case& c : cases) SetRaw(kServiceKey, c.name, c.type, c.data);
   for (const Case& c : cases) {
@@ -108,7 +109,8 @@ TEST_F(SettingsTest, WebFarmSelection) {
   struct Case {
     const char* value;
     bool staging, test;
-  } cases[] = {{"1", true, false}, {"2", false, true}, {" 2", false, false}, {"02", false, false}, {"", false, false}};
+  } cases[] = {
+      {"1", true, false}, {"2", false, true}, {" 2", false, false}, {"02", false, false}, {"", false, false}};
   for (const Case& c : cases) {
     SetRegValue_String(kServiceKey, "UseStaging", c.value);
     EXPECT_EQ(IsStagingWebFarm(), c.staging) << c.value;

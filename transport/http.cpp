@@ -25,7 +25,8 @@ constexpr uint32_t kReceiveTimeoutMs = 30000;
 
 void ApplyTimeouts(platform::HttpSession& session) {
   const uint32_t overrideMs = GetRegValue_DWORD(kServiceKey, "HttpTimeoutMs");
-  session.SetTimeouts(overrideMs ? overrideMs : kConnectTimeoutMs, overrideMs ? overrideMs : kReceiveTimeoutMs);
+  session.SetTimeouts(overrideMs ? overrideMs : kConnectTimeoutMs,
+                      overrideMs ? overrideMs : kReceiveTimeoutMs);
 }
 
 // A status that is known and not 200 stops the request.
@@ -158,4 +159,6 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
   }
 }
 
-bool CUtility::IsInternetConnected() { return platform::Env::Default()->InternetGetConnectedState(); }
+bool CUtility::IsInternetConnected() {
+  return platform::Env::Default()->InternetGetConnectedState();
+}

@@ -46,7 +46,8 @@ struct Plan {
 
 class FakeRequest : public platform::HttpRequest {
  public:
-  FakeRequest(Plan* plan, const Reply& reply, std::string name) : plan_(plan), reply_(reply), name_(std::move(name)) {}
+  FakeRequest(Plan* plan, const Reply& reply, std::string name)
+      : plan_(plan), reply_(reply), name_(std::move(name)) {}
   ~FakeRequest() override { plan_->events.push_back("close " + name_); }
   Status Send(const std::string& headers, const std::string& data) override {
     plan_->events.push_back("send [" + headers + "] [" + data + "]");
@@ -101,8 +102,8 @@ class FakeSession : public platform::HttpSession {
   }
   Status OpenRequest(const std::string& host, uint16_t port, const std::string& verb, const std::string& path,
                      uint32_t flags, std::unique_ptr<platform::HttpRequest>* request) override {
-    plan_->events.push_back("open request " + host + ":" + std::to_string(port) + " " + verb + " " + path + " " +
-                            Hex(flags));
+    plan_->events.push_back("open request " + host + ":" + std::to_string(port) + " " + verb + " " + path +
+                            " " + Hex(flags));
     if (plan_->post.open != platform::kSuccess) return plan_->post.open;
     request->reset(new FakeRequest(plan_, plan_->post, "request"));
     return platform::kSuccess;
@@ -206,7 +207,9 @@ Reply Cut(const std::string& body, size_t at, bool throwing = false) {
 }
 
 // A body whose first 1023-byte chunk holds a NUL after ten bytes.
-std::string NulBody() { return std::string(10, 'a') + '\0' + std::string(1012, 'b') + "tail"; }
+std::string NulBody() {
+  return std::string(10, 'a') + '\0' + std::string(1012, 'b') + "tail";
+}
 std::string Pattern(size_t n) {
   std::string s(n, ' ');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('A' + (i * 7 + i / 26) % 26);
@@ -242,21 +245,26 @@ TEST_F(HttpTest, GetFailurePointsAndReadRules) {
       {"no root handle", platform::kErrorNotEnoughMemory, Body("x"), false, "", ""},
       {"unreachable", platform::kSuccess, refused, true, "", "SendWebRequest_GET()-Cannot open "},
       {"404", platform::kSuccess, HttpStatus(404), false, "",
-       "\t    SendWebRequest_GET()-Failed to connect with webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 404"},
-      {"500", platform::kSuccess, HttpStatus(500), false, "", "webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 500"},
+       "\t    SendWebRequest_GET()-Failed to connect with webpage http://farm.example/Teko/metadata/1-0-7.  "
+       "HTTP error 404"},
+      {"500", platform::kSuccess, HttpStatus(500), false, "",
+       "webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 500"},
       {"301 not followed", platform::kSuccess, HttpStatus(301), false, "", "HTTP error 301"},
       {"no status: read anyway", platform::kSuccess, noStatus, true, "answer", ""},
       {"no length announced", platform::kSuccess, noLength, true, "answer", ""},
       {"small body", platform::kSuccess, Body("answer"), true, "answer", ""},
       {"empty body", platform::kSuccess, Body(""), true, "", ""},
       {"several chunks in order", platform::kSuccess, Body(big), true, big, ""},
-      {"NUL cuts its chunk only", platform::kSuccess, Body(NulBody()), true, std::string(10, 'a') + "tail", ""},
+      {"NUL cuts its chunk only", platform::kSuccess, Body(NulBody()), true, std::string(10, 'a') + "tail",
+       ""},
       {"NUL first", platform::kSuccess, Body(std::string(1, '\0') + "rest"), true, "", ""},
       {"read error mid-body", platform::kSuccess, Cut(big, 2046), false, "",
-       "SendWebRequest_GET()-Reading the answer of http://farm.example/Teko/metadata/1-0-7 failed after 2046 bytes: error 12031"},
+       "SendWebRequest_GET()-Reading the answer of http://farm.example/Teko/metadata/1-0-7 failed after 2046 "
+       "bytes: error 12031"},
       {"read error at once", platform::kSuccess, Cut(big, 0), false, "", "failed after 0 bytes"},
       {"shorter than announced", platform::kSuccess, shortBody, false, "",
-       "SendWebRequest_GET()-The answer of http://farm.example/Teko/metadata/1-0-7 ended after 10 of 11 bytes"},
+       "SendWebRequest_GET()-The answer of http://farm.example/Teko/metadata/1-0-7 ended after 10 of 11 "
+       "bytes"},
       {"longer than announced", platform::kSuccess, longer, true, "0123456789", ""},
       {"exception keeps what came", platform::kSuccess, Cut(big, 1023, true), true, big.substr(0, 1023),
        "SendWebRequest_GET()---EXCEPTION--"},
@@ -364,20 +372,24 @@ TEST_F(HttpTest, PostFailurePointsAndHandleOrder) {
   const std::vector<PostCase> cases = {
       {"no root handle", platform::kErrorNotEnoughMemory, Body("OK"), Body("x"), false, "", false, ""},
       {"probe 404 stops before sending", platform::kSuccess, HttpStatus(404), Body("x"), false, "", false,
-       "\t    SendWebRequest_POST()-Failed to connect with webpage http://farm.example/Teko/metadata/1-0-7.  HTTP error 404"},
+       "\t    SendWebRequest_POST()-Failed to connect with webpage http://farm.example/Teko/metadata/1-0-7.  "
+       "HTTP error 404"},
       {"probe 500", platform::kSuccess, HttpStatus(500), Body("x"), false, "", false, "HTTP error 500"},
-      {"probe unreachable: posted anyway", platform::kSuccess, probeRefused, Body("answer"), true, "answer", true, ""},
+      {"probe unreachable: posted anyway", platform::kSuccess, probeRefused, Body("answer"), true, "answer",
+       true, ""},
       {"probe without status", platform::kSuccess, probeNoStatus, Body("answer"), true, "answer", true, ""},
       {"request cannot open", platform::kSuccess, Body("OK"), noRequest, true, "", false,
        "SendWebRequest_POST()-Cannot open a request to "},
       {"send fails", platform::kSuccess, Body("OK"), sendFails, true, "", true,
        "SendWebRequest_POST()-Sending to http://farm.example/Teko/metadata/1-0-7 failed: error 12031"},
       {"answer", platform::kSuccess, Body("OK"), Body(big), true, big, true, ""},
-      {"NUL cuts its chunk", platform::kSuccess, Body("OK"), Body(NulBody()), true, std::string(10, 'a') + "tail",
-       true, ""},
+      {"NUL cuts its chunk", platform::kSuccess, Body("OK"), Body(NulBody()), true,
+       std::string(10, 'a') + "tail", true, ""},
       {"read error", platform::kSuccess, Body("OK"), Cut(big, 1023), false, "", true,
-       "SendWebRequest_POST()-Reading the answer of http://farm.example/Teko/metadata/1-0-7 failed after 1023 bytes"},
-      {"short body", platform::kSuccess, Body("OK"), shortBody, false, "", true, "ended after 10 of 20 bytes"},
+       "SendWebRequest_POST()-Reading the answer of http://farm.example/Teko/metadata/1-0-7 failed after "
+       "1023 bytes"},
+      {"short body", platform::kSuccess, Body("OK"), shortBody, false, "", true,
+       "ended after 10 of 20 bytes"},
       {"exception: what came, nothing logged", platform::kSuccess, Body("OK"), Cut(big, 2046, true), true,
        big.substr(0, 2046), true, ""},
   };
@@ -426,16 +438,19 @@ TEST_F(HttpTest, PostConnectsToTheUrlsPortAndPostsThePathAlone) {
     const char* probe;
   };
   const Case cases[] = {
-      {false, "http://farm.example/Teko/uc", "farm.example:80 POST /Teko/uc 84000100", "http://farm.example/Teko/uc"},
+      {false, "http://farm.example/Teko/uc", "farm.example:80 POST /Teko/uc 84000100",
+       "http://farm.example/Teko/uc"},
       {false, "http://farm.example:8080/Teko/uc?v=1#top", "farm.example:8080 POST /Teko/uc 84000100",
        "http://farm.example:8080/Teko/uc?v=1#top"},
-      {true, "https://farm.example/Teko/uc", "farm.example:443 POST /Teko/uc 00800100", "https://farm.example/Teko/uc"},
+      {true, "https://farm.example/Teko/uc", "farm.example:443 POST /Teko/uc 00800100",
+       "https://farm.example/Teko/uc"},
       {true, "https://farm.example:8443/Teko/uc", "farm.example:8443 POST /Teko/uc 00800100",
        "https://farm.example:8443/Teko/uc"},
       {false, "http://127.0.0.1:49152/Teko/usage", "127.0.0.1:49152 POST /Teko/usage 84000100",
        "http://127.0.0.1:49152/Teko/usage"},
       // The port follows secure, not the scheme, when the URL names none.
-      {false, "https://farm.example/Teko/uc", "farm.example:80 POST /Teko/uc 84000100", "https://farm.example/Teko/uc"},
+      {false, "https://farm.example/Teko/uc", "farm.example:80 POST /Teko/uc 84000100",
+       "https://farm.example/Teko/uc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);

@@ -44,7 +44,8 @@ bool SealEnvelope(std::vector<uint8_t>& envelope, size_t memberSize, std::string
     return false;
   }
   envelope.resize(kIvSize + crypto::CbcPaddedSize(memberSize));
-  Cipher().CbcEncryptPadded(envelope.data(), envelope.data() + kIvSize, memberSize, envelope.data() + kIvSize);
+  Cipher().CbcEncryptPadded(envelope.data(), envelope.data() + kIvSize, memberSize,
+                            envelope.data() + kIvSize);
   crypto::Base64Encode(envelope.data(), envelope.size(), &out);
   if (debug) WriteLog(kDesEncryptLabel, "Base64 Result: " + out);
   return true;
@@ -161,7 +162,7 @@ bool CUtility::DES_Decrypt(std::string text, unsigned char* buffer, uint32_t& si
     WriteLog(kDesDecryptLabel, "out of memory");
     return false;
   }
-  if (plain.empty()) return false;  // nothing to hand over: size stays as it was
+  if (plain.empty()) return false;                       // nothing to hand over: size stays as it was
   uint32_t count = static_cast<uint32_t>(plain.size());  // under kMaxAnswerBytes
   if (size < count) {
     size = count;
@@ -173,7 +174,8 @@ bool CUtility::DES_Decrypt(std::string text, unsigned char* buffer, uint32_t& si
   return true;
 }
 
-bool CUtility::GZip_Compress(const unsigned char* data, int32_t length, unsigned char* buffer, int32_t& size) {
+bool CUtility::GZip_Compress(const unsigned char* data, int32_t length, unsigned char* buffer,
+                             int32_t& size) {
   if (data == nullptr || length <= 0) return false;
   std::vector<uint8_t> member;
   try {

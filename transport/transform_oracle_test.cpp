@@ -23,7 +23,8 @@ class Oracle : public files_testing::EnvFixture {
  protected:
   void SetUp() override {
     files_testing::EnvFixture::SetUp();
-    dir_ = std::filesystem::temp_directory_path() / ("inkora-oracle-" + std::to_string(std::random_device()()));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("inkora-oracle-" + std::to_string(std::random_device()()));
     std::filesystem::create_directories(dir_);
     if (!Run("gzip --version") || !Run("printf 12345678 | " + std::string(kDesCbc) + " -K " + kKey +
                                        " -iv 0000000000000000 -out " + Path("probe"))) {
@@ -36,7 +37,9 @@ class Oracle : public files_testing::EnvFixture {
     files_testing::EnvFixture::TearDown();
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static bool Run(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
+  static bool Run(const std::string& command) {
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+  }
   void Write(const std::string& name, const std::string& data) {
     std::ofstream(Path(name), std::ios::binary) << data;
   }
@@ -99,7 +102,8 @@ TEST_F(Oracle, AnswersMadeByGzipAndOpensslReadBack) {
   struct Case {
     const char* name;
     const char* gzip;  // how the member is made
-  } cases[] = {{"gzip -6 without name", "gzip -6 -n -c"}, {"gzip with file name", "gzip -6 -c"},
+  } cases[] = {{"gzip -6 without name", "gzip -6 -n -c"},
+               {"gzip with file name", "gzip -6 -c"},
                {"gzip -9", "gzip -9 -n -c"}};
   for (int i = 0; i < 4; ++i) {
     for (const Case& c : cases) {
@@ -110,7 +114,8 @@ TEST_F(Oracle, AnswersMadeByGzipAndOpensslReadBack) {
       ASSERT_TRUE(Run(std::string(kDesCbc) + " -K " + kKey + " -iv " + iv + " -in " + Path("member.gz") +
                       " -out " + Path("cipher")));
       std::string envelope;
-      for (int b = 0; b < 8; ++b) envelope += static_cast<char>(std::stoi(std::string(iv + 2 * b, 2), nullptr, 16));
+      for (int b = 0; b < 8; ++b)
+        envelope += static_cast<char>(std::stoi(std::string(iv + 2 * b, 2), nullptr, 16));
       Write("env", envelope + Read("cipher"));
       // Line-broken base64, as a web server may send it.
       ASSERT_TRUE(Run("openssl base64 -in " + Path("env") + " -out " + Path("b64")));

@@ -71,8 +71,8 @@ std::vector<uint8_t> Envelope(const std::string& base64) {
 }
 size_t MemberSize(const std::string& text) {
   int32_t size = 0;
-  CUtility::GZip_Compress(reinterpret_cast<const unsigned char*>(text.data()), static_cast<int32_t>(text.size()),
-                          nullptr, size);
+  CUtility::GZip_Compress(reinterpret_cast<const unsigned char*>(text.data()),
+                          static_cast<int32_t>(text.size()), nullptr, size);
   return static_cast<size_t>(size);
 }
 std::string Send(const std::string& text) {
@@ -103,8 +103,14 @@ std::vector<uint8_t> RawPlain(const std::vector<uint8_t>& envelope) {
 TEST_F(Transform, RequestShapeLengthsAndRoundTrip) {
   std::string binary;
   for (int i = 0; i < 512; ++i) binary.push_back(static_cast<char>(i * 37));
-  const std::string texts[] = {"{", "{\"a\":1}", JsonLike(100), JsonLike(1000), JsonLike(65536), binary,
-                               std::string("nul\0inside", 10), std::string(3000, 'x')};
+  const std::string texts[] = {"{",
+                               "{\"a\":1}",
+                               JsonLike(100),
+                               JsonLike(1000),
+                               JsonLike(65536),
+                               binary,
+                               std::string("nul\0inside", 10),
+                               std::string(3000, 'x')};
   for (const std::string& text : texts) {
     SCOPED_TRACE(text.size());
     std::string request = Send(text);
@@ -211,7 +217,8 @@ TEST_F(Transform, AnswerEdgeCases) {
   std::string lines;
   for (size_t i = 0; i < good.size(); i += 16) lines += good.substr(i, 16) + "\r\n";
   std::string urlEncoded;
-  for (char c : good) urlEncoded += c == '+' ? "%2B" : c == '/' ? "%2F" : c == '=' ? "%3D" : std::string(1, c);
+  for (char c : good)
+    urlEncoded += c == '+' ? "%2B" : c == '/' ? "%2F" : c == '=' ? "%3D" : std::string(1, c);
   std::vector<uint8_t> badPad = RawPlain(Envelope(good));
   badPad.back() = 0;  // a zero pad byte, enciphered afresh below
   struct Case {
@@ -383,8 +390,8 @@ TEST(HexToBytes, PairsInBase16) {
   } cases[] = {
       {"5e83c0d7a91f2b64", {0x5E, 0x83, 0xC0, 0xD7, 0xA9, 0x1F, 0x2B, 0x64}},
       {"ABcdEf", {0xAB, 0xCD, 0xEF}},
-      {"123", {0x12}},       // a lone last digit writes nothing
-      {"1z", {0x01}},        // reading stops at the first non-digit
+      {"123", {0x12}},  // a lone last digit writes nothing
+      {"1z", {0x01}},   // reading stops at the first non-digit
       {"zz0f", {0x00, 0x0F}},
       {"", {}},
   };

@@ -9,8 +9,7 @@ const char kPunctuation[] = "%=\"<>\\^[]`+$,@:;/!#?&'";
 
 }  // namespace
 
-CUrlString::CUrlString() {
-  strReserved = kPunctuation;
+CUrlString::CUrlString() : strReserved(kPunctuation) {
   for (int c = 0x01; c <= 0x20; ++c) strReserved.push_back(static_cast<char>(c));
   for (int c = 0x7C; c <= 0xFF; ++c) strReserved.push_back(static_cast<char>(c));
 }
@@ -40,7 +39,9 @@ std::string CUrlString::Encode(std::string text) const {
   return out;
 }
 
-UrlParts::UrlParts(const std::string& url) { CrackUrl(url); }
+UrlParts::UrlParts(const std::string& url) {
+  CrackUrl(url);
+}
 
 bool UrlParts::CrackUrl(const std::string& url) {
   platform::UrlComponents parts;

@@ -35,7 +35,8 @@ class CUtility {
   static bool IsNewerVersion(const std::string& current, const std::string& candidate);
 
   // --- Files ------------------------------------------------------------------------
-  static int FindFiles(std::string folder, std::string extension, std::vector<std::string>& list, bool fullPath);
+  static int FindFiles(std::string folder, std::string extension, std::vector<std::string>& list,
+                       bool fullPath);
   static bool CreateDirectoryForFile(std::string path);
   static bool RenameFile(std::string source, std::string destination);
   static bool WriteToFile(std::string path, std::string text);
@@ -56,5 +57,9 @@ class CUtility {
 };
 
 // Free forms used by the client code.
-inline int CompareVersions(const std::string& a, const std::string& b) { return CUtility::CompareVersions(a, b); }
-inline bool IsNewerVersion(const std::string& a, const std::string& b) { return CUtility::IsNewerVersion(a, b); }
+inline int CompareVersions(const std::string& a, const std::string& b) {
+  return CUtility::CompareVersions(a, b);
+}
+inline bool IsNewerVersion(const std::string& a, const std::string& b) {
+  return CUtility::IsNewerVersion(a, b);
+}

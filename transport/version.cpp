@@ -8,7 +8,9 @@ namespace {
 
 constexpr size_t kMaxVersionText = 259;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // atoi as the Windows runtime does it (saturating at the int range rather
 // than wrapping), read as an unsigned 32-bit number: "-1" is 4294967295.

@@ -23,18 +23,23 @@ struct RoleRow {
 };
 
 const RoleRow kRoles[] = {
-    {Role::kFirstCall, "first_call", nullptr}, {Role::kMetadata, "metadata", nullptr},
-    {Role::kUpdateCheck, "update_check", "uc_url"}, {Role::kUsage, "usage", "log_url"},
-    {Role::kCrash, "crash", "cr_url"},          {Role::kInstaller, "installer", "puc_url"},
-    {Role::kDefinition, "definition", "df_url"}, {Role::kUnknown, "unknown", nullptr},
+    {Role::kFirstCall, "first_call", nullptr},
+    {Role::kMetadata, "metadata", nullptr},
+    {Role::kUpdateCheck, "update_check", "uc_url"},
+    {Role::kUsage, "usage", "log_url"},
+    {Role::kCrash, "crash", "cr_url"},
+    {Role::kInstaller, "installer", "puc_url"},
+    {Role::kDefinition, "definition", "df_url"},
+    {Role::kUnknown, "unknown", nullptr},
 };
 
 const struct {
   FaultMode mode;
   const char* name;
 } kFaults[] = {
-    {FaultMode::kNone, "none"},       {FaultMode::kRefuse, "refuse"},   {FaultMode::kNotFound, "404"},
-    {FaultMode::kServerError, "500"}, {FaultMode::kGarbage, "garbage"}, {FaultMode::kTruncated, "truncated"},
+    {FaultMode::kNone, "none"},       {FaultMode::kRefuse, "refuse"},
+    {FaultMode::kNotFound, "404"},    {FaultMode::kServerError, "500"},
+    {FaultMode::kGarbage, "garbage"}, {FaultMode::kTruncated, "truncated"},
     {FaultMode::kStall, "stall"},     {FaultMode::kOversized, "oversized"},
 };
 
@@ -168,11 +173,13 @@ Role CFarm::RoleOf(const std::string& method, const std::string& path) {
   const bool haveMetadata = ParseObject(ReadState("metadata.json"), &metadata);
   ParseObject(ReadState("answers.json"), &answers);
   std::string metadataPath = PathOfUrl(StringMember(answers, "mv_url", ""));
-  if (metadataPath == "/" && haveMetadata) metadataPath = "/Teko/metadata/" + StringMember(metadata, "mv_ver", "");
+  if (metadataPath == "/" && haveMetadata)
+    metadataPath = "/Teko/metadata/" + StringMember(metadata, "mv_ver", "");
   if (path == metadataPath && method == "GET") return Role::kMetadata;
   if (haveMetadata) {
     for (const RoleRow& row : kRoles) {
-      if (row.metadataMember && PathOfUrl(StringMember(metadata, row.metadataMember, "")) == path) return row.role;
+      if (row.metadataMember && PathOfUrl(StringMember(metadata, row.metadataMember, "")) == path)
+        return row.role;
     }
   }
   return Role::kUnknown;
@@ -215,9 +222,8 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
   const bool probe = postEndpoint && method == "GET";
 
   std::string field;
-  if (record.role == Role::kFirstCall && FormField(rawQuery, "query", &field)) {
-    record.readable = Decipher(field, &record.payload);
-  } else if (method == "POST" && FormField(body, "query", &field)) {
+  if ((record.role == Role::kFirstCall && FormField(rawQuery, "query", &field)) ||
+      (method == "POST" && FormField(body, "query", &field))) {
     record.readable = Decipher(field, &record.payload);
   } else if (method == "POST" || record.role == Role::kFirstCall) {
     record.readable = false;
@@ -230,10 +236,12 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
     // status), the others the request that carries the answer.
     Fault* active = nullptr;
     auto it = m_faults.find(record.role);
-    if (it != m_faults.end() && it->second.mode != FaultMode::kNone && it->second.remaining != 0) active = &it->second;
+    if (it != m_faults.end() && it->second.mode != FaultMode::kNone && it->second.remaining != 0)
+      active = &it->second;
     if (!active && m_anyFault.mode != FaultMode::kNone && m_anyFault.remaining != 0) active = &m_anyFault;
     if (active) {
-      const bool statusFault = active->mode == FaultMode::kNotFound || active->mode == FaultMode::kServerError;
+      const bool statusFault =
+          active->mode == FaultMode::kNotFound || active->mode == FaultMode::kServerError;
       const bool applies = postEndpoint ? (statusFault == probe) : true;
       if (applies) {
         *fault = *active;
@@ -295,10 +303,20 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
     }
   }
   switch (fault->mode) {
-    case FaultMode::kNotFound: reply.status = 404; reply.body = "<html>not found</html>"; break;
-    case FaultMode::kServerError: reply.status = 500; reply.body = "<html>server error</html>"; break;
-    case FaultMode::kGarbage: reply.status = 200; reply.body = "<html>Sign in to the hotel network</html>"; break;
-    default: break;
+    case FaultMode::kNotFound:
+      reply.status = 404;
+      reply.body = "<html>not found</html>";
+      break;
+    case FaultMode::kServerError:
+      reply.status = 500;
+      reply.body = "<html>server error</html>";
+      break;
+    case FaultMode::kGarbage:
+      reply.status = 200;
+      reply.body = "<html>Sign in to the hotel network</html>";
+      break;
+    default:
+      break;
   }
   record.status = reply.status;
   Store(record);
@@ -312,8 +330,8 @@ void CFarm::Store(const Record& record) {
   {
     std::ofstream out(ReceivedFolder() + name, std::ios::binary);
     out << record.method << " " << record.path << "\nstatus " << record.status
-        << (record.fault.empty() ? "" : " fault " + record.fault) << (record.readable ? "" : " undecipherable")
-        << "\n\n"
+        << (record.fault.empty() ? "" : " fault " + record.fault)
+        << (record.readable ? "" : " undecipherable") << "\n\n"
         << record.payload;
   }
   std::lock_guard<std::mutex> lock(m_mutex);

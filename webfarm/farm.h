@@ -33,10 +33,10 @@ struct Record {
   Role role = Role::kUnknown;
   std::string method;
   std::string path;
-  std::string payload;  // the deciphered JSON or log text; empty when none
+  std::string payload;   // the deciphered JSON or log text; empty when none
   bool readable = true;  // false when a query or form was sent but could not be deciphered
   int status = 200;
-  std::string fault;     // the fault applied, if any
+  std::string fault;  // the fault applied, if any
 };
 
 // What a strict test expects next.

@@ -24,11 +24,12 @@ class FarmTest : public ::testing::Test {
     state_ = (fs::temp_directory_path() / ("inkora-farm-test-" + std::to_string(random()))).string();
     farm_.reset(new webfarm::CFarm(state_));
     std::string error;
-    ASSERT_TRUE(farm_->PutStateFile("metadata.json",
-                                    "{\"mv_ver\":\"1-0-7\",\"uc_url\":\"http://h:1/Teko/uc\",\"log_url\":\"http://h:1/"
-                                    "Teko/usage\",\"cr_url\":\"http://h:1/Teko/crash\",\"puc_url\":\"http://h:1/Teko/"
-                                    "puc\",\"df_url\":\"http://h:1/Teko/defs.xml\"}",
-                                    &error));
+    ASSERT_TRUE(farm_->PutStateFile(
+        "metadata.json",
+        "{\"mv_ver\":\"1-0-7\",\"uc_url\":\"http://h:1/Teko/uc\",\"log_url\":\"http://h:1/"
+        "Teko/usage\",\"cr_url\":\"http://h:1/Teko/crash\",\"puc_url\":\"http://h:1/Teko/"
+        "puc\",\"df_url\":\"http://h:1/Teko/defs.xml\"}",
+        &error));
     ASSERT_TRUE(farm_->PutStateFile("answers.json",
                                     "{\"mv_url\":\"http://h:1/Teko/metadata/1-0-7\",\"upload_logs\":\"true\","
                                     "\"usage\":{\"code\":\"3\",\"msg\":\"later\"}}",
@@ -75,7 +76,8 @@ TEST_F(FarmTest, AnswersEachEndpointInTheEnvelope) {
   EXPECT_EQ(json::json_cast<json::String&>(answer["code"]).Value(), "3");
 
   EXPECT_EQ(Call("GET", "/Teko/uc", "", "").body, "OK");  // the status probe
-  EXPECT_NE(Open(Call("GET", "/Teko/metadata/1-0-7", "", "").body).find("\"mv_ver\":\"1-0-7\""), std::string::npos);
+  EXPECT_NE(Open(Call("GET", "/Teko/metadata/1-0-7", "", "").body).find("\"mv_ver\":\"1-0-7\""),
+            std::string::npos);
   EXPECT_EQ(Call("GET", "/Teko/defs.xml", "", "").body, "<symbols version=\"2.0\"/>");
   EXPECT_EQ(Call("GET", "/elsewhere", "", "").status, 404);
   EXPECT_EQ(Call("POST", "/Teko/uc", "", "query=%%%not-an-envelope").status, 400);
@@ -109,14 +111,16 @@ TEST_F(FarmTest, FaultsApplyByCountAndStatusFaultsHitTheProbe) {
     EXPECT_FALSE(farm_->SetFault(r.body, &error));
     EXPECT_EQ(error, r.error);
   }
-  for (const char* name : {"../x", "a/b", ".hidden", ""}) EXPECT_FALSE(farm_->PutStateFile(name, "x", &error)) << name;
+  for (const char* name : {"../x", "a/b", ".hidden", ""})
+    EXPECT_FALSE(farm_->PutStateFile(name, "x", &error)) << name;
 }
 
 TEST_F(FarmTest, StrictModeRefusesTheUnexpectedAndReportsWhatNeverCame) {
   std::string error;
-  ASSERT_TRUE(farm_->Expect("{\"requests\":[{\"role\":\"first_call\",\"method\":\"GET\"},"
-                            "{\"role\":\"update_check\",\"method\":\"POST\"},{\"role\":\"usage\",\"method\":\"POST\"}]}",
-                            &error));
+  ASSERT_TRUE(farm_->Expect(
+      "{\"requests\":[{\"role\":\"first_call\",\"method\":\"GET\"},"
+      "{\"role\":\"update_check\",\"method\":\"POST\"},{\"role\":\"usage\",\"method\":\"POST\"}]}",
+      &error));
   webfarm::Fault fault;
   EXPECT_EQ(Call("GET", "/Teko/UC.hsh", Query("{}"), "", &fault).status, 200);
   EXPECT_EQ(Call("GET", "/Teko/uc", "", "").status, 200);  // probes are not counted

@@ -81,12 +81,13 @@ void Serve(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response&
     case webfarm::FaultMode::kOversized: {
       // Base64 characters above the updater's answer bound, streamed.
       const size_t total = kMaxAnswerBytes + (1u << 20);
-      res.set_content_provider(total, "text/plain", [](size_t offset, size_t length, httplib::DataSink& sink) {
-        static const std::string block(64 * 1024, 'A');
-        (void)offset;
-        sink.write(block.data(), std::min(length, block.size()));
-        return true;
-      });
+      res.set_content_provider(total, "text/plain",
+                               [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 static const std::string block(64 * 1024, 'A');
+                                 (void)offset;
+                                 sink.write(block.data(), std::min(length, block.size()));
+                                 return true;
+                               });
       return;
     }
     default:
@@ -119,8 +120,10 @@ int main(int argc, char** argv) {
   httplib::Server server;
   server.set_keep_alive_max_count(1);
   server.set_payload_max_length(64u << 20);
-  server.Get(R"(/_control/.*)", [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
-  server.Post(R"(/_control/.*)", [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
+  server.Get(R"(/_control/.*)",
+             [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
+  server.Post(R"(/_control/.*)",
+              [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
   server.Get(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
   server.Post(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
 
@@ -133,11 +136,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "inkora_webfarm: cannot listen on 127.0.0.1\n");
     return 1;
   }
-  g_server = &server;
+  g_server = &server;  // cppcheck-suppress danglingLifetime ; cleared before main returns
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
   std::printf("listening on http://127.0.0.1:%d\n", port);
   std::fflush(stdout);
   server.listen_after_bind();
+  g_server = nullptr;  // the signal handler must not reach a server that has gone
   return 0;
 }

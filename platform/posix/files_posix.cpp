@@ -41,7 +41,8 @@ Status PosixEnv::ListDirectory(const std::string& folder, std::vector<DirEntry>*
     DirEntry entry;
     entry.name = name;
     struct stat st;
-    std::string full = dir + "/" + name;
+    std::string full = dir;
+    full.append("/").append(name);
     entry.isDirectory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     entries->push_back(std::move(entry));
   }
@@ -134,8 +135,12 @@ Status PosixEnv::DeleteFile(const std::string& path) {
 
 Status PosixEnv::GetKnownFolder(KnownFolder folder, std::string* path) {
   switch (folder) {
-    case KnownFolder::kCommonAppData: *path = root_ + "/ProgramData"; return kSuccess;
-    case KnownFolder::kPublicDocuments: *path = root_ + "/Users/Public/Documents"; return kSuccess;
+    case KnownFolder::kCommonAppData:
+      *path = root_ + "/ProgramData";
+      return kSuccess;
+    case KnownFolder::kPublicDocuments:
+      *path = root_ + "/Users/Public/Documents";
+      return kSuccess;
   }
   return kErrorInvalidParameter;
 }

@@ -65,18 +65,26 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
 
 Status FromCurl(CURLcode code) {
   switch (code) {
-    case CURLE_OK: return kSuccess;
+    case CURLE_OK:
+      return kSuccess;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL: return kErrorInternetInvalidUrl;
-    case CURLE_COULDNT_RESOLVE_HOST: return kErrorInternetNameNotResolved;
-    case CURLE_COULDNT_CONNECT: return kErrorInternetCannotConnect;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return kErrorInternetInvalidUrl;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return kErrorInternetNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kErrorInternetCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_ABORTED_BY_CALLBACK: return kErrorInternetTimeout;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return kErrorInternetTimeout;
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING: return kErrorInternetConnectionReset;
-    case CURLE_WRITE_ERROR: return kErrorInsufficientBuffer;
-    default: return kErrorHttpInvalidServerResponse;
+    case CURLE_GOT_NOTHING:
+      return kErrorInternetConnectionReset;
+    case CURLE_WRITE_ERROR:
+      return kErrorInsufficientBuffer;
+    default:
+      return kErrorHttpInvalidServerResponse;
   }
 }
 
@@ -128,7 +136,8 @@ class CurlRequest : public HttpRequest {
       t_.haveStatus = true;
     }
     curl_off_t length = -1;
-    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) t_.contentLength = length;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+      t_.contentLength = length;
     curl_slist_free_all(list);
     curl_easy_cleanup(curl);
     performed_ = true;

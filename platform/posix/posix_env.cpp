@@ -14,11 +14,17 @@ std::string DefaultPosixRoot() {
   return (root != nullptr && *root != '\0') ? std::string(root) : std::string("/var/lib/inkoraupdater");
 }
 
-std::unique_ptr<Env> NewPosixEnv(const std::string& root) { return std::unique_ptr<Env>(new PosixEnv(root)); }
+std::unique_ptr<Env> NewPosixEnv(const std::string& root) {
+  return std::unique_ptr<Env>(new PosixEnv(root));
+}
 
-Env* NewBackendEnv() { return new PosixEnv(DefaultPosixRoot()); }
+Env* NewBackendEnv() {
+  return new PosixEnv(DefaultPosixRoot());
+}
 
-std::unique_ptr<Env> NewIsolatedEnv(const std::string& root) { return NewPosixEnv(root); }
+std::unique_ptr<Env> NewIsolatedEnv(const std::string& root) {
+  return NewPosixEnv(root);
+}
 
 std::string ToPosixPath(const std::string& path) {
   std::string out = path;
@@ -30,24 +36,38 @@ std::string ToPosixPath(const std::string& path) {
 // The one place where a POSIX error becomes the Windows code of the same failure.
 Status StatusFromErrno(int err) {
   switch (err) {
-    case 0: return kSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case 0:
+      return kSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return kErrorAccessDenied;
-    case EBADF: return kErrorInvalidHandle;
-    case ENOMEM: return kErrorNotEnoughMemory;
+    case EROFS:
+      return kErrorAccessDenied;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
     case EEXIST:
-    case ENOTEMPTY: return kErrorAlreadyExists;
-    case EINVAL: return kErrorInvalidParameter;
+    case ENOTEMPTY:
+      return kErrorAlreadyExists;
+    case EINVAL:
+      return kErrorInvalidParameter;
     case ENOSPC:
-    case EDQUOT: return 112;  // ERROR_DISK_FULL
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case EIO: return kErrorWriteFault;
-    case ETIMEDOUT: return kErrorTimeout;
-    case ENOSYS: return kErrorCallNotImplemented;
-    default: return 31;  // ERROR_GEN_FAILURE
+    case EDQUOT:
+      return 112;  // ERROR_DISK_FULL
+    case ENAMETOOLONG:
+      return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EIO:
+      return kErrorWriteFault;
+    case ETIMEDOUT:
+      return kErrorTimeout;
+    case ENOSYS:
+      return kErrorCallNotImplemented;
+    default:
+      return 31;  // ERROR_GEN_FAILURE
   }
 }
 

@@ -176,7 +176,8 @@ TEST_F(PosixEnvTest, TwoProcessesWritingAtOnceLoseNothing) {
         std::unique_ptr<RegKey> k;
         if (env->RegCreateKey("SOFTWARE\\Shared", kKeyRead | kKeyWrite | k32, &k) != kSuccess) ::_exit(1);
         std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
-        if (k->SetValue(name, kRegSz, name.c_str(), static_cast<uint32_t>(name.size() + 1)) != kSuccess) ::_exit(2);
+        if (k->SetValue(name, kRegSz, name.c_str(), static_cast<uint32_t>(name.size() + 1)) != kSuccess)
+          ::_exit(2);
       }
       ::_exit(0);
     }
@@ -238,7 +239,8 @@ TEST(PosixCrackUrl, GivesWhatTheWindowsSplitterGives) {
     const char* path;
     const char* extra;
   } cases[] = {
-      {"http://farm.example/Teko/UC.hsh?query=abc", kSuccess, 3, "farm.example", 80, false, "/Teko/UC.hsh", "?query=abc"},
+      {"http://farm.example/Teko/UC.hsh?query=abc", kSuccess, 3, "farm.example", 80, false, "/Teko/UC.hsh",
+       "?query=abc"},
       {"http://127.0.0.1:8080/uc#frag", kSuccess, 3, "127.0.0.1", 8080, true, "/uc", "#frag"},
       {"https://h/", kSuccess, 4, "h", 443, false, "/", ""},
       {"HTTP://h", kSuccess, 3, "h", 80, false, "", ""},
@@ -267,7 +269,8 @@ TEST(PosixLocale, LanguageAndCountryFromTheEnvironment) {
     const char* lang;
     const char* language;
     const char* country;
-  } cases[] = {{"de_AT.UTF-8", "de", "AT"}, {"C", "en", "US"}, {"C.UTF-8", "en", "US"}, {"fr", "fr", nullptr}};
+  } cases[] = {
+      {"de_AT.UTF-8", "de", "AT"}, {"C", "en", "US"}, {"C.UTF-8", "en", "US"}, {"fr", "fr", nullptr}};
   std::unique_ptr<Env> env = NewPosixEnv("/nonexistent");
   ::unsetenv("LC_ALL");
   ::unsetenv("LC_MESSAGES");

@@ -40,7 +40,9 @@ std::string NormalizeKeyPath(const std::string& path) {
 class HiveStore {
  public:
   HiveStore(const std::string& root, bool view32)
-      : dir_(root + "/registry"), file_(dir_ + (view32 ? "/HKLM32.hive" : "/HKLM.hive")), lock_(dir_ + "/.lock") {}
+      : dir_(root + "/registry"),
+        file_(dir_ + (view32 ? "/HKLM32.hive" : "/HKLM.hive")),
+        lock_(dir_ + "/.lock") {}
 
   // Runs fn on the hive under the lock; with write, stores the result when fn
   // returns kSuccess and says the hive changed.
@@ -150,8 +152,12 @@ HiveValue* FindValue(HiveKey& key, const std::string& name) {
   return nullptr;
 }
 
-bool IsView32(uint32_t sam) { return (sam & kKeyWow64_32Key) != 0; }
-bool WantsWrite(uint32_t sam) { return (sam & (kKeySetValue | kKeyCreateSubKey)) != 0; }
+bool IsView32(uint32_t sam) {
+  return (sam & kKeyWow64_32Key) != 0;
+}
+bool WantsWrite(uint32_t sam) {
+  return (sam & (kKeySetValue | kKeyCreateSubKey)) != 0;
+}
 
 class PosixRegKey : public RegKey {
  public:

@@ -42,6 +42,7 @@ int RunSystemctl(const std::vector<std::string>& args) {
   std::vector<std::string> all{tool};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(all.size() + 1);
   for (std::string& a : all) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   posix_spawn_file_actions_t fa;
@@ -58,7 +59,9 @@ int RunSystemctl(const std::vector<std::string>& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string UnitPath(const std::string& name) { return UnitDir() + "/" + name + ".service"; }
+std::string UnitPath(const std::string& name) {
+  return UnitDir() + "/" + name + ".service";
+}
 
 class SystemdService : public ScService {
  public:
@@ -92,7 +95,9 @@ class SystemdService : public ScService {
   }
   Status Start() override {
     if (RunSystemctl({"is-active", "--quiet", name_ + ".service"}) == 0) return kErrorServiceAlreadyRunning;
-    return RunSystemctl({"start", name_ + ".service"}) == 0 ? kSuccess : static_cast<Status>(1053);  // ERROR_SERVICE_REQUEST_TIMEOUT
+    return RunSystemctl({"start", name_ + ".service"}) == 0
+               ? kSuccess
+               : static_cast<Status>(1053);  // ERROR_SERVICE_REQUEST_TIMEOUT
   }
   Status Control(uint32_t control, ServiceStatus* status) override {
     if (control != kServiceControlStop) return kErrorInvalidParameter;
@@ -133,7 +138,8 @@ class SystemdManager : public ScManager {
     std::string unit =
         "[Unit]\nDescription=" + c.displayName +
         "\nAfter=network-online.target\nWants=network-online.target\n\n[Service]\nType=simple\nExecStart=" +
-        c.binaryPath + "\nKillSignal=SIGTERM\nRestart=on-failure\nRestartSec=10\n\n[Install]\nWantedBy=multi-user.target\n";
+        c.binaryPath +
+        "\nKillSignal=SIGTERM\nRestart=on-failure\nRestartSec=10\n\n[Install]\nWantedBy=multi-user.target\n";
     Status s = SystemdService::WriteUnit(path, unit);
     if (s != kSuccess) return s;
     RunSystemctl({"daemon-reload"});
@@ -210,8 +216,8 @@ Status PosixEnv::StartServiceCtrlDispatcher(const std::string& name, ServiceMain
   return kSuccess;
 }
 
-Status PosixEnv::RegisterServiceCtrlHandlerEx(const std::string&, ServiceControlFunction handler, void* context,
-                                              ServiceStatusHandle* handle) {
+Status PosixEnv::RegisterServiceCtrlHandlerEx(const std::string&, ServiceControlFunction handler,
+                                              void* context, ServiceStatusHandle* handle) {
   std::lock_guard<std::mutex> lock(g_host.mu);
   g_host.handler = handler;
   g_host.context = context;

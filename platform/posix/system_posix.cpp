@@ -19,7 +19,9 @@
 
 namespace platform {
 
-int64_t PosixEnv::Now() { return static_cast<int64_t>(::time(nullptr)); }
+int64_t PosixEnv::Now() {
+  return static_cast<int64_t>(::time(nullptr));
+}
 
 SystemTime PosixEnv::GetLocalTime() {
   struct timespec ts;
@@ -76,7 +78,9 @@ int32_t PosixEnv::GetTimeZoneBias() {
   return static_cast<int32_t>(-tm.tm_gmtoff / 60);
 }
 
-void PosixEnv::Sleep(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void PosixEnv::Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 bool PosixEnv::GetVersionEx(OsVersionInfo* info) {
   // Described as a current NT-family workstation of major version 10: the
@@ -102,9 +106,13 @@ uint16_t PosixEnv::GetNativeProcessorArchitecture() {
   return 0;
 }
 
-bool PosixEnv::GetProductInfo(uint32_t, uint32_t, uint32_t*) { return false; }
+bool PosixEnv::GetProductInfo(uint32_t, uint32_t, uint32_t*) {
+  return false;
+}
 
-int PosixEnv::GetSystemMetrics(int) { return 0; }
+int PosixEnv::GetSystemMetrics(int) {
+  return 0;
+}
 
 bool PosixEnv::GetLocaleInfo(uint32_t type, std::string* value) {
   const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
@@ -136,7 +144,9 @@ bool PosixEnv::GetLocaleInfo(uint32_t type, std::string* value) {
   return false;
 }
 
-uint16_t PosixEnv::GetUserDefaultLangID() { return 0x0409; }
+uint16_t PosixEnv::GetUserDefaultLangID() {
+  return 0x0409;
+}
 
 Status PosixEnv::GenRandom(void* buffer, size_t size) {
   unsigned char* p = static_cast<unsigned char*>(buffer);
@@ -195,7 +205,8 @@ class BuiltinVersionResource : public VersionResource {
 Status PosixEnv::LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) {
   // Only the running program carries the resource.
   std::string self;
-  if (GetModulePath(&self) != kSuccess || ToPosixPath(path) != self) return 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+  if (GetModulePath(&self) != kSuccess || ToPosixPath(path) != self)
+    return 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
   res->reset(new BuiltinVersionResource);
   return kSuccess;
 }

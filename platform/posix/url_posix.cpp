@@ -27,7 +27,8 @@ Status PosixCrackUrl(const std::string& url, UrlComponents* parts) {
   }
   size_t start = colon + 3;
   size_t pathStart = url.find_first_of("/?#", start);
-  std::string authority = url.substr(start, pathStart == std::string::npos ? std::string::npos : pathStart - start);
+  std::string authority =
+      url.substr(start, pathStart == std::string::npos ? std::string::npos : pathStart - start);
   size_t at = authority.rfind('@');
   if (at != std::string::npos) {
     std::string userInfo = authority.substr(0, at);

@@ -62,7 +62,8 @@ Status WriteAll(HANDLE h, const std::string& data) {
 std::atomic<unsigned> g_tempCounter{0};
 
 // FOLDERID_PublicDocuments, {ED4824AF-DCE4-45A8-81E2-FC7965083634}.
-const GUID kFolderIdPublicDocuments = {0xED4824AF, 0xDCE4, 0x45A8, {0x81, 0xE2, 0xFC, 0x79, 0x65, 0x08, 0x36, 0x34}};
+const GUID kFolderIdPublicDocuments = {
+    0xED4824AF, 0xDCE4, 0x45A8, {0x81, 0xE2, 0xFC, 0x79, 0x65, 0x08, 0x36, 0x34}};
 
 using SHGetKnownFolderPathFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, PWSTR*);
 
@@ -109,7 +110,8 @@ class Win32VersionResource : public VersionResource {
   bool QueryTranslation(std::string* table) override {
     void* p = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block_.data(), "\\VarFileInfo\\Translation", &p, &length) || p == nullptr) return false;
+    if (!::VerQueryValueA(block_.data(), "\\VarFileInfo\\Translation", &p, &length) || p == nullptr)
+      return false;
     table->assign(static_cast<const char*>(p), length);
     return true;
   }
@@ -166,8 +168,9 @@ Status Win32Env::CreateDirectory(const std::string& path) {
 
 Status Win32Env::ReadFile(const std::string& path, std::string* data, uint64_t maxSize) {
   // Other programs may go on writing the file (the product's logs) while it is read.
-  FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return StatusFromLastError();
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file.get(), &size)) return StatusFromLastError();
@@ -191,16 +194,19 @@ Status Win32Env::ReadFile(const std::string& path, std::string* data, uint64_t m
 }
 
 Status Win32Env::WriteFileAtomic(const std::string& path, const std::string& data) {
-  std::string tmp = path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(g_tempCounter++);
+  std::string tmp =
+      path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(g_tempCounter++);
   Status s;
   {
-    FileHandle file(::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        ::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return StatusFromLastError();
     s = WriteAll(file.get(), data);
     if (s == kSuccess && !::FlushFileBuffers(file.get())) s = StatusFromLastError();
     if (!file.Close() && s == kSuccess) s = StatusFromLastError();
   }
-  if (s == kSuccess && !::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (s == kSuccess &&
+      !::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     s = StatusFromLastError();
   if (s != kSuccess) ::DeleteFileA(tmp.c_str());
   return s;
@@ -244,15 +250,20 @@ Status Win32Env::DeleteFile(const std::string& path) {
 Status Win32Env::GetKnownFolder(KnownFolder folder, std::string* path) {
   if (!root_.empty()) {
     switch (folder) {
-      case KnownFolder::kCommonAppData: *path = root_ + "\\ProgramData"; return kSuccess;
-      case KnownFolder::kPublicDocuments: *path = root_ + "\\Users\\Public\\Documents"; return kSuccess;
+      case KnownFolder::kCommonAppData:
+        *path = root_ + "\\ProgramData";
+        return kSuccess;
+      case KnownFolder::kPublicDocuments:
+        *path = root_ + "\\Users\\Public\\Documents";
+        return kSuccess;
     }
     return kErrorInvalidParameter;
   }
   switch (folder) {
     case KnownFolder::kCommonAppData: {
       char buf[MAX_PATH + 1] = {0};
-      Status s = StatusFromHresult(::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, buf));
+      Status s = StatusFromHresult(
+          ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, buf));
       if (s != kSuccess) return s;
       path->assign(buf);
       return kSuccess;

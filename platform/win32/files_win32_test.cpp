@@ -70,7 +70,8 @@ TEST_F(FilesTest, AppendLetsReadersInAndWaitsForAnotherWriter) {
   ::CloseHandle(reader);
 
   // Another writer holds it: the entry goes in once that writer has let go.
-  HANDLE writer = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE writer =
+      ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, writer);
   Status appended = kErrorInvalidHandle;
   std::thread t([&] { appended = env_.AppendFile(path, "third;"); });
@@ -100,10 +101,8 @@ TEST_F(FilesTest, ReadHonoursTheSizeLimitAndRefusesWhatIsNoFile) {
     uint64_t maxSize;
     Status status;
   } cases[] = {
-      {"ten.txt", 10, kSuccess},
-      {"ten.txt", 1u << 20, kSuccess},
-      {"ten.txt", 9, kErrorInvalidData},
-      {"missing.txt", 100, kErrorFileNotFound},
+      {"ten.txt", 10, kSuccess},           {"ten.txt", 1u << 20, kSuccess},
+      {"ten.txt", 9, kErrorInvalidData},   {"missing.txt", 100, kErrorFileNotFound},
       {"folder", 100, kErrorAccessDenied},
   };
   for (const auto& c : cases) {
@@ -128,8 +127,12 @@ TEST_F(FilesTest, ListDirectoryPathExistsCreateAndDelete) {
     std::string path;
     bool exists;
   } paths[] = {
-      {dir_ / "x.err", true}, {dir_ / "togo", true},     {dir_ / "togo\\", true},
-      {dir_ / "y.err", false}, {dir_ / "*.err", false},  {dir_ / "x.er?", false},
+      {dir_ / "x.err", true},
+      {dir_ / "togo", true},
+      {dir_ / "togo\\", true},
+      {dir_ / "y.err", false},
+      {dir_ / "*.err", false},
+      {dir_ / "x.er?", false},
       {"", false},
   };
   for (const auto& p : paths) EXPECT_EQ(p.exists, env_.PathExists(p.path)) << p.path;

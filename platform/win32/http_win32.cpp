@@ -32,13 +32,13 @@ class Win32HttpRequest : public HttpRequest {
   ~Win32HttpRequest() override { request_.Reset(); }  // connection_ closes after, as a member
 
   Status Send(const std::string& headers, const std::string& data) override {
-    if (connection_.get() == nullptr) return kErrorInvalidHandle;  // InternetOpenUrlA's handles have sent already
+    if (connection_.get() == nullptr)
+      return kErrorInvalidHandle;  // InternetOpenUrlA's handles have sent already
     if (data.size() > std::numeric_limits<DWORD>::max() || headers.size() > std::numeric_limits<DWORD>::max())
       return kErrorInvalidParameter;
-    BOOL ok = ::HttpSendRequestA(request_.get(), headers.empty() ? nullptr : headers.c_str(),
-                                 static_cast<DWORD>(headers.size()),
-                                 data.empty() ? nullptr : const_cast<char*>(data.data()),
-                                 static_cast<DWORD>(data.size()));
+    BOOL ok = ::HttpSendRequestA(
+        request_.get(), headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+        data.empty() ? nullptr : const_cast<char*>(data.data()), static_cast<DWORD>(data.size()));
     return ok ? kSuccess : StatusFromLastError();
   }
 
@@ -81,7 +81,8 @@ class Win32HttpRequest : public HttpRequest {
       // The end came: a body shorter than its announced length was cut off
       // on the way and must not pass for the whole answer.
       uint64_t announced = 0;
-      if (QueryContentLength(&announced) == kSuccess && received_ < announced) return kErrorInternetConnectionReset;
+      if (QueryContentLength(&announced) == kSuccess && received_ < announced)
+        return kErrorInternetConnectionReset;
       return kSuccess;
     }
     received_ += got;
@@ -122,7 +123,8 @@ class Win32HttpSession : public HttpSession {
         ::InternetConnectA(root_.get(), host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (connection == nullptr) return StatusFromLastError();
     const char* accept[] = {"*/*", nullptr};
-    HINTERNET h = ::HttpOpenRequestA(connection, verb.c_str(), path.c_str(), nullptr, nullptr, accept, flags, 1);
+    HINTERNET h =
+        ::HttpOpenRequestA(connection, verb.c_str(), path.c_str(), nullptr, nullptr, accept, flags, 1);
     if (h == nullptr) {
       Status s = StatusFromLastError();
       ::InternetCloseHandle(connection);

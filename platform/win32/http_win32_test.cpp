@@ -44,7 +44,9 @@ class LoopbackServer {
   }
 
   uint16_t port() const { return port_; }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
   std::vector<Request> requests() {
     std::lock_guard<std::mutex> lock(mu_);
     return requests_;
@@ -127,7 +129,8 @@ std::string Respond(const LoopbackServer::Request& r) {
   if (target == "/nolength") return Answer("200 OK", "streamed body", false);
   if (target == "/big") return Answer("200 OK", BigBody());
   if (target == "/nul") return Answer("200 OK", std::string("ab\0cd", 5));
-  if (target == "/badlength") return "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 12x\r\n\r\nbody";
+  if (target == "/badlength")
+    return "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 12x\r\n\r\nbody";
   if (target == "/truncated")
     return "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100\r\n\r\nonly ten b";
   if (target == "/counted") return Answer("200 OK", "n" + std::to_string(++g_counted));
@@ -223,9 +226,10 @@ TEST_F(HttpTest, UncachedGetsReachTheServerEachTime) {
 
 TEST_F(HttpTest, FormPostSendsHeaderAndDataToThePath) {
   std::unique_ptr<HttpRequest> request;
-  ASSERT_EQ(kSuccess, session_->OpenRequest("127.0.0.1", server_.port(), "POST", "/Teko/UC.hsh",
-                                            kInternetFlagReload | kInternetFlagNoCacheWrite | kInternetFlagPragmaNoCache,
-                                            &request));
+  ASSERT_EQ(kSuccess,
+            session_->OpenRequest(
+                "127.0.0.1", server_.port(), "POST", "/Teko/UC.hsh",
+                kInternetFlagReload | kInternetFlagNoCacheWrite | kInternetFlagPragmaNoCache, &request));
   const std::string data = "query=abc%2B%2F%3D";
   ASSERT_EQ(kSuccess, request->Send("Content-Type: application/x-www-form-urlencoded", data));
   uint32_t status = 0;
@@ -254,8 +258,8 @@ TEST_F(HttpTest, NobodyListeningIsAConnectFailure) {
     closedPort = gone.port();
   }
   std::unique_ptr<HttpRequest> request;
-  Status s = session_->OpenUrl("http://127.0.0.1:" + std::to_string(closedPort) + "/ok", "", kInternetFlagReload,
-                               &request);
+  Status s = session_->OpenUrl("http://127.0.0.1:" + std::to_string(closedPort) + "/ok", "",
+                               kInternetFlagReload, &request);
   EXPECT_EQ(kErrorInternetCannotConnect, s);
   EXPECT_FALSE(request);
 }
@@ -327,9 +331,9 @@ TEST(CrackUrlTest, ExplicitPortIsFoundInTheAuthorityOnly) {
     const char* url;
     bool given;
   } cases[] = {
-      {"http://h:8080/x", true},    {"http://h/x:80", false},     {"http://u:p@h/x", false},
-      {"http://u:p@h:1/x", true},   {"http://[::1]/", false},     {"http://[::1]:9/", true},
-      {"http://h:/x", false},       {"http://h:80?x=1", true},    {"h:80", false},
+      {"http://h:8080/x", true},  {"http://h/x:80", false},  {"http://u:p@h/x", false},
+      {"http://u:p@h:1/x", true}, {"http://[::1]/", false},  {"http://[::1]:9/", true},
+      {"http://h:/x", false},     {"http://h:80?x=1", true}, {"h:80", false},
       {"http://h:8a/", false},
   };
   for (const auto& c : cases) EXPECT_EQ(c.given, UrlHasExplicitPort(c.url)) << c.url;

@@ -52,8 +52,8 @@ class Win32RegKey : public RegKey {
 
 Status Win32Env::RegCreateKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) {
   HKEY h = nullptr;
-  LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr,
-                              &h, nullptr);
+  LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, sam,
+                              nullptr, &h, nullptr);
   if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
   key->reset(new Win32RegKey(h));
   return kSuccess;

@@ -89,13 +89,10 @@ TEST_F(RegistryTest, QueryReportsTypeSizeAndShortBuffers) {
     uint32_t type;
     uint32_t size;
   } cases[] = {
-      {"dw", 4, kSuccess, kRegDword, 4},
-      {"dw", 0, kSuccess, kRegDword, 4},        // size only
+      {"dw", 4, kSuccess, kRegDword, 4},        {"dw", 0, kSuccess, kRegDword, 4},  // size only
       {"dw", 2, kErrorMoreData, kRegDword, 4},  // too small: the needed size
-      {"empty", 8, kSuccess, kRegSz, 1},
-      {"text", 11, kSuccess, kRegSz, 11},
-      {"text", 10, kErrorMoreData, kRegSz, 11},
-      {"raw", 8, kSuccess, kRegBinary, 3},
+      {"empty", 8, kSuccess, kRegSz, 1},        {"text", 11, kSuccess, kRegSz, 11},
+      {"text", 10, kErrorMoreData, kRegSz, 11}, {"raw", 8, kSuccess, kRegBinary, 3},
       {"missing", 8, kErrorFileNotFound, 0, 8},
   };
   for (const Case& c : cases) {

@@ -40,7 +40,8 @@ class Win32ScService : public ScService {
   Status SetDescription(const std::string& description) override {
     SERVICE_DESCRIPTIONA d;
     d.lpDescription = const_cast<char*>(description.c_str());
-    return ::ChangeServiceConfig2A(h_.get(), SERVICE_CONFIG_DESCRIPTION, &d) ? kSuccess : StatusFromLastError();
+    return ::ChangeServiceConfig2A(h_.get(), SERVICE_CONFIG_DESCRIPTION, &d) ? kSuccess
+                                                                             : StatusFromLastError();
   }
 
   Status SetFailureActions(const FailureActions& actions) override {
@@ -54,7 +55,7 @@ class Win32ScService : public ScService {
     fa.cActions = static_cast<DWORD>(list.size());
     fa.lpsaActions = list.empty() ? nullptr : list.data();
     return ::ChangeServiceConfig2A(h_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &fa) ? kSuccess
-                                                                                 : StatusFromLastError();
+                                                                                  : StatusFromLastError();
   }
 
   Status QueryFailureActions(FailureActions* actions) override {
@@ -108,9 +109,10 @@ class Win32ScManager : public ScManager {
 
   Status CreateService(const ServiceConfig& config, std::unique_ptr<ScService>* service) override {
     // binaryPath goes through as given: the caller quotes a path with blanks.
-    SC_HANDLE h = ::CreateServiceA(h_.get(), config.name.c_str(), config.displayName.c_str(), SERVICE_ALL_ACCESS,
-                                   config.serviceType, config.startType, config.errorControl,
-                                   config.binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE h =
+        ::CreateServiceA(h_.get(), config.name.c_str(), config.displayName.c_str(), SERVICE_ALL_ACCESS,
+                         config.serviceType, config.startType, config.errorControl, config.binaryPath.c_str(),
+                         nullptr, nullptr, nullptr, nullptr, nullptr);
     if (h == nullptr) return StatusFromLastError();
     service->reset(new Win32ScService(h));
     return kSuccess;

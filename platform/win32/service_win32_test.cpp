@@ -81,8 +81,9 @@ class ServiceControlTest : public ::testing::Test {
 TEST_F(ServiceControlTest, InstallStartQueryStopRemove) {
   std::unique_ptr<ScService> service;
   ASSERT_EQ(kSuccess, manager_->CreateService(Config(), &service));
-  EXPECT_EQ(kSuccess, service->SetDescription("Updates your Inkora software to ensure that you always have the "
-                                              "latest features."));
+  EXPECT_EQ(kSuccess,
+            service->SetDescription("Updates your Inkora software to ensure that you always have the "
+                                    "latest features."));
   FailureActions actions;
   actions.resetPeriodSeconds = 86400;
   actions.restartDelaysMs = {60000, 30000};
@@ -117,7 +118,8 @@ TEST_F(ServiceControlTest, InstallStartQueryStopRemove) {
   service.reset();
   std::unique_ptr<ScService> again;
   Status s = manager_->OpenService(name_, kServiceAllAccess, &again);
-  EXPECT_TRUE(s == kErrorServiceDoesNotExist || (s == kSuccess && again->Delete() == kErrorServiceMarkedForDelete))
+  EXPECT_TRUE(s == kErrorServiceDoesNotExist ||
+              (s == kSuccess && again->Delete() == kErrorServiceMarkedForDelete))
       << s;
 }
 
@@ -140,7 +142,8 @@ TEST_F(ServiceControlTest, DispatcherStartedFromAConsoleFails) {
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
-  ASSERT_TRUE(::CreateProcessA(exe_.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ASSERT_TRUE(
+      ::CreateProcessA(exe_.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 60000));
   DWORD code = 0;
   ::GetExitCodeProcess(pi.hProcess, &code);

@@ -23,7 +23,9 @@ Fn Kernel32Function(const char* name) {
 
 }  // namespace
 
-int64_t Win32Env::Now() { return static_cast<int64_t>(::_time64(nullptr)); }
+int64_t Win32Env::Now() {
+  return static_cast<int64_t>(::_time64(nullptr));
+}
 
 SystemTime Win32Env::GetLocalTime() {
   SYSTEMTIME st;
@@ -64,7 +66,9 @@ int32_t Win32Env::GetTimeZoneBias() {
   return static_cast<int32_t>(tzi.Bias);
 }
 
-void Win32Env::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Env::Sleep(uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
 
 bool Win32Env::GetVersionEx(OsVersionInfo* info) {
   OSVERSIONINFOEXA vi;
@@ -102,7 +106,9 @@ bool Win32Env::GetProductInfo(uint32_t major, uint32_t minor, uint32_t* productT
   return true;
 }
 
-int Win32Env::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+int Win32Env::GetSystemMetrics(int index) {
+  return ::GetSystemMetrics(index);
+}
 
 bool Win32Env::GetLocaleInfo(uint32_t type, std::string* value) {
   char buf[1024] = {0};
@@ -112,7 +118,9 @@ bool Win32Env::GetLocaleInfo(uint32_t type, std::string* value) {
   return true;
 }
 
-uint16_t Win32Env::GetUserDefaultLangID() { return ::GetUserDefaultLangID(); }
+uint16_t Win32Env::GetUserDefaultLangID() {
+  return ::GetUserDefaultLangID();
+}
 
 Status Win32Env::GenRandom(void* buffer, size_t size) {
   unsigned char* p = static_cast<unsigned char*>(buffer);

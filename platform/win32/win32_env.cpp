@@ -24,7 +24,9 @@ Win32Env::Win32Env(std::string root) : root_(std::move(root)) {
   while (root_.size() > 3 && (root_.back() == '\\' || root_.back() == '/')) root_.pop_back();
 }
 
-Env* NewBackendEnv() { return new Win32Env(std::string()); }
+Env* NewBackendEnv() {
+  return new Win32Env(std::string());
+}
 
 std::unique_ptr<Env> NewIsolatedEnv(const std::string& root) {
   return std::unique_ptr<Env>(new Win32Env(root));

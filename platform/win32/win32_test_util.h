@@ -56,8 +56,8 @@ class ScratchFolder {
 // A file's bytes, read without the Env.
 inline std::string RawRead(const std::string& path) {
   std::string out;
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return out;
   char buf[4096];
   DWORD got = 0;

@@ -12,10 +12,12 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
+// clang-format off: <windows.h> must come before the others.
 #include <shlobj.h>
+#include <windows.h>
 #include <wininet.h>
 #include <winsvc.h>
+// clang-format on
 
 #undef CreateDirectory
 #undef DeleteFile

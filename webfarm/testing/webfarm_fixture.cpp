@@ -29,7 +29,9 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-std::string JsonString(const std::string& text) { return json::Writer::ToString(json::String(text)); }
+std::string JsonString(const std::string& text) {
+  return json::Writer::ToString(json::String(text));
+}
 
 std::string Member(const json::Object& object, const char* name) {
   auto it = object.Find(name);
@@ -170,7 +172,9 @@ bool CWebFarm::Restart() {
   return false;
 }
 
-std::string CWebFarm::hostPort() const { return m_base.substr(m_base.find("://") + 3); }
+std::string CWebFarm::hostPort() const {
+  return m_base.substr(m_base.find("://") + 3);
+}
 
 bool CWebFarm::Call(const std::string& path, const std::string& body, bool post, std::string* answer) {
   answer->clear();
@@ -179,12 +183,13 @@ bool CWebFarm::Call(const std::string& path, const std::string& body, bool post,
   session->SetTimeouts(5000, 30000);
   std::unique_ptr<platform::HttpRequest> request;
   if (post) {
-    if (session->OpenRequest("127.0.0.1", static_cast<uint16_t>(m_port), "POST", path, platform::kInternetFlagReload,
-                             &request) != platform::kSuccess ||
+    if (session->OpenRequest("127.0.0.1", static_cast<uint16_t>(m_port), "POST", path,
+                             platform::kInternetFlagReload, &request) != platform::kSuccess ||
         request->Send("Content-Type: application/json", body) != platform::kSuccess) {
       return false;
     }
-  } else if (session->OpenUrl(m_base + path, "", platform::kInternetFlagReload, &request) != platform::kSuccess) {
+  } else if (session->OpenUrl(m_base + path, "", platform::kInternetFlagReload, &request) !=
+             platform::kSuccess) {
     return false;
   }
   uint32_t code = 0;
@@ -203,7 +208,8 @@ bool CWebFarm::Reset() {
   std::string answer;
   return Call("/_control/reset", "{}", true, &answer) && SetMetadata(StandardMetadata()) &&
          SetAnswers(StandardAnswers()) &&
-         SetStateFile("definitions.xml", "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n");
+         SetStateFile("definitions.xml",
+                      "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n");
 }
 
 bool CWebFarm::SetFault(const std::string& endpoint, const std::string& mode, int count, uint32_t stallMs) {
@@ -218,14 +224,19 @@ bool CWebFarm::SetStateFile(const std::string& name, const std::string& text) {
   return Call("/_control/state?file=" + name, Replace(text, "@BASE@", m_base), true, &answer);
 }
 
-bool CWebFarm::SetMetadata(const std::string& json) { return SetStateFile("metadata.json", json); }
-bool CWebFarm::SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
+bool CWebFarm::SetMetadata(const std::string& json) {
+  return SetStateFile("metadata.json", json);
+}
+bool CWebFarm::SetAnswers(const std::string& json) {
+  return SetStateFile("answers.json", json);
+}
 
 bool CWebFarm::Expect(const std::vector<std::pair<std::string, std::string>>& requests) {
   std::string body = "{\"requests\":[";
   for (size_t i = 0; i < requests.size(); ++i) {
     if (i) body += ",";
-    body += "{\"role\":" + JsonString(requests[i].first) + ",\"method\":" + JsonString(requests[i].second) + "}";
+    body +=
+        "{\"role\":" + JsonString(requests[i].first) + ",\"method\":" + JsonString(requests[i].second) + "}";
   }
   body += "]}";
   std::string answer;
@@ -276,7 +287,8 @@ bool CWebFarm::Verify(std::string* problems) {
     if (list != parsed.End() && list->element.Type() == json::kArrayType) {
       const json::Array& items = json::json_cast<const json::Array&>(list->element);
       for (auto it = items.Begin(); it != items.End(); ++it) {
-        if (it->Type() == json::kStringType) *problems += json::json_cast<const json::String&>(*it).Value() + "\n";
+        if (it->Type() == json::kStringType)
+          *problems += json::json_cast<const json::String&>(*it).Value() + "\n";
       }
     }
   } catch (const json::Exception&) {

@@ -36,7 +36,7 @@ class CWebFarm {
   CWebFarm& operator=(const CWebFarm&) = delete;
 
   const std::string& base() const { return m_base; }  // "http://127.0.0.1:PORT"
-  std::string hostPort() const;                        // "127.0.0.1:PORT"
+  std::string hostPort() const;                       // "127.0.0.1:PORT"
   std::string url(const std::string& path) const { return m_base + path; }
   // Whether this fixture started the process (and so can stop and restart it).
   bool owned() const { return m_pid > 0 || m_stopped; }
@@ -46,7 +46,8 @@ class CWebFarm {
   bool Reset();
   // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized; endpoint as
   // FarmRequest::role or "any"; count -1 for every request until changed.
-  bool SetFault(const std::string& endpoint, const std::string& mode, int count = -1, uint32_t stallMs = 5000);
+  bool SetFault(const std::string& endpoint, const std::string& mode, int count = -1,
+                uint32_t stallMs = 5000);
   // State files; "@BASE@" in the text becomes base().
   bool SetMetadata(const std::string& json);
   bool SetAnswers(const std::string& json);

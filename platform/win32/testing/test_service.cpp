@@ -15,7 +15,9 @@ std::string g_statePath;
 platform::ServiceStatusHandle g_handle = 0;
 platform::ServiceStatus g_status;
 
-void Note(const std::string& line) { platform::Env::Default()->AppendFile(g_statePath, line + "\r\n"); }
+void Note(const std::string& line) {
+  platform::Env::Default()->AppendFile(g_statePath, line + "\r\n");
+}
 
 uint32_t Handler(uint32_t control, uint32_t, void*, void*) {
   if (control == platform::kServiceControlStop || control == platform::kServiceControlShutdown) {
