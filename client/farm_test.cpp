@@ -6,6 +6,7 @@
 
 #if defined(INKORA_HAVE_WEBFARM_FIXTURE)
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -165,6 +166,123 @@ TEST_F(ClientFarm, EveryFaultOfEveryEndpointFailsCleanly) {
     EXPECT_EQ("kept", record.mv_url);
     EXPECT_TRUE(Logged("CClientInfo::UpdateCheck()-")) << LogText();
     EXPECT_EQ(before, Snapshot());
+  }
+}
+
+// The three log kinds uploaded to the farm's own upload URLs, for each answer
+// bucket; then the farm failing one of three uploads.
+struct Kind {
+  LogTypes type;
+  const char* role;  // the farm's name for its endpoint
+  const char* path;
+  const char* ext;
+  const char* base;
+  bool renamed;  // done with: ".old" (usage, installer) or deleted (crash)
+};
+
+class UploadFarm : public ClientFarm {
+ protected:
+  void SetUp() override {
+    ClientFarm::SetUp();
+    if (farm_ == nullptr) return;
+    Put(IdentityFile(), "CID=" + std::string(kGuid) + "\r\nUID=user-7\r\n");
+    SetRegValue_String(kProductKey, RegValueNames[kComputerID], kGuid);
+  }
+  static constexpr const char* kGuid = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
+  std::string LogPath(const std::string& name) { return LogFolder() + "\\" + name; }
+  std::string OldPath(const std::string& name) { return LogPath(name.substr(0, name.rfind('.')) + ".old"); }
+  static std::string Content(const std::string& tag) {
+    return "{\"cid\":\"\",\"uid\":\"\",\r\n\t\"tag\":\"" + tag + "\"}\r\n";
+  }
+  // As the farm stores it: repaired, and for installer logs without CR, LF, tab.
+  static std::string Sent(const Kind& kind, const std::string& tag) {
+    std::string text = "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"user-7\",\r\n\t\"tag\":\"" + tag + "\"}\r\n";
+    if (kind.type != LogTypes::Installer) return text;
+    std::string out;
+    for (char c : text) {
+      if (c != '\r' && c != '\n' && c != '\t') out += c;
+    }
+    return out;
+  }
+};
+
+const Kind kFarmKinds[] = {
+    {LogTypes::Usage, "usage", "/Teko/usage", ".jlog", "session", true},
+    {LogTypes::Installer, "installer", "/Teko/puc", ".log", "InkoraInstall_", true},
+    {LogTypes::Inkora_Crash, "crash", "/Teko/crash", ".err", "crash", false},
+};
+
+TEST_F(UploadFarm, EachKindAndBucketLeavesTheFilesAsTheAnswerSays) {
+  const struct {
+    int code;
+    bool done;
+  } buckets[] = {{-1, true}, {0, true}, {50, false}, {500, true}, {5000, true}};
+  for (const Kind& kind : kFarmKinds) {
+    for (const auto& bucket : buckets) {
+      SCOPED_TRACE(std::string(kind.role) + " code " + std::to_string(bucket.code));
+      ASSERT_TRUE(farm_->Reset());
+      ASSERT_TRUE(farm_->SetAnswers("{\"" + std::string(kind.role) + "\":{\"code\":\"" + std::to_string(bucket.code) +
+                                    "\"}}"));
+      const std::string name = kind.base + std::string("1") + kind.ext;
+      env_->DeleteFile(OldPath(name));
+      Put(LogPath(name), Content(kind.role));
+
+      EXPECT_EQ(bucket.done ? 1 : 0, client_.UploadLogFiles(farm_->url(kind.path), kind.type));
+
+      const auto posts = Of(kind.role, "POST");
+      ASSERT_EQ(1u, posts.size());
+      EXPECT_TRUE(posts[0].readable);
+      EXPECT_EQ(Sent(kind, kind.role), posts[0].payload);
+      if (!bucket.done) {
+        EXPECT_TRUE(Exists(LogPath(name)));  // kept for a later pass
+      } else if (kind.renamed) {
+        EXPECT_FALSE(Exists(LogPath(name)));
+        EXPECT_TRUE(Exists(OldPath(name)));
+      } else {
+        EXPECT_FALSE(Exists(LogPath(name)));
+        EXPECT_FALSE(Exists(OldPath(name)));
+      }
+      env_->DeleteFile(LogPath(name));
+      env_->DeleteFile(OldPath(name));
+    }
+  }
+}
+
+TEST_F(UploadFarm, NoLogIsLostWhenTheFarmFails) {
+  for (const Kind& kind : kFarmKinds) {
+    for (const char* mode : {"refuse", "404", "500", "garbage", "truncated"}) {
+      SCOPED_TRACE(std::string(kind.role) + " " + mode);
+      ASSERT_TRUE(farm_->Reset());
+      std::vector<std::string> names;
+      for (int i = 0; i < 3; ++i) {
+        names.push_back(kind.base + std::to_string(i) + kind.ext);
+        env_->DeleteFile(OldPath(names.back()));
+        Put(LogPath(names.back()), Content(names.back()));
+      }
+      // The farm fails one upload (whichever comes first), then takes the rest.
+      ASSERT_TRUE(farm_->SetFault(kind.role, mode, 1));
+
+      client_.UploadLogFiles(farm_->url(kind.path), kind.type);
+
+      std::vector<std::string> taken;
+      for (const auto& r : Of(kind.role, "POST")) {
+        if (r.fault.empty() && r.status == 200) taken.push_back(r.payload);
+      }
+      size_t remaining = 0, receivedOnly = 0;
+      for (const std::string& name : names) {
+        const bool present = Exists(LogPath(name));
+        const bool received = std::count(taken.begin(), taken.end(), Sent(kind, name)) > 0;
+        EXPECT_TRUE(present || received) << name << " is lost";
+        remaining += present;
+        receivedOnly += !present && received;
+      }
+      EXPECT_EQ(names.size(), remaining + receivedOnly);
+      EXPECT_EQ(1u, remaining);  // only the failed one waits for a later pass
+      for (const std::string& name : names) {
+        env_->DeleteFile(LogPath(name));
+        env_->DeleteFile(OldPath(name));
+      }
+    }
   }
 }
 

@@ -170,6 +170,14 @@ class Scanner {
   void MatchString() {
     ++m_pos;  // the opening quote
     while (m_pos < m_size) {
+      // Runs without quote or backslash go by at memchr's speed.
+      const char* from = m_text + m_pos;
+      const size_t left = m_size - m_pos;
+      const void* quote = std::memchr(from, '"', left);
+      const size_t run = quote ? static_cast<size_t>(static_cast<const char*>(quote) - from) : left;
+      const void* slash = std::memchr(from, '\\', run);
+      m_pos += slash ? static_cast<size_t>(static_cast<const char*>(slash) - from) : run;
+      if (m_pos >= m_size) break;
       const char c = m_text[m_pos];
       if (c == '"') break;
       ++m_pos;
@@ -303,15 +311,17 @@ class TokenStream {
       case '"': {
         t.kind = kStringToken;
         ++m_pos;
+        // The scan has proven the closing quote is there.
         for (;;) {
-          const char s = m_text[m_pos];
-          if (s == '"') break;
-          if (s == '\\') {
-            t.escaped = true;
-            m_pos += 2;
-          } else {
-            ++m_pos;
+          const char* from = m_text + m_pos;
+          const char* quote = static_cast<const char*>(std::memchr(from, '"', m_size - m_pos));
+          const void* slash = std::memchr(from, '\\', static_cast<size_t>(quote - from));
+          if (slash == nullptr) {
+            m_pos = static_cast<size_t>(quote - m_text);
+            break;
           }
+          t.escaped = true;
+          m_pos = static_cast<size_t>(static_cast<const char*>(slash) - m_text) + 2;
         }
         ++m_pos;
         break;
