@@ -19,48 +19,7 @@
 #include "json/reader.h"
 #include "json/writer.h"
 
-namespace {
-
-std::atomic<int64_t> g_live{0};
-std::atomic<int64_t> g_peak{0};
-constexpr size_t kHeader = 16;
-
-void* CountedAlloc(size_t size) {
-  void* raw = std::malloc(size + kHeader);
-  if (raw == nullptr) throw std::bad_alloc();
-  *static_cast<size_t*>(raw) = size;
-  const int64_t live =
-      g_live.fetch_add(static_cast<int64_t>(size), std::memory_order_relaxed) + static_cast<int64_t>(size);
-  if (live > g_peak.load(std::memory_order_relaxed)) g_peak.store(live, std::memory_order_relaxed);
-  return static_cast<char*>(raw) + kHeader;
-}
-void CountedFree(void* p) {
-  if (p == nullptr) return;
-  void* raw = static_cast<char*>(p) - kHeader;
-  g_live.fetch_sub(static_cast<int64_t>(*static_cast<size_t*>(raw)), std::memory_order_relaxed);
-  std::free(raw);
-}
-
-}  // namespace
-
-void* operator new(size_t size) {
-  return CountedAlloc(size);
-}
-void* operator new[](size_t size) {
-  return CountedAlloc(size);
-}
-void operator delete(void* p) noexcept {
-  CountedFree(p);
-}
-void operator delete[](void* p) noexcept {
-  CountedFree(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  CountedFree(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  CountedFree(p);
-}
+#include "bench/counting_heap.h"
 
 namespace {
 

@@ -196,7 +196,8 @@ class UploadFarm : public ClientFarm {
   }
   // As the farm stores it: repaired, and for installer logs without CR, LF, tab.
   static std::string Sent(const Kind& kind, const std::string& tag) {
-    std::string text = "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"user-7\",\r\n\t\"tag\":\"" + tag + "\"}\r\n";
+    std::string text =
+        "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"user-7\",\r\n\t\"tag\":\"" + tag + "\"}\r\n";
     if (kind.type != LogTypes::Installer) return text;
     std::string out;
     for (char c : text) {
@@ -221,8 +222,8 @@ TEST_F(UploadFarm, EachKindAndBucketLeavesTheFilesAsTheAnswerSays) {
     for (const auto& bucket : buckets) {
       SCOPED_TRACE(std::string(kind.role) + " code " + std::to_string(bucket.code));
       ASSERT_TRUE(farm_->Reset());
-      ASSERT_TRUE(farm_->SetAnswers("{\"" + std::string(kind.role) + "\":{\"code\":\"" + std::to_string(bucket.code) +
-                                    "\"}}"));
+      ASSERT_TRUE(farm_->SetAnswers("{\"" + std::string(kind.role) + "\":{\"code\":\"" +
+                                    std::to_string(bucket.code) + "\"}}"));
       const std::string name = kind.base + std::string("1") + kind.ext;
       env_->DeleteFile(OldPath(name));
       Put(LogPath(name), Content(kind.role));

@@ -262,14 +262,16 @@ struct Member {
 
 // Handles add no data to Element, so an Element whose tag is T's may be viewed
 // as T; that is what json_cast does.
-// NOLINTNEXTLINE(misc-redundant-expression): the sizes are equal by design; that is the check.
-static_assert(sizeof(Object) == sizeof(Element) && sizeof(Array) == sizeof(Element) &&
-                  sizeof(String) == sizeof(Element) && sizeof(Number) == sizeof(Element) &&
-                  sizeof(Boolean) == sizeof(Element) && sizeof(Null) == sizeof(Element),
-              "typed handles must have Element's layout");
-static_assert(std::is_nothrow_move_constructible<Element>::value &&
-                  std::is_nothrow_move_constructible<Member>::value,
+static_assert(sizeof(Object) == sizeof(Element), "typed handles must have Element's layout");
+static_assert(sizeof(Array) == sizeof(Element), "typed handles must have Element's layout");
+static_assert(sizeof(String) == sizeof(Element), "typed handles must have Element's layout");
+static_assert(sizeof(Number) == sizeof(Element), "typed handles must have Element's layout");
+static_assert(sizeof(Boolean) == sizeof(Element), "typed handles must have Element's layout");
+static_assert(sizeof(Null) == sizeof(Element), "typed handles must have Element's layout");
+static_assert(std::is_nothrow_move_constructible<Element>::value,
               "containers must move elements, not clone them, when they grow");
+static_assert(std::is_nothrow_move_constructible<Member>::value,
+              "containers must move members, not clone them, when they grow");
 static_assert(!std::is_polymorphic<Element>::value, "handles have no virtual functions");
 
 namespace detail {

@@ -1,0 +1,62 @@
+// A counting global operator new/delete for the benchmarks: the live C++ heap
+// (g_live) and its high-water mark (g_peak, reset by the benchmark). Blocks
+// allocated while t_farmSide is set (a faked web farm's own work) are not
+// counted. Include in one translation unit per program: it replaces the
+// global allocation functions.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<int64_t> g_live{0};
+std::atomic<int64_t> g_peak{0};
+thread_local int t_farmSide = 0;
+constexpr size_t kHeader = 16;                  // keeps the block 16-byte aligned
+constexpr size_t kUncounted = size_t(1) << 63;  // the size word's flag for a farm-side block
+
+void* CountedAlloc(size_t size) {
+  void* raw = std::malloc(size + kHeader);
+  if (raw == nullptr) throw std::bad_alloc();
+  *static_cast<size_t*>(raw) = size | (t_farmSide ? kUncounted : 0);
+  if (!t_farmSide) {
+    const int64_t live = g_live.fetch_add(static_cast<int64_t>(size)) + static_cast<int64_t>(size);
+    int64_t peak = g_peak.load();
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+    }
+  }
+  return static_cast<char*>(raw) + kHeader;
+}
+
+void CountedFree(void* p) {
+  if (p == nullptr) return;
+  void* raw = static_cast<char*>(p) - kHeader;
+  const size_t word = *static_cast<size_t*>(raw);
+  if (!(word & kUncounted)) g_live.fetch_sub(static_cast<int64_t>(word));
+  std::free(raw);
+}
+
+}  // namespace
+
+void* operator new(size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new[](size_t size) {
+  return CountedAlloc(size);
+}
+void operator delete(void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p) noexcept {
+  CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  CountedFree(p);
+}
