@@ -49,6 +49,7 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
 
   std::string appData;
   env.GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+  env.CreateDirectory(appData);
   const std::string folder = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo";
   for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
                            "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {
@@ -102,6 +103,7 @@ void BM_UploadUsageLog10MBToWebFarm(benchmark::State& state) {
   platform::ScopedDefaultEnv scoped(env.get());
   std::string appData;
   env->GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+  env->CreateDirectory(appData);
   const std::string folder = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo";
   for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
                            "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {

@@ -249,6 +249,25 @@ TEST_F(UploadFarm, EachKindAndBucketLeavesTheFilesAsTheAnswerSays) {
   }
 }
 
+// A log far larger than a form field of a small web server: it must reach the
+// farm whole and be retired only then.
+TEST_F(UploadFarm, ALargeLogArrivesWhole) {
+  const Kind& kind = kFarmKinds[0];
+  std::string big = Content("large");
+  std::string events;
+  for (int i = 0; events.size() < (1u << 20); ++i) events += ",\"e" + std::to_string(i) + "\":" + std::to_string(i * 7);
+  big.insert(big.rfind('}'), events);
+  const std::string name = "session-large.jlog";
+  Put(LogPath(name), big);
+  EXPECT_EQ(1, client_.UploadLogFiles(farm_->url(kind.path), kind.type)) << LogText().substr(0, 2000);
+  const auto posts = Of(kind.role, "POST");
+  ASSERT_EQ(1u, posts.size());
+  EXPECT_EQ(200, posts[0].status);
+  EXPECT_EQ(big.size(), posts[0].payload.size() - (std::string(kGuid).size() + std::string("user-7").size()));
+  EXPECT_FALSE(Exists(LogPath(name)));
+  EXPECT_TRUE(Exists(OldPath(name)));
+}
+
 TEST_F(UploadFarm, NoLogIsLostWhenTheFarmFails) {
   for (const Kind& kind : kFarmKinds) {
     for (const char* mode : {"refuse", "404", "500", "garbage", "truncated"}) {

@@ -15,6 +15,9 @@
 
 namespace {
 
+// A request body the farm takes: room for any upload the updater can make.
+constexpr size_t kMaxRequestBytes = 64u << 20;
+
 httplib::Server* g_server = nullptr;
 
 void OnSignal(int) {
@@ -119,13 +122,35 @@ int main(int argc, char** argv) {
   webfarm::CFarm farm(state);
   httplib::Server server;
   server.set_keep_alive_max_count(1);
-  server.set_payload_max_length(64u << 20);
+  server.set_payload_max_length(kMaxRequestBytes);
   server.Get(R"(/_control/.*)",
              [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
   server.Post(R"(/_control/.*)",
               [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
   server.Get(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
-  server.Post(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
+  // The form posts of the updater are read here, not by the library: Debian's
+  // cpp-httplib is built with an 8 KiB bound on url-encoded form bodies, far
+  // below a real log upload. Handlers with a content reader come first, so
+  // this one leaves the control calls to theirs.
+  server.Post(R"(/(?!_control/).*)",
+              [&](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& read) {
+                httplib::Request request = q;
+                request.body.clear();
+                bool tooLarge = false;
+                read([&](const char* data, size_t length) {
+                  if (request.body.size() + length > kMaxRequestBytes) {
+                    tooLarge = true;
+                    return false;
+                  }
+                  request.body.append(data, length);
+                  return true;
+                });
+                if (tooLarge) {
+                  r.status = 413;
+                  return;
+                }
+                Serve(farm, request, r);
+              });
 
   if (port == 0) {
     port = server.bind_to_any_port("127.0.0.1");
