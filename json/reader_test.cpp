@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <string>
 
@@ -20,6 +22,10 @@ struct Failure {
   uint32_t line, column, offset;  // the scan location, or the token's begin
   uint32_t endOffset;             // the token's end (parse faults)
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const Failure& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReaderFailure : public ::testing::TestWithParam<Failure> {};
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -58,6 +60,10 @@ struct CommandCase {
   bool runsService;
   std::vector<uint32_t> sleeps;
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const CommandCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 const std::string kManagerAll = "OpenSCManager " + std::to_string(platform::kScManagerAllAccess);
 const std::string kOpenAll = "OpenService InkoraUpdater " + std::to_string(platform::kServiceAllAccess);
@@ -241,6 +247,10 @@ struct FailureCase {
   std::vector<std::string> messages;
   std::vector<std::string> scmCalls;
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 const std::vector<FailureCase> kFailureCases = {
     {"install without manager",
@@ -386,6 +396,10 @@ struct PathCase {
   size_t padTo;          // grow the path's folder part to this length (0: none)
   bool fieldsSet;
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const PathCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class ProgramPathTest : public EntryTest, public ::testing::WithParamInterface<PathCase> {};
 
@@ -445,6 +459,10 @@ struct VersionCase {
   std::string version;  // after GetFileVersion
   std::string stored;   // in szServiceVersion after start-up
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const VersionCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class FileVersionTest : public EntryTest, public ::testing::WithParamInterface<VersionCase> {};
 

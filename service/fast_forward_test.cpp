@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 #include "service/registry.h"
@@ -44,6 +46,10 @@ struct SleepCase {
   std::vector<uint32_t> realSleeps;
   int64_t clockAdvanceSeconds;
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const SleepCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 class FastForwardSleepTest : public ::testing::TestWithParam<SleepCase> {};
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <deque>
 #include <map>
 #include <string>
@@ -139,6 +141,10 @@ struct CycleCase {
   void (*arrange)(RecordingSteps&, UpdateResultRecord&);
   std::vector<std::string> calls;
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const CycleCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 UpdateResultRecord Answer(const char* mv, bool usage, bool crash, const char* code = "0") {
   UpdateResultRecord r;

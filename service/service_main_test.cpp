@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -83,6 +85,10 @@ struct ControlCase {
   std::vector<uint32_t> states;  // reported after each control
   std::vector<std::string> messages;
 };
+// gtest names the case by its label (the struct has padding bytes it would print).
+void PrintTo(const ControlCase& c, std::ostream* os) {
+  *os << c.label;
+}
 
 const std::vector<ControlCase> kControlCases = {
     {"stop", {1}, {platform::kServiceStopped}, {"SERVICE_CONTROL_STOP "}},
