@@ -255,7 +255,8 @@ TEST_F(UploadFarm, ALargeLogArrivesWhole) {
   const Kind& kind = kFarmKinds[0];
   std::string big = Content("large");
   std::string events;
-  for (int i = 0; events.size() < (1u << 20); ++i) events += ",\"e" + std::to_string(i) + "\":" + std::to_string(i * 7);
+  for (int i = 0; events.size() < (1u << 20); ++i)
+    events += ",\"e" + std::to_string(i) + "\":" + std::to_string(i * 7);
   big.insert(big.rfind('}'), events);
   const std::string name = "session-large.jlog";
   Put(LogPath(name), big);
