@@ -33,6 +33,31 @@ void* CountedAlloc(size_t size) {
   return static_cast<char*>(raw) + kHeader;
 }
 
+// Over-aligned blocks keep the size word just before the block, in an
+// alignment-sized header.
+void* CountedAlignedAlloc(size_t size, std::align_val_t align) {
+  const size_t a = static_cast<size_t>(align) < kHeader ? kHeader : static_cast<size_t>(align);
+  void* raw = std::aligned_alloc(a, (size + a + a - 1) / a * a);
+  if (raw == nullptr) throw std::bad_alloc();
+  char* block = static_cast<char*>(raw) + a;
+  reinterpret_cast<size_t*>(block)[-1] = size | (t_farmSide ? kUncounted : 0);
+  reinterpret_cast<size_t*>(block)[-2] = a;
+  if (!t_farmSide) {
+    const int64_t live =
+        g_live.fetch_add(static_cast<int64_t>(size), std::memory_order_relaxed) + static_cast<int64_t>(size);
+    if (live > g_peak.load(std::memory_order_relaxed)) g_peak.store(live, std::memory_order_relaxed);
+  }
+  return block;
+}
+
+void CountedAlignedFree(void* p) {
+  if (p == nullptr) return;
+  const size_t word = static_cast<size_t*>(p)[-1];
+  const size_t a = static_cast<size_t*>(p)[-2];
+  if (!(word & kUncounted)) g_live.fetch_sub(static_cast<int64_t>(word), std::memory_order_relaxed);
+  std::free(static_cast<char*>(p) - a);
+}
+
 void CountedFree(void* p) {
   if (p == nullptr) return;
   void* raw = static_cast<char*>(p) - kHeader;
@@ -60,4 +85,22 @@ void operator delete(void* p, size_t) noexcept {
 }
 void operator delete[](void* p, size_t) noexcept {
   CountedFree(p);
+}
+void* operator new(size_t size, std::align_val_t align) {
+  return CountedAlignedAlloc(size, align);
+}
+void* operator new[](size_t size, std::align_val_t align) {
+  return CountedAlignedAlloc(size, align);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+  CountedAlignedFree(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+  CountedAlignedFree(p);
+}
+void operator delete(void* p, size_t, std::align_val_t) noexcept {
+  CountedAlignedFree(p);
+}
+void operator delete[](void* p, size_t, std::align_val_t) noexcept {
+  CountedAlignedFree(p);
 }

@@ -81,11 +81,12 @@ size_t ObjectImp::Find(const char* name, size_t size) const {
     }
     return count;
   }
-  if (m_index.empty()) BuildIndex();  // fills it: a power of two above the member count
-  const size_t mask = m_index.size() - 1;
+  if (!m_index) BuildIndex();  // fills it: a power of two above the member count
+  const std::vector<uint32_t>& index = *m_index;
+  const size_t mask = index.size() - 1;
   for (size_t slot = HashName(name, size) & mask;; slot = (slot + 1) & mask) {
     // cppcheck-suppress containerOutOfBounds ; BuildIndex never leaves the table empty
-    const uint32_t entry = m_index[slot];
+    const uint32_t entry = index[slot];
     if (entry == 0) return count;
     const std::string& candidate = m_members[entry - 1].name;
     // The table holds the first member of each name only, so the first match wins.
@@ -96,15 +97,16 @@ size_t ObjectImp::Find(const char* name, size_t size) const {
 void ObjectImp::BuildIndex() const {
   size_t slots = 64;
   while (slots < m_members.size() * 2) slots *= 2;
-  m_index.assign(slots, 0);
+  m_index = std::make_unique<std::vector<uint32_t>>(slots, 0);
   for (size_t i = 0; i < m_members.size(); ++i) IndexInsert(i);
 }
 
 void ObjectImp::IndexInsert(size_t position) const {
   const std::string& name = m_members[position].name;
-  const size_t mask = m_index.size() - 1;
+  std::vector<uint32_t>& index = *m_index;
+  const size_t mask = index.size() - 1;
   for (size_t slot = HashName(name.data(), name.size()) & mask;; slot = (slot + 1) & mask) {
-    uint32_t& entry = m_index[slot];
+    uint32_t& entry = index[slot];
     if (entry == 0) {
       entry = static_cast<uint32_t>(position + 1);
       return;
@@ -117,8 +119,8 @@ Member& ObjectImp::Append(Member&& member) {
   if (m_members.size() >= std::numeric_limits<uint32_t>::max() - 1)
     throw std::length_error("json object too large");
   m_members.push_back(std::move(member));
-  if (!m_index.empty()) {
-    if (m_members.size() * 2 > m_index.size()) {
+  if (m_index) {
+    if (m_members.size() * 2 > m_index->size()) {
       BuildIndex();
     } else {
       IndexInsert(m_members.size() - 1);

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include "json/node_pool.h"
 
 namespace json {
 
@@ -79,6 +82,10 @@ class ConstVisitor {
 class ElementImp {
  public:
   virtual ~ElementImp() = default;
+  // Implementations are small and many; they come from the node pool. The
+  // virtual destructor hands the dynamic type's size to the sized delete.
+  static void* operator new(size_t size) { return detail::AllocateNode(size); }
+  static void operator delete(void* block, size_t size) noexcept { detail::FreeNode(block, size); }
   virtual ElementImp* Clone() const = 0;
   virtual ElementType Type() const = 0;
   virtual void Accept(const Element& element, ConstVisitor& visitor) const = 0;
@@ -168,7 +175,7 @@ class ObjectImp : public ElementImp_T<Object, ObjectImp, kObjectType> {
   Member& Append(Member&& member);
   void Reserve(size_t count);
   // After an insertion anywhere but the end, or a removal.
-  void InvalidateIndex() { m_index.clear(); }
+  void InvalidateIndex() { m_index.reset(); }
 
  private:
   void BuildIndex() const;
@@ -177,8 +184,9 @@ class ObjectImp : public ElementImp_T<Object, ObjectImp, kObjectType> {
   Members m_members;
   // Lookup stays linear for small objects (the protocol's answers); past a
   // threshold an open-addressed table of positions keeps big objects linear
-  // to build. Slot value 0 is empty, else position + 1.
-  mutable std::vector<uint32_t> m_index;
+  // to build. Slot value 0 is empty, else position + 1. Held by pointer: most
+  // objects never have one, and a parsed tree has many objects.
+  mutable std::unique_ptr<std::vector<uint32_t>> m_index;
 };
 
 class ArrayImp : public ElementImp_T<Array, ArrayImp, kArrayType> {

@@ -119,6 +119,34 @@ TEST(Reader, StringEscapesAndRawBytes) {
   EXPECT_THROW(json::Reader::Read(element, "\"a\0b\""), json::ScanException);
 }
 
+// Strings are searched eight bytes at a time: put an escape, a closing quote
+// and the bytes next to '"' and '\\' (and high bytes, whose borrow could
+// fake a match) at every offset across two words.
+TEST(Reader, StringsAreCutRightAtEveryWordOffset) {
+  const std::string kNeighbours = std::string("!#[]\x01\x80\xA2\xDC\xFF") + '\0';
+  for (size_t length = 0; length <= 24; ++length) {
+    for (size_t at = 0; at <= length; ++at) {
+      std::string plain(length, 'a');
+      for (size_t i = 0; i < length; ++i) plain[i] = kNeighbours[(i + at) % kNeighbours.size()];
+      std::string escaped = plain;
+      std::string expected = plain;
+      if (at < length) {
+        escaped.replace(at, 1, "\\\"");  // an escaped quote in place of one byte
+        expected[at] = '"';
+      }
+      const std::string text = "[\"" + escaped + "\",\"" + plain + "\"]";
+      Element element;
+      json::Reader::Read(element, text);
+      const auto& array = json_cast<const json::Array&>(element);
+      ASSERT_EQ(array.Size(), 2u) << text;
+      EXPECT_EQ(json_cast<const json::String&>(array[0]).Value(), expected)
+          << "length " << length << " at " << at;
+      EXPECT_EQ(json_cast<const json::String&>(array[1]).Value(), plain)
+          << "length " << length << " at " << at;
+    }
+  }
+}
+
 TEST(Reader, LineFeedInsideStringCountsALine) {
   Element element;
   try {
