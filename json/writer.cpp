@@ -1,35 +1,32 @@
 #include "json/writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace json {
 
 namespace {
 
-// The seven bytes written as two-character escapes; every other byte,
-// control characters and bytes of 0x80 and above included, goes out as is.
-inline char EscapeOf(unsigned char c) {
-  switch (c) {
-    case '"':
-      return '"';
-    case '\\':
-      return '\\';
-    case '\b':
-      return 'b';
-    case '\f':
-      return 'f';
-    case '\n':
-      return 'n';
-    case '\r':
-      return 'r';
-    case '\t':
-      return 't';
-    default:
-      return 0;
+// The seven bytes written as two-character escapes, by the character after
+// the backslash; every other byte, control characters and bytes of 0x80 and
+// above included, goes out as is.
+struct EscapeTable {
+  char table[256] = {};
+  constexpr EscapeTable() {
+    table[static_cast<unsigned char>('"')] = '"';
+    table[static_cast<unsigned char>('\\')] = '\\';
+    table[static_cast<unsigned char>('\b')] = 'b';
+    table[static_cast<unsigned char>('\f')] = 'f';
+    table[static_cast<unsigned char>('\n')] = 'n';
+    table[static_cast<unsigned char>('\r')] = 'r';
+    table[static_cast<unsigned char>('\t')] = 't';
   }
-}
+  char operator[](unsigned char c) const { return table[c]; }
+};
+constexpr EscapeTable kEscapes;
 
 }  // namespace
 
@@ -54,85 +51,100 @@ std::string Writer::ToString(const Element& element) {
   std::string out;
   Writer writer(out);
   element.Accept(writer);
+  out.resize(writer.m_used);
   return out;
 }
 
+void Writer::Grow(size_t count) {
+  m_out.resize(std::max(m_out.size() * 2, m_used + count + 256));
+}
+
+void Writer::Put(const char* bytes, size_t count) {
+  std::memcpy(Room(count), bytes, count);
+  m_used += count;
+}
+
 void Writer::Indent() {
-  m_out.append(m_depth, '\t');
+  std::memset(Room(m_depth), '\t', m_depth);
+  m_used += m_depth;
 }
 
 void Writer::Visit(const Null&) {
-  m_out += "null";
+  Put("null", 4);
 }
 
 void Writer::Visit(const Boolean& element) {
-  m_out += element.Value() ? "true" : "false";
+  if (element.Value()) {
+    Put("true", 4);
+  } else {
+    Put("false", 5);
+  }
 }
 
 void Writer::Visit(const Number& element) {
-  char buffer[16];
-  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, ToInt32(element.Value()));
-  m_out.append(buffer, result.ptr);
+  char* at = Room(11);  // "-2147483648"
+  const std::to_chars_result result = std::to_chars(at, at + 11, ToInt32(element.Value()));
+  m_used += static_cast<size_t>(result.ptr - at);
 }
 
 void Writer::Visit(const String& element) {
   const std::string& value = element.Value();
-  m_out.reserve(m_out.size() + value.size() + 2);
-  m_out.push_back('"');
-  const char* p = value.data();
-  const char* end = p + value.size();
-  while (p < end) {
-    const char* run = p;
-    while (p < end && EscapeOf(static_cast<unsigned char>(*p)) == 0) ++p;
-    m_out.append(run, p);
-    if (p < end) {
-      m_out.push_back('\\');
-      m_out.push_back(EscapeOf(static_cast<unsigned char>(*p)));
-      ++p;
+  // At worst every byte is escaped: two out for one in, and the quotes.
+  char* out = Room(2 * value.size() + 2);
+  char* const begin = out;
+  *out++ = '"';
+  for (const char c : value) {
+    const char escape = kEscapes[static_cast<unsigned char>(c)];
+    if (escape == 0) {
+      *out++ = c;
+    } else {
+      *out++ = '\\';
+      *out++ = escape;
     }
   }
-  m_out.push_back('"');
+  *out++ = '"';
+  m_used += static_cast<size_t>(out - begin);
 }
 
 void Writer::Visit(const Object& element) {
   if (element.Empty()) {
-    m_out += "{}";
+    Put("{}", 2);
     return;
   }
-  m_out += "{\n";
+  Put("{\n", 2);
   ++m_depth;
   const Object::const_iterator end = element.End();
   for (Object::const_iterator member = element.Begin(); member != end; ++member) {
     Indent();
-    m_out.push_back('"');
-    m_out += member->name;  // names are written as they are, unescaped
-    m_out += "\" : ";
+    Put('"');
+    Put(member->name.data(), member->name.size());  // names are written as they are, unescaped
+    Put("\" : ", 4);
     member->element.Accept(*this);
-    if (member + 1 != end) m_out.push_back(',');
-    m_out.push_back('\n');
+    if (member + 1 != end) Put(',');
+    Put('\n');
   }
   --m_depth;
   Indent();
-  m_out.push_back('}');
+  Put('}');
 }
 
 void Writer::Visit(const Array& element) {
   if (element.Empty()) {
-    m_out += "[]";
+    Put("[]", 2);
     return;
   }
-  m_out += "[\n";
+  Put("[\n", 2);
   ++m_depth;
   const Array::const_iterator end = element.End();
   for (Array::const_iterator item = element.Begin(); item != end; ++item) {
     Indent();
     item->Accept(*this);
-    if (item + 1 != end) m_out.push_back(',');
-    m_out.push_back('\n');
+    if (item + 1 != end) Put(',');
+    Put('\n');
   }
   --m_depth;
   Indent();
-  m_out.push_back(']');
+  Put(']');
 }
 
 }  // namespace json

@@ -30,9 +30,20 @@ class Writer : public ConstVisitor {
 
  private:
   explicit Writer(std::string& out) : m_out(out) {}
+  // Room for count more bytes at the write position. The string is grown
+  // ahead in large steps and written through a pointer; ToString cuts it to
+  // the bytes written.
+  char* Room(size_t count) {
+    if (m_out.size() - m_used < count) Grow(count);
+    return &m_out[m_used];
+  }
+  void Grow(size_t count);
+  void Put(const char* bytes, size_t count);
+  void Put(char c) { *Room(1) = c, ++m_used; }
   void Indent();
 
   std::string& m_out;
+  size_t m_used = 0;
   uint32_t m_depth = 0;
 };
 
