@@ -165,6 +165,45 @@ TEST_F(PosixEnvTest, DamagedHiveFileIsRefusedNotHalfRead) {
   }
 }
 
+// Readers take no lock: while another process rewrites the hive again and
+// again, every read sees a whole hive, the old one or the new one.
+TEST_F(PosixEnvTest, ReadersNeverSeeAHalfWrittenHive) {
+  SetDword("SOFTWARE\\R", "n", 0);
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    std::unique_ptr<Env> env = NewPosixEnv(root_);
+    std::unique_ptr<RegKey> k;
+    if (env->RegCreateKey("SOFTWARE\\R", kKeyRead | kKeyWrite | k32, &k) != kSuccess) ::_exit(1);
+    for (uint32_t i = 1; i <= 400; ++i) {
+      // A value that grows, so the file's size changes with every write.
+      const std::string filler(i * 16, 'x');
+      if (k->SetValue("filler", kRegSz, filler.c_str(), static_cast<uint32_t>(filler.size() + 1)) !=
+              kSuccess ||
+          k->SetValue("n", kRegDword, &i, 4) != kSuccess)
+        ::_exit(2);
+    }
+    ::_exit(0);
+  }
+  uint32_t last = 0;
+  int reads = 0;
+  for (;;) {
+    int status = 0;
+    const bool done = ::waitpid(writer, &status, WNOHANG) == writer;
+    std::unique_ptr<RegKey> k;
+    ASSERT_EQ(env_->RegOpenKey("SOFTWARE\\R", kKeyRead | k32, &k), kSuccess) << "read " << reads;
+    uint32_t n = 0, size = 4;
+    ASSERT_EQ(k->QueryValue("n", nullptr, &n, &size), kSuccess) << "read " << reads;
+    EXPECT_GE(n, last) << "a read went back in time";
+    last = n;
+    ++reads;
+    if (done) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      break;
+    }
+  }
+  EXPECT_EQ(last, 400u);
+}
+
 TEST_F(PosixEnvTest, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int kPerProcess = 150;
   pid_t children[2];

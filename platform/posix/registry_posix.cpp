@@ -44,18 +44,21 @@ class HiveStore {
         file_(dir_ + (view32 ? "/HKLM32.hive" : "/HKLM.hive")),
         lock_(dir_ + "/.lock") {}
 
-  // Runs fn on the hive under the lock; with write, stores the result when fn
-  // returns kSuccess and says the hive changed.
+  // Runs fn on the hive; with write, under the lock, and stores the result
+  // when fn returns kSuccess and says the hive changed. A reader takes no
+  // lock: the hive file is only ever replaced whole by a rename, so it reads
+  // either the old hive or the new one (and the debug switch is read before
+  // every log entry).
   template <typename Fn>
   Status With(bool write, Fn fn) {
+    int lockFd = -1;
     if (write) {
       Status s = EnsureDir();
       if (s != kSuccess) return s;
+      lockFd = ::open(lock_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (lockFd < 0) return StatusFromErrno(errno);
+      ::flock(lockFd, LOCK_EX);
     }
-    int lockFd = ::open(lock_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0 && !write) lockFd = ::open(lock_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lockFd < 0 && write) return StatusFromErrno(errno);
-    if (lockFd >= 0) ::flock(lockFd, write ? LOCK_EX : LOCK_SH);
     Hive hive;
     Status s = Load(&hive);
     bool changed = false;
@@ -70,7 +73,8 @@ class HiveStore {
 
   // The hive may be changed by this process (the account may write it).
   bool Writable() const {
-    if (::access(file_.c_str(), F_OK) == 0) return ::access(file_.c_str(), W_OK) == 0;
+    if (::access(file_.c_str(), W_OK) == 0) return true;
+    if (errno != ENOENT) return false;
     std::string d = dir_;
     while (::access(d.c_str(), F_OK) != 0) {
       size_t slash = d.rfind('/');
@@ -95,10 +99,22 @@ class HiveStore {
   Status Load(Hive* hive) {
     int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? kSuccess : StatusFromErrno(errno);
+    // Read to the end, sized by fstat: a hive file is replaced, never grown
+    // in place, so one read usually does it.
     std::string text;
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof(buf))) > 0) text.append(buf, static_cast<size_t>(n));
+    struct stat st;
+    size_t want = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 4096;
+    ssize_t n = 0;
+    for (;;) {
+      const size_t have = text.size();
+      text.resize(have + want);
+      do {
+        n = ::read(fd, &text[have], want);
+      } while (n < 0 && errno == EINTR);
+      text.resize(have + (n > 0 ? static_cast<size_t>(n) : 0));
+      if (n <= 0 || static_cast<size_t>(n) < want) break;
+      want = 65536;  // the file was longer than fstat said
+    }
     int err = errno;
     ::close(fd);
     if (n < 0) return StatusFromErrno(err);
