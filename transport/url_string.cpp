@@ -24,16 +24,17 @@ std::string CUrlString::Encode(std::string text) const {
   for (char c : text) extra += escaped[static_cast<unsigned char>(c)] ? 2 : 0;
   if (extra == 0) return text;
   static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() + extra);
+  std::string out(text.size() + extra, '\0');
+  char* o = &out[0];
   for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
+    const unsigned char u = static_cast<unsigned char>(c);
     if (escaped[u]) {
-      out.push_back('%');
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
+      o[0] = '%';
+      o[1] = kHex[u >> 4];
+      o[2] = kHex[u & 15];
+      o += 3;
     } else {
-      out.push_back(c);
+      *o++ = c;
     }
   }
   return out;
