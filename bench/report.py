@@ -59,17 +59,6 @@ def main():
             need = 2.0 if d in ("records_1MB", "document_10MB") else 1.0
             row("JSON %s %s" % (op, d), "%.0f MB/s" % ra, "nlohmann %.0f MB/s" % rb, ra / rb, ">= %.0f" % need,
                 ra / rb >= need)
-    kept_path = os.path.join(folder, "bench_json_kept.json")
-    if os.path.exists(kept_path):
-        _, kept = load(folder, "bench_json_kept")
-        for d in docs:
-            a, b = kept.get("read/ours/%s" % d), kept.get("read/nlohmann/%s" % d)
-            if not a or not b:
-                continue
-            ra, rb = a["bytes_per_second"] / 1e6, b["bytes_per_second"] / 1e6
-            need = 2.0 if d in ("records_1MB", "document_10MB") else 1.0
-            row("JSON read %s, heap kept by malloc" % d, "%.0f MB/s" % ra, "nlohmann %.0f MB/s" % rb, ra / rb,
-                ">= %.0f" % need, ra / rb >= need)
     heap = re.search(r"ours ([0-9.]+)x its size, nlohmann ([0-9.]+)x", open(os.path.join(folder, "bench_json.txt")).read())
     if heap:
         ours, theirs = float(heap.group(1)), float(heap.group(2))

@@ -16,13 +16,6 @@ for b in bench_json bench_envelope bench_cycle bench_upload; do
   echo "== $b" >&2
   "$BUILD/bench/$b" --benchmark_out="$OUT/$b.json" --benchmark_out_format=json | tee "$OUT/$b.txt"
 done
-# The JSON reads again with glibc's trim and mmap thresholds raised (for both
-# libraries): on this VM, freeing a 40 MB tree and faulting its pages back in
-# costs more than the parse itself.
-echo "== bench_json, malloc thresholds raised" >&2
-MALLOC_TRIM_THRESHOLD_=1000000000 MALLOC_MMAP_THRESHOLD_=1000000000 MALLOC_TOP_PAD_=100000000 \
-  "$BUILD/bench/bench_json" --benchmark_filter='^read/' --benchmark_out="$OUT/bench_json_kept.json" \
-  --benchmark_out_format=json | tee "$OUT/bench_json_kept.txt"
 echo "== idle service" >&2
 IDLE_SECONDS=${IDLE_SECONDS:-20} bench/idle.sh "$BUILD" | tee "$OUT/idle.txt"
 python3 bench/report.py "$OUT" bench/REPORT.md bench/throughput.svg
