@@ -9,7 +9,7 @@ namespace detail {
 
 namespace {
 
-constexpr size_t kSlabSize = 32 * 1024;  // a power of two: a block finds its slab by masking
+constexpr size_t kSlabSize = 16 * 1024;  // a power of two: a block finds its slab by masking
 constexpr size_t kGrain = 8;
 
 // The allocating thread holds kBudget references on its current slab and

@@ -1,7 +1,7 @@
 // Storage for element implementations. A parsed tree is hundreds of thousands
 // of blocks of a few dozen bytes that live and die together; taking them from
 // malloc one by one costs more than the parse (free lists, consolidation,
-// heap trimming). Blocks are cut from 32 KiB slabs instead, one slab at a time
+// heap trimming). Blocks are cut from 16 KiB slabs instead, one slab at a time
 // per thread, and a slab goes back to the heap when its last block is freed,
 // from whichever thread frees it.
 #pragma once

@@ -103,7 +103,8 @@ class HiveStore {
     // in place, so one read usually does it.
     std::string text;
     struct stat st;
-    size_t want = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 4096;
+    // One byte over the size: the short read then tells the end was reached.
+    size_t want = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096;
     ssize_t n = 0;
     for (;;) {
       const size_t have = text.size();
