@@ -82,6 +82,7 @@ size_t ObjectImp::Find(const char* name, size_t size) const {
     return count;
   }
   if (!m_index) BuildIndex();  // fills it: a power of two above the member count
+  // cppcheck-suppress nullPointerRedundantCheck ; BuildIndex has just made it
   const std::vector<uint32_t>& index = *m_index;
   const size_t mask = index.size() - 1;
   for (size_t slot = HashName(name, size) & mask;; slot = (slot + 1) & mask) {
