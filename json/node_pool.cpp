@@ -23,7 +23,11 @@ struct Slab {
   std::atomic<uint32_t> refs{kBudget};
 };
 
-constexpr size_t kFirstBlock = (sizeof(Slab) + kGrain - 1) & ~(kGrain - 1);
+constexpr size_t Rounded(size_t size) {
+  return (size + kGrain - 1) & ~(kGrain - 1);
+}
+
+constexpr size_t kFirstBlock = Rounded(sizeof(Slab));
 static_assert(kSlabSize / kGrain < kBudget, "a slab's blocks must not exhaust the budget");
 
 Slab* SlabOf(void* block) {
@@ -60,20 +64,19 @@ thread_local ThreadSlabLeaver t_leaver;
 }  // namespace
 
 void* AllocateNode(size_t size) {
-  size = (size + kGrain - 1) & ~(kGrain - 1);
+  size = Rounded(size);
   if (size > kMaxPooledNode) return ::operator new(size);
   ThreadSlab& state = t_slab;
-  if (state.slab != nullptr && state.slab->refs.load(std::memory_order_acquire) == kBudget - state.spent) {
-    // Every block of the slab is free again: start it over while it is warm.
-    state.next = kFirstBlock;
-    state.spent = 0;
-    state.slab->refs.store(kBudget, std::memory_order_relaxed);
-  }
   if (state.slab == nullptr || state.next + size > kSlabSize) {
-    void* raw = ::operator new(kSlabSize, std::align_val_t(kSlabSize));
-    (void)&t_leaver;  // registers the thread's leaver on first use
-    state.Leave();
-    state.slab = new (raw) Slab();
+    if (state.slab != nullptr && state.slab->refs.load(std::memory_order_acquire) == kBudget - state.spent) {
+      // Every block of the full slab is free again: start it over.
+      state.slab->refs.store(kBudget, std::memory_order_relaxed);
+    } else {
+      void* raw = ::operator new(kSlabSize, std::align_val_t(kSlabSize));
+      (void)&t_leaver;  // registers the thread's leaver on first use
+      state.Leave();
+      state.slab = new (raw) Slab();
+    }
     state.next = kFirstBlock;
     state.spent = 0;
   }
@@ -85,8 +88,7 @@ void* AllocateNode(size_t size) {
 
 void FreeNode(void* block, size_t size) noexcept {
   if (block == nullptr) return;
-  size = (size + kGrain - 1) & ~(kGrain - 1);
-  if (size > kMaxPooledNode) {
+  if (Rounded(size) > kMaxPooledNode) {
     ::operator delete(block);
     return;
   }

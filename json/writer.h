@@ -39,7 +39,10 @@ class Writer : public ConstVisitor {
   }
   void Grow(size_t count);
   void Put(const char* bytes, size_t count);
-  void Put(char c) { *Room(1) = c, ++m_used; }
+  void Put(char c) {
+    *Room(1) = c;
+    ++m_used;
+  }
   void Indent();
 
   std::string& m_out;
