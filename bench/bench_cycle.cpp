@@ -17,8 +17,8 @@
 #include "client/client_fake_http.h"
 #include "client/client_info.h"
 #include "platform/env.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "webfarm/testing/webfarm_fixture.h"
 
 #include "bench/counting_heap.h"

@@ -23,7 +23,7 @@
 #include "crypt/base64.h"
 #include "crypt/gzip.h"
 #include "platform/env.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 #include "bench/counting_heap.h"

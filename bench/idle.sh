@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build/default}
 BIN="$BUILD/service/InkoraUpdater.bin"
-HIVE="$BUILD/service/inkora_hive"
+HIVE="$BUILD/settings/inkora_hive"
 RUN_SECONDS=${IDLE_SECONDS:-20}
 FACTOR=${IDLE_FACTOR:-600}
 for f in "$BIN" "$HIVE"; do [ -x "$f" ] || { echo "missing $f (build first)" >&2; exit 1; }; done

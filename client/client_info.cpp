@@ -11,8 +11,8 @@
 
 #include "client/numbers.h"
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 
 CClientInfo ClientInfo;
 UpdateResultRecord UpdateResult;

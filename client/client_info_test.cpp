@@ -8,7 +8,7 @@
 #include "client/client_info.h"
 #include "client/client_test_env.h"
 #include "client/numbers.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "client/client_info.h"
 #include "files/test_env.h"
 #include "platform/env.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 
 namespace client_testing {
 

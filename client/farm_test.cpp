@@ -14,7 +14,7 @@
 
 #include "client/client_info.h"
 #include "files/test_env.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 #include "webfarm/testing/webfarm_fixture.h"
 
 namespace {

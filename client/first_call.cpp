@@ -6,8 +6,8 @@
 #include "client/numbers.h"
 #include "json/elements.h"
 #include "json/reader.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "client/client_test_env.h"
 #include "json/elements.h"
 #include "json/reader.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "json/elements.h"
 #include "json/writer.h"
 #include "platform/env.h"
-#include "service/process_state.h"
+#include "settings/process_state.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "client/client_info.h"
 #include "client/numbers.h"
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "client/client_info.h"
 #include "client/client_test_env.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 
 namespace {
 

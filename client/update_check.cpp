@@ -6,7 +6,7 @@
 #include "client/client_info.h"
 #include "json/elements.h"
 #include "json/reader.h"
-#include "service/log.h"
+#include "settings/log.h"
 #include "transport/utility.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "client/client_info.h"
 #include "client/client_test_env.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 
 namespace {
 

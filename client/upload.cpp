@@ -5,9 +5,9 @@
 #include "client/client_info.h"
 #include "files/path_helpers.h"
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "client/fake_farm.h"
 #include "client/upload.h"
 #include "files/test_env.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 namespace {

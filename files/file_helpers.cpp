@@ -4,7 +4,7 @@
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
 #include "platform/env.h"
-#include "service/log.h"
+#include "settings/log.h"
 #include "transport/utility.h"
 
 namespace files {

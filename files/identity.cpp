@@ -5,8 +5,8 @@
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 namespace files {

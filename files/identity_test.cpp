@@ -3,7 +3,7 @@
 
 #include "files/identity.h"
 #include "files/test_env.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 namespace {

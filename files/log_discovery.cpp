@@ -2,8 +2,8 @@
 #include "files/path_helpers.h"
 #include "files/vista_compat.h"
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/process_state.h"
+#include "settings/log.h"
+#include "settings/process_state.h"
 #include "transport/utility.h"
 
 namespace {

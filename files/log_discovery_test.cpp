@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "files/test_env.h"
-#include "service/process_state.h"
+#include "settings/process_state.h"
 #include "transport/utility.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/env.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "transport/url_string.h"
 #include "transport/utility.h"
 

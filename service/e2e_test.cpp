@@ -19,7 +19,7 @@
 
 #include "platform/env.h"
 #include "service/e2e_process.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 
 #if __has_include("webfarm/testing/webfarm_fixture.h") && defined(INKORA_HAVE_WEBFARM_FIXTURE)
 #include "webfarm/testing/webfarm_fixture.h"

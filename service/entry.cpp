@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "service/service_main.h"
 
 std::string strCommand;

@@ -1,7 +1,7 @@
 #include "service/fast_forward.h"
 
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 
 const char* const kFastForwardValue = "FastForward";
 

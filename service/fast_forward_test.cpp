@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "service/registry.h"
+#include "settings/registry.h"
 #include "service/service_test_env.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "service/monitor.h"
 
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 uint32_t dwTimeout = kOnlineTimeoutMs;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "service/service_test_env.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "client/client_info.h"
 #include "service/fast_forward.h"
-#include "service/log.h"
+#include "settings/log.h"
 #include "service/monitor.h"
-#include "service/process_state.h"
+#include "settings/process_state.h"
 
 platform::ServiceStatus ServiceStatus;
 platform::ServiceStatusHandle hServiceStatus = 0;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 #include "transport/url_string.h"
 #include "transport/utility.h"
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 #include "transport/utility.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include "crypt/des.h"
 #include "crypt/gzip.h"
 #include "platform/env.h"
-#include "service/log.h"
-#include "service/registry.h"
+#include "settings/log.h"
+#include "settings/registry.h"
 #include "transport/url_string.h"
 #include "transport/utility.h"
 

@@ -14,7 +14,7 @@ CYCLES=${DEMO_CYCLES:-150}
 FACTOR=${DEMO_FACTOR:-6000}
 DEMO=$ROOT/build/demo$([ $WINE = 1 ] && echo -wine || true)
 FARM_BIN=$BUILD/webfarm/inkora_webfarm
-HIVE_TOOL=$BUILD/service/inkora_hive
+HIVE_TOOL=$BUILD/settings/inkora_hive
 PROGRAM=$BUILD/service/InkoraUpdater.bin
 WIN_PROGRAM=$ROOT/build/win64/service/InkoraUpdater.exe
 GUID="{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}"

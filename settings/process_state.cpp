@@ -1,4 +1,4 @@
-#include "service/process_state.h"
+#include "settings/process_state.h"
 
 #include <cstring>
 

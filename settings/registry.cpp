@@ -1,10 +1,10 @@
-#include "service/registry.h"
+#include "settings/registry.h"
 
 #include <cstring>
 #include <memory>
 
 #include "platform/env.h"
-#include "service/log.h"
+#include "settings/log.h"
 
 using platform::Env;
 using platform::RegKey;

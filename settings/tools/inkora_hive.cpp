@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/env.h"
-#include "service/registry.h"
+#include "settings/registry.h"
 
 namespace {
 

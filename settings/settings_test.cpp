@@ -3,27 +3,16 @@
 
 #include <cstring>
 
-#include "service/log.h"
-#include "service/process_state.h"
-#include "service/registry.h"
-#include "service/service_test_env.h"
+#include "settings/log.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
+#include "settings/testing/settings_fixture.h"
 
 namespace {
 
-using service_testing::ServiceFixture;
-
-class SettingsTest : public ServiceFixture {
- protected:
-  void SetRaw(const char* key, const std::string& name, uint32_t type, const std::string& data) {
-    std::unique_ptr<platform::RegKey> k;
-    ASSERT_EQ(platform::kSuccess,
-              base_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &k));
-    ASSERT_EQ(platform::kSuccess, k->SetValue(name, type, data.data(), static_cast<uint32_t>(data.size())));
-  }
-};
+using SettingsTest = settings_testing::SettingsFixture;
 
 TEST_F(SettingsTest, StringReadsFollowTheTypeAndLengthRules) {
-  UseLogFile();
   struct Case {
     const char* name;
     uint32_t type;
@@ -73,14 +62,11 @@ TEST_F(SettingsTest, ReadingAMissingKeyCreatesItEmpty) {
 
 TEST_F(SettingsTest, WritesDeletesAndDwords) {
   EXPECT_TRUE(SetRegValue_String(kServiceKey, "MetadataVer", "1-0-7"));
-  std::string text;
-  ASSERT_TRUE(ServiceString("MetadataVer", &text));
-  EXPECT_EQ(text, "1-0-7");
+  EXPECT_EQ(Service("MetadataVer"), "1-0-7");
   EXPECT_TRUE(SetRegValue_String(kServiceKey, "MetadataVer", ""));
-  ASSERT_TRUE(ServiceString("MetadataVer", &text)) << "the empty text is a value, not a deletion";
-  EXPECT_EQ(text, "");
+  EXPECT_EQ(Service("MetadataVer"), "") << "the empty text is a value, not a deletion";
   DeleteRegValue(kServiceKey, "MetadataVer");
-  EXPECT_FALSE(ServiceString("MetadataVer", &text));
+  EXPECT_FALSE(Service("MetadataVer"));
   DeleteRegValue(kServiceKey, "MetadataVer");  // deleting a missing value is silent
   SetServiceDword("IntervalDay", 0xDEADBEEF);
   EXPECT_EQ(GetRegValue_DWORD(kServiceKey, "IntervalDay"), 0xDEADBEEFu);
@@ -121,25 +107,15 @@ TEST_F(SettingsTest, WebFarmSelection) {
   EXPECT_FALSE(GetStagingHost().empty());
 }
 
-class FixedClock : public platform::EnvWrapper {
- public:
-  using EnvWrapper::EnvWrapper;
-  platform::SystemTime GetLocalTime() override {
-    platform::SystemTime t;
-    t.year = 2026;
-    t.month = 12;
-    t.day = 4;
-    t.hour = 9;
-    t.minute = 5;
-    t.second = 7;
-    return t;
-  }
-};
-
 TEST_F(SettingsTest, LogEntriesAreByteExact) {
-  FixedClock clock(env_.get());
-  platform::ScopedDefaultEnv scoped(&clock);
-  UseLogFile();
+  platform::SystemTime t;
+  t.year = 2026;
+  t.month = 12;
+  t.day = 4;
+  t.hour = 9;
+  t.minute = 5;
+  t.second = 7;
+  env_->localTime = t;
   WriteLog("ServiceMainProc()", "1.0.13.0");
   WriteLog("", "");
   WriteLogF("Install()", "Service %s installed\n", "InkoraUpdater");
@@ -151,7 +127,6 @@ TEST_F(SettingsTest, LogEntriesAreByteExact) {
 }
 
 TEST_F(SettingsTest, NothingIsWrittenWhileDebugIsOffOrThePathEmpty) {
-  UseLogFile();
   SetServiceDword("debug", 0);
   WriteLog("a()", "b");
   EXPECT_FALSE(base_->PathExists(Tmp("InkoraUpdater.log")));

@@ -1,4 +1,4 @@
-#include "service/log.h"
+#include "settings/log.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "service/process_state.h"
-#include "service/registry.h"
+#include "settings/process_state.h"
+#include "settings/registry.h"
 
 namespace {
 

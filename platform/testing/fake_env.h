@@ -1,0 +1,492 @@
+// The one fake of the platform layer for the unit suites: an EnvWrapper over a
+// real backend (normally platform::NewIsolatedEnv on a private tree) that can
+// fail any file or registry call by name and fakes, each when switched on, the
+// HTTP layer (scripted replies, every request recorded), the clock and zone,
+// the system description, the Service Control Manager, the service host, the
+// program path and its version resource. What is not switched on reaches the
+// real backend.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace platform_testing {
+
+using platform::Status;
+
+// How one faked HTTP request handle behaves.
+struct Reply {
+  Status open = platform::kSuccess;  // OpenUrl / OpenRequest; kErrorInternetCannotConnect: refused
+  Status send = platform::kSuccess;
+  Status statusQuery = platform::kSuccess;
+  uint32_t code = 200;
+  Status lengthQuery = platform::kSuccess;
+  int64_t announced = -1;  // Content-Length; -1: the body's size
+  std::string body;
+  size_t failAt = std::string::npos;  // bytes served before the read error
+  Status readError = platform::kErrorInternetConnectionReset;
+  bool throwAtFail = false;  // the read throws instead of failing
+
+  static Reply Body(std::string text, uint32_t code = 200) {
+    Reply r;
+    r.body = std::move(text);
+    r.code = code;
+    return r;
+  }
+  static Reply Refused() {
+    Reply r;
+    r.open = platform::kErrorInternetCannotConnect;
+    return r;
+  }
+  // Half the body arrives, then the read ends (short) or breaks.
+  static Reply Truncated(std::string text) {
+    Reply r = Body(std::move(text));
+    r.failAt = r.body.size() / 2;
+    r.readError = platform::kSuccess;
+    return r;
+  }
+  static Reply Broken(std::string text) {
+    Reply r = Body(std::move(text));
+    r.failAt = r.body.size() / 2;
+    return r;
+  }
+};
+
+// One request as the fake saw it.
+struct HttpCall {
+  std::string verb;  // "GET" (OpenUrl) or the verb of OpenRequest
+  std::string url;   // the whole URL of a GET
+  std::string host;
+  uint16_t port = 0;
+  std::string path;
+  std::string headers;
+  std::string data;  // what Send carried
+  uint32_t flags = 0;
+  uint32_t connectMs = 0, receiveMs = 0;
+};
+
+// The faked HTTP layer: replies taken in order (Refused when none is left),
+// or computed by a responder from the request.
+struct FakeHttp {
+  Status internetOpen = platform::kSuccess;
+  bool connected = true;
+  std::deque<Reply> replies;
+  std::function<Reply(const HttpCall&)> responder;
+  std::vector<HttpCall> calls;  // every request, complete once its handle is closed
+  std::vector<std::string> events;
+  uint32_t largestRead = 0;
+
+  Reply Next(const HttpCall& call) {
+    if (responder) return responder(call);
+    if (replies.empty()) return Reply::Refused();
+    Reply r = replies.front();
+    replies.pop_front();
+    return r;
+  }
+};
+
+class FakeHttpRequest : public platform::HttpRequest {
+ public:
+  FakeHttpRequest(FakeHttp* http, Reply reply, size_t call)
+      : http_(http), reply_(std::move(reply)), call_(call) {}
+  ~FakeHttpRequest() override { http_->events.push_back("close request"); }
+  Status Send(const std::string& headers, const std::string& data) override {
+    http_->events.push_back("send [" + headers + "] [" + data + "]");
+    http_->calls[call_].headers += headers;
+    http_->calls[call_].data = data;
+    return reply_.send;
+  }
+  Status QueryStatusCode(uint32_t* code) override {
+    if (reply_.statusQuery == platform::kSuccess) *code = reply_.code;
+    return reply_.statusQuery;
+  }
+  Status QueryContentLength(uint64_t* length) override {
+    if (reply_.lengthQuery == platform::kSuccess) {
+      *length = reply_.announced < 0 ? reply_.body.size() : static_cast<uint64_t>(reply_.announced);
+    }
+    return reply_.lengthQuery;
+  }
+  Status Read(void* buffer, uint32_t size, uint32_t* read) override {
+    http_->largestRead = std::max(http_->largestRead, size);
+    *read = 0;
+    size_t end = std::min(reply_.body.size(), reply_.failAt);
+    if (pos_ >= end && reply_.failAt != std::string::npos) {
+      if (reply_.throwAtFail) throw std::runtime_error("broken");
+      return reply_.readError;
+    }
+    size_t n = std::min<size_t>(size, end - pos_);
+    if (n > 0) std::memcpy(buffer, reply_.body.data() + pos_, n);
+    pos_ += n;
+    *read = static_cast<uint32_t>(n);
+    return platform::kSuccess;
+  }
+
+ private:
+  FakeHttp* http_;
+  Reply reply_;
+  size_t call_;
+  size_t pos_ = 0;
+};
+
+class FakeHttpSession : public platform::HttpSession {
+ public:
+  explicit FakeHttpSession(FakeHttp* http) : http_(http) {}
+  ~FakeHttpSession() override { http_->events.push_back("close session"); }
+  Status SetTimeouts(uint32_t connectMs, uint32_t receiveMs) override {
+    http_->events.push_back("timeouts " + std::to_string(connectMs) + " " + std::to_string(receiveMs));
+    connectMs_ = connectMs;
+    receiveMs_ = receiveMs;
+    return platform::kSuccess;
+  }
+  Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
+                 std::unique_ptr<platform::HttpRequest>* request) override {
+    http_->events.push_back("open url " + url + " [" + headers + "] " + Hex(flags));
+    HttpCall call;
+    call.verb = "GET";
+    call.url = url;
+    call.headers = headers;
+    call.flags = flags;
+    return Open(std::move(call), request);
+  }
+  Status OpenRequest(const std::string& host, uint16_t port, const std::string& verb, const std::string& path,
+                     uint32_t flags, std::unique_ptr<platform::HttpRequest>* request) override {
+    http_->events.push_back("open request " + host + ":" + std::to_string(port) + " " + verb + " " + path +
+                            " " + Hex(flags));
+    HttpCall call;
+    call.verb = verb;
+    call.host = host;
+    call.port = port;
+    call.path = path;
+    call.flags = flags;
+    return Open(std::move(call), request);
+  }
+
+ private:
+  Status Open(HttpCall call, std::unique_ptr<platform::HttpRequest>* request) {
+    call.connectMs = connectMs_;
+    call.receiveMs = receiveMs_;
+    // A POST's reply is chosen when the request is opened: the responder sees
+    // the URL, the data is filled in by Send.
+    Reply reply = http_->Next(call);
+    http_->calls.push_back(std::move(call));
+    if (reply.open != platform::kSuccess) return reply.open;
+    request->reset(new FakeHttpRequest(http_, std::move(reply), http_->calls.size() - 1));
+    return platform::kSuccess;
+  }
+  static std::string Hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", v);
+    return text;
+  }
+  FakeHttp* http_;
+  uint32_t connectMs_ = 0, receiveMs_ = 0;
+};
+
+// What the faked Service Control Manager was asked, one text per call, and the
+// results to give by call name ("OpenSCManager", "CreateService",
+// "SetDescription", "SetFailureActions", "QueryFailureActions", "OpenService",
+// "Delete", "Start", "Control", "QueryStatus").
+struct FakeScm {
+  std::vector<std::string> calls;
+  platform::ServiceConfig created;
+  std::string description;
+  platform::FailureActions failureActions;
+  platform::ServiceStatus status;
+  std::map<std::string, Status> failures;
+  Status Result(const std::string& call) const {
+    auto it = failures.find(call);
+    return it == failures.end() ? platform::kSuccess : it->second;
+  }
+  Status Call(const std::string& text, const std::string& name) {
+    calls.push_back(text);
+    return Result(name);
+  }
+};
+
+class FakeScService : public platform::ScService {
+ public:
+  explicit FakeScService(FakeScm* scm) : scm_(scm) {}
+  ~FakeScService() override { scm_->calls.push_back("CloseService"); }
+  Status SetDescription(const std::string& text) override {
+    scm_->description = text;
+    return scm_->Call("SetDescription", "SetDescription");
+  }
+  Status SetFailureActions(const platform::FailureActions& actions) override {
+    scm_->failureActions = actions;
+    return scm_->Call("SetFailureActions", "SetFailureActions");
+  }
+  Status QueryFailureActions(platform::FailureActions* actions) override {
+    *actions = scm_->failureActions;
+    return scm_->Call("QueryFailureActions", "QueryFailureActions");
+  }
+  Status Delete() override { return scm_->Call("Delete", "Delete"); }
+  Status Start() override { return scm_->Call("Start", "Start"); }
+  Status Control(uint32_t control, platform::ServiceStatus* status) override {
+    *status = scm_->status;
+    return scm_->Call("Control " + std::to_string(control), "Control");
+  }
+  Status QueryStatus(platform::ServiceStatus* status) override {
+    *status = scm_->status;
+    return scm_->Call("QueryStatus", "QueryStatus");
+  }
+
+ private:
+  FakeScm* scm_;
+};
+
+class FakeScManager : public platform::ScManager {
+ public:
+  explicit FakeScManager(FakeScm* scm) : scm_(scm) {}
+  ~FakeScManager() override { scm_->calls.push_back("CloseManager"); }
+  Status CreateService(const platform::ServiceConfig& config,
+                       std::unique_ptr<platform::ScService>* service) override {
+    scm_->created = config;
+    Status status = scm_->Call("CreateService " + config.name, "CreateService");
+    if (status == platform::kSuccess) *service = std::make_unique<FakeScService>(scm_);
+    return status;
+  }
+  Status OpenService(const std::string& name, uint32_t access,
+                     std::unique_ptr<platform::ScService>* service) override {
+    Status status = scm_->Call("OpenService " + name + " " + std::to_string(access), "OpenService");
+    if (status == platform::kSuccess) *service = std::make_unique<FakeScService>(scm_);
+    return status;
+  }
+
+ private:
+  FakeScm* scm_;
+};
+
+// A version resource with the translation 0409/04B0 and the strings given.
+class FakeVersion : public platform::VersionResource {
+ public:
+  bool fixed = true;
+  bool hasTranslation = true;
+  std::string translation = std::string("\x09\x04\xB0\x04", 4);
+  std::map<std::string, std::string> strings;
+
+  bool HasFixedInfo() override { return fixed; }
+  bool QueryTranslation(std::string* table) override {
+    if (hasTranslation) *table = translation;
+    return hasTranslation;
+  }
+  bool QueryString(const std::string& subBlock, std::string* value) override {
+    auto it = strings.find(subBlock);
+    if (it == strings.end()) return false;
+    *value = it->second;
+    return true;
+  }
+};
+
+// Local calendar fields of a moment, seconds already shifted into the zone.
+inline void CivilFields(int64_t seconds, platform::LocalTimeFields* f) {
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  int64_t rest = seconds - days * 86400;
+  f->hour = static_cast<int>(rest / 3600);
+  f->minute = static_cast<int>(rest % 3600 / 60);
+  f->second = static_cast<int>(rest % 60);
+  f->weekday = static_cast<int>(((days % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
+  int64_t z = days + 719468;                                // days to civil date, proleptic Gregorian
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  f->day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  f->month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  f->year = static_cast<int>(yoe + era * 400 + (f->month <= 2 ? 1 : 0));
+}
+
+// The described machine of a faked system.
+struct FakeSystem {
+  bool versionOk = true;
+  platform::OsVersionInfo version;
+  uint16_t arch = 9;
+  bool productInfoOk = true;
+  uint32_t productType = 0;
+  int serverR2 = 0;  // GetSystemMetrics(SM_SERVERR2)
+  std::map<uint32_t, std::string> locale{{0x59, "en"}, {0x5A, "US"}};
+  uint16_t langId = 0x0409;
+};
+
+class FakeEnv : public platform::EnvWrapper {
+ public:
+  explicit FakeEnv(platform::Env* target) : EnvWrapper(target) {}
+
+  // Fault switches: a call named here ("ReadFile", "WriteFileAtomic",
+  // "AppendFile", "MoveFile", "DeleteFile", "CreateDirectory", "ListDirectory",
+  // "GetKnownFolder", "RegCreateKey", "RegOpenKey", "GenRandom") returns the
+  // status without reaching the backend.
+  std::map<std::string, Status> failures;
+  // Called before each such call with its name and path; may change failures.
+  std::function<void(const std::string& call, const std::string& path)> onCall;
+
+  std::optional<FakeHttp> http;          // faked HTTP when set
+  std::optional<int64_t> now;            // faked clock: Now(), moved on by Sleep
+  std::function<int64_t(int64_t)> zone;  // with a faked clock: seconds to add to UTC
+  int32_t bias = 0;
+  std::optional<platform::SystemTime> localTime;  // GetLocalTime
+  std::optional<FakeSystem> system;               // faked system description
+  std::optional<FakeScm> scm;                     // faked Service Control Manager
+  std::string modulePath;                         // GetModulePath when not empty
+  std::optional<FakeVersion> version;             // LoadVersionResource; versionLoads false fails it
+  bool versionLoads = true;
+  std::vector<std::string> versionLoadsOf;
+  bool realSleep = false;  // Sleep only records unless set
+  std::vector<uint32_t> sleeps;
+  // Service host: a registration handler, the statuses reported, and a control
+  // the fake manager sends from inside the registration.
+  bool fakeServiceHost = false;
+  Status registerResult = platform::kSuccess;
+  Status setStatusResult = platform::kSuccess;
+  platform::ServiceControlFunction handler = nullptr;
+  std::vector<platform::ServiceStatus> reported;
+  uint32_t controlDuringRegister = 0;
+
+  Status RegCreateKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
+    return Fault("RegCreateKey", p) ? fault_ : EnvWrapper::RegCreateKey(p, s, k);
+  }
+  Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
+    return Fault("RegOpenKey", p) ? fault_ : EnvWrapper::RegOpenKey(p, s, k);
+  }
+  Status ListDirectory(const std::string& f, std::vector<platform::DirEntry>* e) override {
+    return Fault("ListDirectory", f) ? fault_ : EnvWrapper::ListDirectory(f, e);
+  }
+  Status CreateDirectory(const std::string& p) override {
+    return Fault("CreateDirectory", p) ? fault_ : EnvWrapper::CreateDirectory(p);
+  }
+  Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
+    return Fault("ReadFile", p) ? fault_ : EnvWrapper::ReadFile(p, d, m);
+  }
+  Status WriteFileAtomic(const std::string& p, const std::string& d) override {
+    return Fault("WriteFileAtomic", p) ? fault_ : EnvWrapper::WriteFileAtomic(p, d);
+  }
+  Status AppendFile(const std::string& p, const std::string& d) override {
+    return Fault("AppendFile", p) ? fault_ : EnvWrapper::AppendFile(p, d);
+  }
+  Status MoveFile(const std::string& f, const std::string& t) override {
+    return Fault("MoveFile", f) ? fault_ : EnvWrapper::MoveFile(f, t);
+  }
+  Status DeleteFile(const std::string& p) override {
+    return Fault("DeleteFile", p) ? fault_ : EnvWrapper::DeleteFile(p);
+  }
+  Status GetKnownFolder(platform::KnownFolder f, std::string* p) override {
+    return Fault("GetKnownFolder", "") ? fault_ : EnvWrapper::GetKnownFolder(f, p);
+  }
+  Status GenRandom(void* b, size_t n) override {
+    return Fault("GenRandom", "") ? fault_ : EnvWrapper::GenRandom(b, n);
+  }
+
+  Status InternetOpen(const std::string& agent, std::unique_ptr<platform::HttpSession>* session) override {
+    if (!http) return EnvWrapper::InternetOpen(agent, session);
+    http->events.push_back("internet open " + agent);
+    if (http->internetOpen != platform::kSuccess) return http->internetOpen;
+    session->reset(new FakeHttpSession(&*http));
+    return platform::kSuccess;
+  }
+  bool InternetGetConnectedState() override {
+    return http ? http->connected : EnvWrapper::InternetGetConnectedState();
+  }
+
+  int64_t Now() override { return now ? *now : EnvWrapper::Now(); }
+  bool ToLocalTime(int64_t s, platform::LocalTimeFields* f) override {
+    if (!now) return EnvWrapper::ToLocalTime(s, f);
+    CivilFields(s + (zone ? zone(s) : 0), f);
+    return true;
+  }
+  int32_t GetTimeZoneBias() override { return now ? bias : EnvWrapper::GetTimeZoneBias(); }
+  platform::SystemTime GetLocalTime() override { return localTime ? *localTime : EnvWrapper::GetLocalTime(); }
+  void Sleep(uint32_t ms) override {
+    sleeps.push_back(ms);
+    if (now) *now += ms / 1000;
+    if (realSleep) EnvWrapper::Sleep(ms);
+  }
+
+  bool GetVersionEx(platform::OsVersionInfo* i) override {
+    if (!system) return EnvWrapper::GetVersionEx(i);
+    if (system->versionOk) *i = system->version;
+    return system->versionOk;
+  }
+  uint16_t GetNativeProcessorArchitecture() override {
+    return system ? system->arch : EnvWrapper::GetNativeProcessorArchitecture();
+  }
+  bool GetProductInfo(uint32_t a, uint32_t b, uint32_t* t) override {
+    if (!system) return EnvWrapper::GetProductInfo(a, b, t);
+    if (system->productInfoOk) *t = system->productType;
+    return system->productInfoOk;
+  }
+  int GetSystemMetrics(int index) override {
+    if (!system) return EnvWrapper::GetSystemMetrics(index);
+    return index == 89 ? system->serverR2 : 0;
+  }
+  bool GetLocaleInfo(uint32_t type, std::string* v) override {
+    if (!system) return EnvWrapper::GetLocaleInfo(type, v);
+    auto it = system->locale.find(type);
+    if (it == system->locale.end()) return false;
+    *v = it->second;
+    return true;
+  }
+  uint16_t GetUserDefaultLangID() override {
+    return system ? system->langId : EnvWrapper::GetUserDefaultLangID();
+  }
+
+  Status OpenSCManager(uint32_t access, std::unique_ptr<platform::ScManager>* manager) override {
+    if (!scm) return EnvWrapper::OpenSCManager(access, manager);
+    Status status = scm->Call("OpenSCManager " + std::to_string(access), "OpenSCManager");
+    if (status == platform::kSuccess) *manager = std::make_unique<FakeScManager>(&*scm);
+    return status;
+  }
+  Status RegisterServiceCtrlHandlerEx(const std::string& name, platform::ServiceControlFunction h,
+                                      void* context, platform::ServiceStatusHandle* handle) override {
+    if (!fakeServiceHost) return EnvWrapper::RegisterServiceCtrlHandlerEx(name, h, context, handle);
+    if (registerResult != platform::kSuccess) return registerResult;
+    handler = h;
+    *handle = 42;
+    if (controlDuringRegister != 0) h(controlDuringRegister, 0, nullptr, context);
+    return platform::kSuccess;
+  }
+  Status SetServiceStatus(platform::ServiceStatusHandle handle,
+                          const platform::ServiceStatus& status) override {
+    if (!fakeServiceHost) return EnvWrapper::SetServiceStatus(handle, status);
+    if (handle != 42u) return platform::kErrorInvalidHandle;
+    reported.push_back(status);
+    return setStatusResult;
+  }
+
+  Status GetModulePath(std::string* path) override {
+    if (modulePath.empty()) return EnvWrapper::GetModulePath(path);
+    *path = modulePath;
+    return platform::kSuccess;
+  }
+  Status LoadVersionResource(const std::string& path,
+                             std::unique_ptr<platform::VersionResource>* res) override {
+    if (!version) return EnvWrapper::LoadVersionResource(path, res);
+    versionLoadsOf.push_back(path);
+    if (!versionLoads) return platform::kErrorFileNotFound;
+    *res = std::make_unique<FakeVersion>(*version);
+    return platform::kSuccess;
+  }
+
+ private:
+  bool Fault(const char* call, const std::string& path) {
+    if (onCall) onCall(call, path);
+    auto it = failures.find(call);
+    if (it == failures.end()) return false;
+    fault_ = it->second;
+    return true;
+  }
+  Status fault_ = platform::kSuccess;
+};
+
+}  // namespace platform_testing

@@ -1,0 +1,108 @@
+// A test fixture with a private folder tree: the backend of the platform over
+// that tree (hive and known folders inside it; on Windows the real registry),
+// wrapped in a FakeEnv that is the default Env for the test's lifetime, and
+// file helpers that go through the same backend as the code under test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/testing/fake_env.h"
+
+namespace platform_testing {
+
+class TreeFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("inkora-test-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(dir);
+    tmp_ = dir.string();
+    base_ = platform::NewIsolatedEnv(tmp_);
+    env_ = std::make_unique<FakeEnv>(base_.get());
+    scoped_ = std::make_unique<platform::ScopedDefaultEnv>(env_.get());
+  }
+  void TearDown() override {
+    scoped_.reset();
+    env_.reset();
+    base_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(tmp_, ignored);
+  }
+
+  // A path below the private tree ("\"-separated).
+  std::string Tmp(const std::string& relative) const { return tmp_ + "\\" + relative; }
+  std::string Known(platform::KnownFolder folder, const std::string& relative) {
+    std::string base;
+    EXPECT_EQ(platform::kSuccess, base_->GetKnownFolder(folder, &base));
+    if (!base.empty() && base.back() != '\\' && base.back() != '/') base += "\\";
+    return base + relative;
+  }
+  void MakeDirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+      if (i == path.size() || path[i] == '\\' || path[i] == '/') base_->CreateDirectory(path.substr(0, i));
+    }
+  }
+  void Put(const std::string& path, const std::string& data) {
+    size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos) MakeDirs(path.substr(0, slash));
+    ASSERT_EQ(platform::kSuccess, base_->WriteFileAtomic(path, data)) << path;
+  }
+  std::string Get(const std::string& path) {
+    std::string data;
+    EXPECT_EQ(platform::kSuccess, base_->ReadFile(path, &data, 1u << 30)) << path;
+    return data;
+  }
+  bool Exists(const std::string& path) { return base_->PathExists(path); }
+  size_t CountFiles(const std::string& folder) {
+    std::vector<platform::DirEntry> entries;
+    if (base_->ListDirectory(folder, &entries) != platform::kSuccess) return 0;
+    size_t n = 0;
+    for (const auto& e : entries) n += e.isDirectory ? 0 : 1;
+    return n;
+  }
+
+  // Raw registry access under HKLM, 32-bit view, past every fake.
+  void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data) {
+    std::unique_ptr<platform::RegKey> k;
+    ASSERT_EQ(platform::kSuccess,
+              base_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &k));
+    ASSERT_EQ(platform::kSuccess, k->SetValue(name, type, data.data(), static_cast<uint32_t>(data.size())));
+  }
+  void SetDword(const std::string& key, const std::string& name, uint32_t value) {
+    SetRaw(key, name, platform::kRegDword, std::string(reinterpret_cast<const char*>(&value), sizeof value));
+  }
+  // A value's bytes (a REG_SZ without its closing NUL), or nothing when absent.
+  std::optional<std::string> GetRaw(const std::string& key, const std::string& name,
+                                    uint32_t* type = nullptr) {
+    std::unique_ptr<platform::RegKey> k;
+    if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess) {
+      return std::nullopt;
+    }
+    uint32_t t = 0, size = 0;
+    if (k->QueryValue(name, &t, nullptr, &size) != platform::kSuccess) return std::nullopt;
+    std::string data(size, '\0');
+    if (size > 0 && k->QueryValue(name, &t, &data[0], &size) != platform::kSuccess) return std::nullopt;
+    data.resize(size);
+    if (t == platform::kRegSz && !data.empty() && data.back() == '\0') data.pop_back();
+    if (type != nullptr) *type = t;
+    return data;
+  }
+  void DeleteKey(const std::string& key) { base_->RegDeleteTree(key, platform::kKeyWow64_32Key); }
+
+  std::string tmp_;
+  std::unique_ptr<platform::Env> base_;
+  std::unique_ptr<FakeEnv> env_;
+  std::unique_ptr<platform::ScopedDefaultEnv> scoped_;
+};
+
+}  // namespace platform_testing
