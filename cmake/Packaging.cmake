@@ -7,6 +7,8 @@ set(CPACK_PACKAGE_CONTACT "Inkora maintainers <maintainers@inkora.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Update manager of the Inkora product")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
+# cpack builds only what is installed, not every test and benchmark of the tree.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 if(WIN32)
   install(TARGETS inkora_updater RUNTIME DESTINATION .)
