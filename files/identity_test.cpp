@@ -1,234 +1,118 @@
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "files/identity.h"
-#include "files/test_env.h"
 #include "settings/registry.h"
+#include "settings/testing/settings_fixture.h"
 #include "transport/utility.h"
 
 namespace {
 
-using files_testing::EnvFixture;
+using Text = std::optional<std::string>;
 
-const char kGuidA[] = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
-const char kGuidALower[] = "{0a1b2c3d-4e5f-6789-abcd-ef0123456789}";
-const char kGuidB[] = "{11111111-2222-3333-4444-555555555555}";
+const std::string kA = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}",
+                  kB = "{09afAF00-2222-3333-4444-555555555555}";
 
-TEST(IdentityText, IsValidGuidAcceptsOnlyTheBracedForm) {
-  struct Case {
-    std::string text;
-    bool valid;
-  };
-  const Case cases[] = {
-      {kGuidA, true},
-      {kGuidALower, true},
-      {"", false},
-      {"0A1B2C3D-4E5F-6789-ABCD-EF0123456789", false},     // no braces
-      {"{0A1B2C3D-4E5F-6789-ABCD-EF012345678}", false},    // one digit short
-      {"{0A1B2C3D-4E5F-6789-ABCD-EF01234567890}", false},  // one digit more
-      {"{0A1B2C3D-4E5F-6789-ABCD-EF012345678G}", false},   // not hexadecimal
-      {"{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}", false},
-      {"{0A1B2C3D-4E5F-6789-ABCD-EF0123456789", false},
-      {"Shell.Application", false},  // a class name is no GUID here
-      {std::string(kGuidA) + "\r", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.valid, CUtility::IsValidGuid(c.text)) << c.text;
-}
-
-TEST(IdentityText, ValuesEndAtTheFirstLineEndOfEitherKind) {
-  struct Case {
+TEST(IdentityText, GuidsValuesAndEscapes) {
+  EXPECT_TRUE(CUtility::IsValidGuid(kA) && CUtility::IsValidGuid(kB));
+  for (const std::string& bad : std::vector<std::string>{"", "0A1B2C3D-4E5F-6789-ABCD-EF0123456789",
+                                                         "{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}",
+                                                         kA.substr(0, 37), kA + "}", "Shell.Application"}) {
+    EXPECT_FALSE(CUtility::IsValidGuid(bad)) << bad;
+  }
+  for (char c : std::string("/:@G`g"))
+    EXPECT_FALSE(CUtility::IsValidGuid("{" + std::string(1, c) + kA.substr(2)));
+  const struct {
     std::string text, key;
-    bool found;
-    std::string value;
-  };
-  const Case cases[] = {
-      {"CID=abc\r\nUID=bob", "CID=", true, "abc"},
-      {"CID=abc\r\nUID=bob", "UID=", true, "bob"},
-      {"CID=abc\r\r\nUID=bob\r\r\n", "UID=", true, "bob"},
-      {"CID=abc\nUID=bob\r\n", "CID=", true, "abc"},  // LF lines, a CR further down
-      {"UID=", "UID=", true, ""},
-      {"CID=x", "UID=", false, ""},
-  };
-  for (const Case& c : cases) {
+    Text value;
+  } cases[] = {{"CID=abc\r\nUID=bob", "UID=", "bob"},
+               {"CID=abc\nUID=bob\r\n", "CID=", "abc"},  // LF lines, a CR further down
+               {"UID=", "UID=", ""},
+               {"CID=x", "UID=", std::nullopt}};
+  for (const auto& c : cases) {
     size_t start = 0, length = 0;
-    ASSERT_EQ(c.found, files::FindIdentityValue(c.text, c.key, &start, &length)) << c.text;
-    if (c.found) {
-      EXPECT_EQ(c.value, c.text.substr(start, length)) << c.text;
-    }
+    const bool found = files::FindIdentityValue(c.text, c.key, &start, &length);
+    EXPECT_EQ(c.value, found ? Text(c.text.substr(start, length)) : std::nullopt) << c.text;
   }
+  EXPECT_EQ(kA, files::JsonEscape(kA));
+  EXPECT_EQ("a\\\"b\\\\c\\b\\f\\n\\r\\t\\u0001\\u001f \xe9",
+            files::JsonEscape("a\"b\\c\b\f\n\r\t\x01\x1f \xe9"));
 }
 
-TEST(IdentityText, JsonEscapeLeavesGuidsAloneAndEscapesWhatWouldBreakAString) {
-  EXPECT_EQ(kGuidA, files::JsonEscape(kGuidA));
-  EXPECT_EQ("a\\\"b\\\\c\\n\\r\\t\\u0001\xe9", files::JsonEscape("a\"b\\c\n\r\t\x01\xe9"));
-}
-
-TEST(IdentityText, IsLogFilePopulatedNeedsBothFieldsFilled) {
-  struct Case {
-    std::string text;
-    bool populated;
-  };
-  const Case cases[] = {
-      {"{\"cid\":\"x\",\"uid\":\"y\"}", true},
-      {"{\"cid\":\"\",\"uid\":\"y\"}", false},
-      {"{\"cid\":\"x\",\"uid\":\"\"}", false},
-      {"{\"cid\" : \"\",\"uid\":\"y\"}", true},  // blanks: not the product's empty field
-      {"", true},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.populated, CUtility::IsLogFilePopulated(c.text)) << c.text;
-}
-
-class IdentityRepair : public EnvFixture {
+class IdentityRepair : public settings_testing::SettingsFixture {
  protected:
-  void SetRegistryGuid(const std::optional<std::string>& guid) {
-    if (guid) {
-      ASSERT_TRUE(SetRegValue_String(kProductKey, "ComputerID", *guid));
-    } else {
-      DeleteRegValue(kProductKey, "ComputerID");
-    }
+  std::string File() { return Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"); }
+  void Set(const Text& file, const Text& reg) {
+    MakeDirs(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora"));
+    base_->DeleteFile(File());
+    if (file) Put(File(), *file);
+    if (reg) SetProduct("ComputerID", *reg);
+    if (!reg) DeleteKey(kProductKey);
+    env_->failures.clear();
+    ClearLog();
   }
-  std::string RegistryGuid() { return GetRegValue_String(kProductKey, "ComputerID", false); }
-  void SetIdentityFile(const std::optional<std::string>& bytes) {
-    if (bytes) {
-      Put(IdentityFile(), *bytes);
-    } else {
-      MakeDirs(AppData("Quorvex\\Inkora"));
-      env_->DeleteFile(IdentityFile());
-    }
-  }
-  std::optional<std::string> IdentityBytes() {
-    if (!Exists(IdentityFile())) return std::nullopt;
-    return Get(IdentityFile());
-  }
+  Text FileBytes() { return Exists(File()) ? Text(Get(File())) : std::nullopt; }
 };
 
-TEST_F(IdentityRepair, TheFiveCasesAndTheFileBytesTheyLeave) {
-  const std::string a = kGuidA, b = kGuidB;
-  struct Case {
-    const char* name;
-    std::optional<std::string> file, reg;
-    std::optional<std::string> fileAfter;
-    std::string regAfter;
-    const char* logLine;
+TEST_F(IdentityRepair, RegistryAndFileGuidsAreBroughtInStep) {
+  const std::string lower = "{0a1b2c3d-4e5f-6789-abcd-ef0123456789}", nul("UID=b\0b", 7);
+  const struct {
+    const char* logged;
+    Text file, reg, fileAfter, regAfter;
+    const char* fault = nullptr;  // a call that fails with access denied
+  } cases[] = {
+      {"Case 1 -", "CID=" + lower + "\r\nUID=bob\r\n", kA, "CID=" + lower + "\r\nUID=bob\r\n", kA},
+      {"Case 2 -", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+      {"Case 2 -", "CID=junk\r\nUID=bob", "junk", "CID=junk\r\nUID=bob", "junk"},
+      {"Case 3 -", std::nullopt, kA, "CID=" + kA + "\r\nUID=", kA},  // CR LF stays CR LF
+      {"Case 3 -", "CID=junk\nUID=bob\r\nX=1\r\n", kA, "CID=" + kA + "\nUID=bob\r\nX=1\r\n", kA},
+      {"Case 3 -", "UID=bob\r\n", kA, "CID=" + kA + "\r\nUID=bob\r\n", kA},
+      {"Case 3 -", "hello", kA, "CID=" + kA + "\r\nUID=\r\nhello", kA},
+      {"Case 3 -", "CID=\r\n" + nul, kA, "CID=" + kA + "\r\n" + nul, kA},
+      {"Case 4 -", "CID=" + kB + "\r\nUID=bob", std::nullopt, "CID=" + kB + "\r\nUID=bob", kB},
+      {"Case 4 -", "CID=" + kB + "\r\nUID=bob", "{nope}", "CID=" + kB + "\r\nUID=bob", kB},
+      {"Case 5 -", "CID=" + kB + "\r\nUID=bob", kA, "CID=" + kA + "\r\nUID=bob", kA},
+      {"Could not read", "CID=junk\r\nUID=precious", kA, "CID=junk\r\nUID=precious", kA, "ReadFile"},
+      {"Could not write", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "WriteFileAtomic"},
+      {"Could not get", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "GetKnownFolder"},
   };
-  const Case cases[] = {
-      {"case 1, other letter case", "CID=" + std::string(kGuidALower) + "\r\nUID=bob\r\n", a,
-       "CID=" + std::string(kGuidALower) + "\r\nUID=bob\r\n", a, "Case 1 - Reg guid is valid"},
-      {"case 2, both empty", std::nullopt, std::nullopt, std::nullopt, "", "Case 2 - Neither reg or file"},
-      {"case 2, both junk", "CID=junk\r\nUID=bob", std::string("junk"), "CID=junk\r\nUID=bob", "junk",
-       "Case 2 - Neither reg or file"},
-      // The file is written in binary: CR LF stays CR LF.
-      {"case 3, no file", std::nullopt, a, "CID=" + a + "\r\nUID=", a, "Case 3 - Reg guid is good"},
-      {"case 3, bad file guid", "CID=junk\r\nUID=bob\r\nX=1\r\n", a, "CID=" + a + "\r\nUID=bob\r\nX=1\r\n", a,
-       "Case 3 - Reg guid is good"},
-      {"case 3, no CID line keeps the UID", "UID=bob\r\n", a, "CID=" + a + "\r\nUID=bob\r\n", a,
-       "Case 3 - Reg guid is good"},
-      {"case 3, LF lines", "CID=junk\nUID=bob\r\n", a, "CID=" + a + "\nUID=bob\r\n", a,
-       "Case 3 - Reg guid is good"},
-      {"case 4, no registry value", "CID=" + b + "\r\nUID=bob", std::nullopt, "CID=" + b + "\r\nUID=bob", b,
-       "Case 4 - File guid is good"},
-      {"case 4, bad registry value", "CID=" + b + "\r\nUID=bob", std::string("{nope}"),
-       "CID=" + b + "\r\nUID=bob", b, "Case 4 - File guid is good"},
-      {"case 5, both valid", "CID=" + b + "\r\nUID=bob", a, "CID=" + a + "\r\nUID=bob", a,
-       "Case 5 - Both GUIDs are valid but different"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetIdentityFile(c.file);
-    SetRegistryGuid(c.reg);
-    ClearLog();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.logged) + " " + c.file.value_or("(no file)"));
+    Set(c.file, c.reg);
+    if (c.fault) env_->failures[c.fault] = platform::kErrorAccessDenied;
     CUtility::FixUpComputerIDRegKey();
-    EXPECT_EQ(c.fileAfter, IdentityBytes());
-    EXPECT_EQ(c.regAfter, RegistryGuid());
-    EXPECT_TRUE(Logged(c.logLine)) << LogText();
+    EXPECT_EQ(c.fileAfter, FileBytes());
+    EXPECT_EQ(c.regAfter, Product("ComputerID"));
+    EXPECT_EQ(1u, CountLogged(c.logged)) << LogLines();
   }
 }
 
-TEST_F(IdentityRepair, RepeatedRewritesKeepTheBytesStable) {
-  SetIdentityFile("CID=" + std::string(kGuidB) + "\r\nUID=bob\r\n");
-  SetRegistryGuid(std::string(kGuidA));
-  CUtility::FixUpComputerIDRegKey();
-  const std::string first = *IdentityBytes();
-  SetRegistryGuid(std::string(kGuidB));
-  CUtility::FixUpComputerIDRegKey();
-  SetRegistryGuid(std::string(kGuidA));
-  CUtility::FixUpComputerIDRegKey();
-  EXPECT_EQ(first, *IdentityBytes());
-  EXPECT_EQ("CID=" + std::string(kGuidA) + "\r\nUID=bob\r\n", first);
-}
-
-// An identity file that is there but cannot be read (locked, too large).
-class UnreadableEnv : public platform::EnvWrapper {
- public:
-  UnreadableEnv(platform::Env* target, std::string path) : EnvWrapper(target), path_(std::move(path)) {}
-  platform::Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
-    if (p == path_) return platform::kErrorAccessDenied;
-    return EnvWrapper::ReadFile(p, d, m);
-  }
-
- private:
-  std::string path_;
-};
-
-TEST_F(IdentityRepair, AnUnreadableFileIsNotReplacedByTheTemplate) {
-  const std::string bytes = "CID=junk\r\nUID=precious-user\r\n";
-  SetIdentityFile(bytes);
-  SetRegistryGuid(std::string(kGuidA));
-  UnreadableEnv unreadable(env_.get(), IdentityFile());
-  {
-    platform::ScopedDefaultEnv scoped(&unreadable);
-    CUtility::FixUpComputerIDRegKey();
-  }
-  EXPECT_EQ(bytes, *IdentityBytes());
-}
-
-class LogRepair : public IdentityRepair {};
-
-TEST_F(LogRepair, FillsEveryEmptyFieldWithEscapedIdentifiers) {
-  struct Case {
-    const char* name;
-    std::optional<std::string> identity;
-    std::optional<std::string> reg;
-    std::string log, expected;
-    const char* logLine;
+TEST_F(IdentityRepair, EmptyIdentifiersOfALogFileAreFilledEscaped) {
+  const std::string fill = R"({"cid":"","uid":"","x":[{"cid":""}]})", nul("{\"uid\":\"\"}\0tail", 15);
+  const struct {
+    Text identity, reg;
+    std::string log, after;
+  } cases[] = {
+      {"CID=x\r\nUID=bob\r\n", kA, fill,
+       R"({"cid":")" + kA + R"(","uid":"bob","x":[{"cid":")" + kA + R"("}]})"},
+      {"UID=bob", kA, R"({"cid":"","uid":"u"})", R"({"cid":")" + kA + R"(","uid":"u"})"},
+      {"UID=bob", kA, R"({"cid":"c","uid":""})", R"({"cid":"c","uid":"bob"})"},
+      {"UID=bob", kA, R"({"cid" : "","uid":"u"})",
+       R"({"cid" : "","uid":"u"})"},           // not the product's empty field
+      {"CID=" + kA + "\r\n", kA, fill, fill},  // no UID to fill in
+      {std::nullopt, kA, fill, fill},
+      {"UID=bo\"b\\\r\n", "we\"ird", R"({"cid":"","uid":""})", R"({"cid":"we\"ird","uid":"bo\"b\\"})"},
+      {"UID=bob", kA, nul, std::string("{\"uid\":\"bob\"}\0tail", 18)},
   };
-  const std::string a = kGuidA;
-  const Case cases[] = {
-      {"both fields, twice", "CID=" + a + "\r\nUID=bob\r\n", a, R"({"cid":"","uid":"","x":[{"cid":""}]})",
-       R"({"cid":")" + a + R"(","uid":"bob","x":[{"cid":")" + a + R"("}]})", "Fix up needed - userid"},
-      {"already populated", "CID=" + a + "\r\nUID=bob", a, R"({"cid":"c","uid":"u"})",
-       R"({"cid":"c","uid":"u"})", "FixUp not needed."},
-      {"blanks around the colon", "CID=" + a + "\r\nUID=bob", a, R"({"cid" : "","uid":"u"})",
-       R"({"cid" : "","uid":"u"})", "FixUp not needed."},
-      {"no UID line", "CID=" + a + "\r\n", a, R"({"cid":"","uid":""})", R"({"cid":"","uid":""})",
-       "failed to get the UID from the InkoraID file."},
-      {"no identity file", std::nullopt, a, R"({"cid":"","uid":""})", R"({"cid":"","uid":""})",
-       "failed to get the UID from the InkoraID file."},
-      {"odd identifiers are escaped", "CID=x\r\nUID=bo\"b\\\r\n", std::string("we\"ird"),
-       R"({"cid":"","uid":""})", R"({"cid":"we\"ird","uid":"bo\"b\\"})", "Fix up needed - userid"},
-      {"empty UID and no registry value", "CID=\r\nUID=", std::nullopt, R"({"uid":"","cid":""})",
-       R"({"uid":"","cid":""})", "Fix up needed - userid"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetIdentityFile(c.identity);
-    SetRegistryGuid(c.reg);
-    Put(LogFolder() + "\\a.jlog", c.log);
-    ClearLog();
-    CUtility::FixUpLogFile(LogFolder() + "\\a.jlog");
-    EXPECT_EQ(c.expected, Get(LogFolder() + "\\a.jlog"));
-    EXPECT_TRUE(Logged(c.logLine)) << LogText();
+  const std::string log = Tmp("togo\\a.jlog");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    Set(c.identity, c.reg);
+    Put(log, c.log);
+    CUtility::FixUpLogFile(log);
+    EXPECT_EQ(c.after, Get(log));
   }
-}
-
-TEST_F(LogRepair, KeepsTheBytesAfterANulAndCreatesNothing) {
-  SetIdentityFile("CID=x\r\nUID=bob");
-  SetRegistryGuid(std::string(kGuidA));
-  const std::string log("{\"uid\":\"\"}\0tail", 15);
-  Put(Tmp("n.jlog"), log);
-  CUtility::FixUpLogFile(Tmp("n.jlog"));
-  EXPECT_EQ(std::string("{\"uid\":\"bob\"}\0tail", 18), Get(Tmp("n.jlog")));
-
   CUtility::FixUpLogFile(Tmp("missing.jlog"));
   EXPECT_FALSE(Exists(Tmp("missing.jlog")));
 }

@@ -2,129 +2,96 @@
 #include <string>
 #include <vector>
 
-#include "files/test_env.h"
 #include "settings/process_state.h"
+#include "settings/testing/settings_fixture.h"
 #include "transport/utility.h"
 
 namespace {
 
-using files_testing::EnvFixture;
+using Paths = std::vector<std::string>;
 
-class LogDiscovery : public EnvFixture {};
-
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-  std::sort(v.begin(), v.end());
-  return v;
-}
-
-TEST_F(LogDiscovery, UsageAndCrashLogsComeFromTheSharedFolder) {
-  const std::string folder = LogFolder();
-  for (const char* name : {"u1.jlog", "u2.jlog", "U3.JLOG", "c1.err", "c2.ERR", "InkoraInstall.log"}) {
-    Put(folder + "\\" + name, "{}");
+class LogDiscovery : public settings_testing::SettingsFixture {
+ protected:
+  static Paths Sorted(Paths v) {
+    std::sort(v.begin(), v.end());
+    return v;
   }
-  EXPECT_EQ(folder + "\\", CUtility::GetUsageLogsFolder());
-
-  std::vector<std::string> usage, crash;
-  EXPECT_EQ(2, CUtility::GetUsageLogFiles(usage));
-  EXPECT_EQ(Sorted({folder + "\\u1.jlog", folder + "\\u2.jlog"}), Sorted(usage));
-  EXPECT_TRUE(Logged("--Found Usage Log Files-- Count : 2\n\t"));
-  EXPECT_EQ(1, CUtility::GetCrashLogFilesEx(crash));
-  EXPECT_EQ(std::vector<std::string>{folder + "\\c1.err"}, crash);
-  EXPECT_TRUE(Logged("GetCrashLogFilesEx()---Found Crash Log Files-- Count : 1\n\t" + folder + "\\c1.err"));
-}
-
-TEST_F(LogDiscovery, NoFolderOrNoFilesGivesZeroWithItsLogLine) {
-  std::vector<std::string> usage, crash;
-  EXPECT_EQ(0, CUtility::GetUsageLogFiles(usage));
-  EXPECT_EQ(0, CUtility::GetCrashLogFilesEx(crash));
-  EXPECT_TRUE(Logged("No Usage Log Files Found...\n"));
-  EXPECT_TRUE(Logged("No Crash Log Files Found..."));
-  EXPECT_TRUE(usage.empty() && crash.empty());
-}
-
-TEST_F(LogDiscovery, ATestPathReplacesTheSharedFolder) {
-  Put(LogFolder() + "\\shared.jlog", "{}");
-  Put(Tmp("test\\t.jlog"), "{}");
-  Put(Tmp("test\\t.err"), "{}");
-  strTestPath = Tmp("test");
-  ClearLog();
-  std::vector<std::string> usage, crash;
-  EXPECT_EQ(1, CUtility::GetUsageLogFiles(usage));
-  EXPECT_EQ(std::vector<std::string>{Tmp("test\\t.jlog")}, usage);
-  EXPECT_EQ(1, CUtility::GetCrashLogFilesEx(crash));
-  EXPECT_EQ(std::vector<std::string>{Tmp("test\\t.err")}, crash);
-  EXPECT_TRUE(Logged("Begin"));
-  EXPECT_FALSE(Logged("Found"));
-}
-
-// A machine whose version and folders the test decides.
-class ProfilesEnv : public platform::EnvWrapper {
- public:
-  using EnvWrapper::EnvWrapper;
-  bool GetVersionEx(platform::OsVersionInfo* info) override {
-    info->majorVersion = major;
-    return true;
-  }
-  platform::Status GetKnownFolder(platform::KnownFolder folder, std::string* path) override {
-    *path = folder == platform::KnownFolder::kPublicDocuments ? publicDocuments : commonAppData;
-    return platform::kSuccess;
-  }
-  uint32_t major = 6;
-  std::string publicDocuments, commonAppData;
 };
 
-TEST_F(LogDiscovery, SymbolFilesAreFoundInEachProfileOfTheSystemsLayout) {
-  struct Case {
-    uint32_t major;
-    std::string profilesRoot, profileFolder;
-    std::string users = "Users", allUsers = "All Users";  // as the folder texts spell them
+TEST_F(LogDiscovery, UsageAndCrashLogsByBucket) {
+  const std::string shared =
+      Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Customer Improvement\\togo");
+  for (const char* name : {"u1.jlog", "u2.jlog", "U3.JLOG", "c1.err", "c2.ERR", "InkoraInstall.log"}) {
+    Put(shared + "\\" + name, "{}");
+  }
+  Put(Tmp("test\\t.jlog"), "{}");
+  Put(Tmp("test\\t.err"), "{}");
+  const struct {
+    bool usage;
+    std::string testPath;
+    bool noFolder;  // the common application data folder is not known
+    Paths expected;
+    std::string logged;
+  } cases[] = {
+      {true, "", false, {shared + "\\u1.jlog", shared + "\\u2.jlog"}, "Usage Log Files-- Count : 2\n\t"},
+      {false, "", false, {shared + "\\c1.err"}, "Crash Log Files-- Count : 1\n\t" + shared + "\\c1.err"},
+      {true, Tmp("test"), false, {Tmp("test\\t.jlog")}, "Begin"},
+      {false, Tmp("test"), true, {Tmp("test\\t.err")}, "Begin"},
+      {true, "", true, {}, "SHGetFolderPath failed"},
+      {false, "", true, {}, "SHGetFolderPath failed"},
+      {true, Tmp("togo"), false, {}, "Begin"},
   };
-  const Case cases[] = {
-      {6, "Users", "\\AppData\\Roaming\\Quorvex\\Inkora\\"},
-      {10, "Users", "\\AppData\\Roaming\\Quorvex\\Inkora\\"},
-      {5, "Documents and Settings", "\\Application Data\\Quorvex\\Inkora\\"},
-      // Windows folder names match in any letter case; Wine spells it "C:\\users".
-      {6, "users", "\\AppData\\Roaming\\Quorvex\\Inkora\\", "users"},
-      {5, "Documents and Settings", "\\Application Data\\Quorvex\\Inkora\\", "Users", "all users"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.major);
-    SCOPED_TRACE(c.profilesRoot);
-    ProfilesEnv fake(env_.get());
-    fake.major = c.major;
-    fake.publicDocuments = Tmp(c.users + "\\Public\\Documents");
-    fake.commonAppData = Tmp("Documents and Settings\\" + c.allUsers + "\\Application Data");
-    MakeDirs(fake.publicDocuments);
-    MakeDirs(fake.commonAppData);
-    const std::string root = Tmp(c.profilesRoot) + "\\";
-    Put(root + "bob" + c.profileFolder + "xml_symbols.xml", "<x version=\"1.0\"/>");
-    Put(root + "carol" + c.profileFolder + "xml_symbols.xml", "<x version=\"1.0\"/>");
-    MakeDirs(root + "alice" + c.profileFolder);
-    Put(root + "notaprofile.txt", "x");
-
-    platform::ScopedDefaultEnv scoped(&fake);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.testPath + (c.usage ? " usage" : " crash"));
+    strTestPath = c.testPath;
+    env_->failures.clear();
+    if (c.noFolder) env_->failures["GetKnownFolder"] = platform::kErrorPathNotFound;
     ClearLog();
-    std::vector<std::string> list;
-    EXPECT_EQ(0, CUtility::GetXmlFiles(list));
-    EXPECT_EQ(Sorted({root + "bob" + c.profileFolder + "xml_symbols.xml",
-                      root + "carol" + c.profileFolder + "xml_symbols.xml"}),
-              Sorted(list));
-    EXPECT_TRUE(Logged("strPath: " + root));
-    EXPECT_TRUE(Logged(root + "alice" + c.profileFolder + "xml_symbols.xml\n"));  // candidates, found or not
+    Paths list;
+    EXPECT_EQ(static_cast<int>(c.expected.size()),
+              c.usage ? CUtility::GetUsageLogFiles(list) : CUtility::GetCrashLogFilesEx(list));
+    EXPECT_EQ(c.expected, Sorted(list));
+    EXPECT_TRUE(Logged(c.logged)) << LogLines();
+    EXPECT_EQ(c.noFolder ? "" : shared + "\\", CUtility::GetUsageLogsFolder());
   }
 }
 
-TEST_F(LogDiscovery, AFolderTextWithoutTheProfilesFolderFindsNothing) {
-  ProfilesEnv fake(env_.get());
-  // Not below the test folder: under Wine that lies in "C:\\users\\...".
-  fake.publicDocuments = "D:\\Public\\Documents";
-  fake.commonAppData = "D:\\ProgramData";
-  platform::ScopedDefaultEnv scoped(&fake);
-  for (uint32_t major : {5u, 6u}) {
-    fake.major = major;
-    std::vector<std::string> list;
+TEST_F(LogDiscovery, SymbolFilesInEveryProfileOfTheSystemsLayout) {
+  const std::string vista = "\\AppData\\Roaming\\Quorvex\\Inkora\\",
+                    xp = "\\Application Data\\Quorvex\\Inkora\\";
+  const struct {
+    uint32_t major;
+    std::string folder;  // public documents from 6 on, common application data before
+    std::string root;    // the profiles folder; empty: none found
+    std::string profile;
+  } cases[] = {
+      {6, Tmp("Users\\Public\\Documents"), Tmp("Users\\"), vista},
+      {10, Tmp("users\\Public\\Documents"), Tmp("users\\"), vista},  // any letter case
+      {5, Tmp("Docs\\All Users\\Application Data"), Tmp("Docs\\"), xp},
+      {5, Tmp("Docs\\all users\\Application Data"), Tmp("Docs\\"), xp},
+      {6, "Users", "Users", vista},
+      {6, "D:\\Public\\Documents", "", vista},
+      {5, "D:\\ProgramData", "", xp},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    env_->system.emplace().version.majorVersion = c.major;
+    env_->knownFolders[c.major >= 6 ? platform::KnownFolder::kPublicDocuments
+                                    : platform::KnownFolder::kCommonAppData] = c.folder;
+    Paths expected;
+    if (c.root.size() > 5) {
+      for (const char* user : {"bob", "carol"}) {
+        expected.push_back(c.root + user + c.profile + "xml_symbols.xml");
+        Put(expected.back(), "<x version=\"1.0\"/>");
+      }
+      MakeDirs(c.root + "alice" + c.profile);
+      Put(c.root + "notaprofile.txt", "x");
+    }
+    ClearLog();
+    Paths list;
     EXPECT_EQ(0, CUtility::GetXmlFiles(list));
-    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(Sorted(expected), Sorted(list));
+    EXPECT_EQ(!c.root.empty(), Logged("strPath: " + c.root + "\n")) << LogLines();
   }
 }
 

@@ -332,6 +332,8 @@ class FakeEnv : public platform::EnvWrapper {
   // Called before each such call with its name and path; may change failures.
   std::function<void(const std::string& call, const std::string& path)> onCall;
 
+  std::map<platform::KnownFolder, std::string> knownFolders;  // GetKnownFolder answers these
+  std::vector<std::string> messageBoxes;                      // "caption: text", never shown
   std::optional<FakeHttp> http;          // faked HTTP when set
   std::optional<int64_t> now;            // faked clock: Now(), moved on by Sleep
   std::function<int64_t(int64_t)> zone;  // with a faked clock: seconds to add to UTC
@@ -382,7 +384,14 @@ class FakeEnv : public platform::EnvWrapper {
     return Fault("DeleteFile", p) ? fault_ : EnvWrapper::DeleteFile(p);
   }
   Status GetKnownFolder(platform::KnownFolder f, std::string* p) override {
-    return Fault("GetKnownFolder", "") ? fault_ : EnvWrapper::GetKnownFolder(f, p);
+    if (Fault("GetKnownFolder", "")) return fault_;
+    auto it = knownFolders.find(f);
+    if (it == knownFolders.end()) return EnvWrapper::GetKnownFolder(f, p);
+    *p = it->second;
+    return platform::kSuccess;
+  }
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    messageBoxes.push_back(caption + ": " + text);
   }
   Status GenRandom(void* b, size_t n) override {
     return Fault("GenRandom", "") ? fault_ : EnvWrapper::GenRandom(b, n);
