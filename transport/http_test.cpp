@@ -54,6 +54,8 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
   } cases[] = {
       {"answer", false, {R::Body(big)}, true, big, nullptr},
       {"refused", false, {R::Refused()}, true, "", "Cannot open"},
+      {"success without a handle", false, {set(ok, &R::noHandle, true)}, true, "", "Cannot open"},
+      {"post: no request handle", true, {set(ok, &R::noHandle, true), ok}, true, "", "Cannot open a request"},
       {"status 404", false, {R::Body("<html/>", 404)}, false, "", "HTTP error 404"},
       {"status 500", false, {R::Body("x", 500)}, false, "", "HTTP error 500"},
       {"no status: read anyway", false, {set(R::Body("answer"), &R::statusQuery, kNoHeader)}, true, "answer"},

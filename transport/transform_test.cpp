@@ -1,6 +1,5 @@
-// The wire envelope, checked against the cipher, base64 and gzip pieces used
-// directly: what a request is made of, which answers are taken, and the size
-// protocols of the single steps.
+// The wire envelope against its cipher, base64 and gzip pieces: requests, the
+// answers taken and refused, and the size protocols of the single steps.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -21,80 +20,64 @@ using Bytes = std::vector<uint8_t>;
 
 const uint8_t kKey[8] = {0x5e, 0x83, 0xc0, 0xd7, 0xa9, 0x1f, 0x2b, 0x64};
 const uint8_t kOtherKey[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+const std::string kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-class Transform : public settings_testing::SettingsFixture {};
+class Transform : public settings_testing::SettingsFixture {
+ protected:
+  static Bytes Decode(const std::string& text) {
+    Bytes v;
+    crypto::Base64Decode(text.data(), text.size(), &v);
+    return v;
+  }
+  static std::string Encode(const Bytes& v) {
+    std::string out;
+    crypto::Base64Encode(v.data(), v.size(), &out);
+    return out;
+  }
+  static Bytes Member(const std::string& text) {
+    Bytes m;
+    crypto::GzipCompress(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &m);
+    return m;
+  }
+  // An answer as the web farm makes it: IV, padded cipher text, base64.
+  static std::string Seal(const Bytes& plain, const uint8_t* key = kKey) {
+    Bytes envelope(8 + crypto::CbcPaddedSize(plain.size()), 0x5A);
+    crypto::CDes(key).CbcEncryptPadded(envelope.data(), plain.data(), plain.size(), envelope.data() + 8);
+    return Encode(envelope);
+  }
+  // The plain bytes of an envelope made by the code under test.
+  static std::string Open(const Bytes& envelope) {
+    std::string plain(envelope.size(), '\0');
+    size_t n = 0;
+    const bool ok = envelope.size() >= 16 && crypto::CDes(kKey).CbcDecryptUnpad(
+                                                 envelope.data(), envelope.data() + 8, envelope.size() - 8,
+                                                 reinterpret_cast<uint8_t*>(&plain[0]), &n);
+    return ok ? plain.substr(0, n) : "no padding";
+  }
+};
 
 std::string JsonLike(size_t n, unsigned seed = 1) {
   std::mt19937 random(seed);
   std::string s;
   while (s.size() < n) s += "{\"cid\":\"" + std::to_string(random()) + "\",\"os\":\"Windows 10\",\"pn\":12},";
-  s.resize(n);
-  return s;
-}
-// A request back to base64: only letters, digits and the three escapes may occur.
-std::string Unescape(const std::string& request) {
-  std::string out;
-  for (size_t i = 0; i < request.size(); ++i) {
-    const std::string esc = request.substr(i, 3);
-    if (esc == "%2B" || esc == "%2F" || esc == "%3D") {
-      out += esc == "%2B" ? '+' : esc == "%2F" ? '/' : '=';
-      i += 2;
-    } else {
-      if (!std::isalnum(static_cast<unsigned char>(request[i]))) return "bad character in request";
-      out += request[i];
-    }
-  }
-  return out;
-}
-Bytes Decode(const std::string& base64) {
-  Bytes v;
-  crypto::Base64Decode(base64.data(), base64.size(), &v);
-  return v;
-}
-std::string Encode(const Bytes& v) {
-  std::string out;
-  crypto::Base64Encode(v.data(), v.size(), &out);
-  return out;
-}
-Bytes Member(const std::string& text) {
-  Bytes m;
-  crypto::GzipCompress(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &m);
-  return m;
-}
-// An answer as the web farm makes it: IV, padded cipher text, base64.
-std::string Seal(const Bytes& plain, const uint8_t* key = kKey) {
-  Bytes envelope(8 + crypto::CbcPaddedSize(plain.size()), 0x5A);
-  crypto::CDes(key).CbcEncryptPadded(envelope.data(), plain.data(), plain.size(), envelope.data() + 8);
-  return Encode(envelope);
-}
-// The plain bytes of an envelope, or "no padding".
-std::string Open(const Bytes& envelope) {
-  std::string plain(envelope.size(), '\0');
-  size_t n = 0;
-  if (envelope.size() < 16 ||
-      !crypto::CDes(kKey).CbcDecryptUnpad(envelope.data(), envelope.data() + 8, envelope.size() - 8,
-                                          reinterpret_cast<uint8_t*>(&plain[0]), &n)) {
-    return "no padding";
-  }
-  return plain.substr(0, n);
+  return s.substr(0, n);
 }
 
 TEST_F(Transform, RequestsAreGzipDesBase64AndEscapedUnderAFreshIv) {
   std::string binary;
   for (int i = 0; i < 512; ++i) binary.push_back(static_cast<char>(i * 37));
-  for (const std::string& text :
-       {std::string("{"), JsonLike(1000), JsonLike(65536), binary, std::string("nul\0inside", 10)}) {
+  for (const std::string& text : {std::string("{"), JsonLike(1000), JsonLike(65536), binary}) {
     SCOPED_TRACE(text.size());
-    std::string request;
+    std::string request, back, again, base64;
     ASSERT_TRUE(CUtility::TransformDataToSend(text, request));
-    const std::string base64 = Unescape(request);
-    const std::string member = Open(Decode(base64));
-    std::string inflated;
-    ASSERT_EQ(crypto::GzipError::kNone,
-              crypto::GzipUncompress(reinterpret_cast<const uint8_t*>(member.data()), member.size(), 1u << 20,
-                                     &inflated));
-    EXPECT_TRUE(text == inflated);
-    std::string back, again;
+    for (size_t at = 0; at < request.size(); ++at) {  // only letters, digits and three escapes
+      const std::string esc = request.substr(at, 3);
+      const bool escaped = esc == "%2B" || esc == "%2F" || esc == "%3D";
+      base64 += !escaped ? request[at] : esc == "%2B" ? '+' : esc == "%2F" ? '/' : '=';
+      at += escaped ? 2 : 0;
+      ASSERT_TRUE(escaped || std::isalnum(static_cast<unsigned char>(request[at]))) << request;
+    }
+    EXPECT_EQ(Member(text).size(), Open(Decode(base64)).size());  // the member, under a fresh IV
     ASSERT_TRUE(CUtility::TransformData_Decrypt(base64, back));
     EXPECT_TRUE(text == back);
     ASSERT_TRUE(CUtility::TransformDataToSend(text, again));
@@ -148,11 +131,10 @@ TEST_F(Transform, AnswersTakenAndRefused) {
 TEST_F(Transform, DamagedAnswersNeverReadAsOtherText) {
   const std::string text = JsonLike(400, 9);
   const std::string good = Seal(Member(text));
-  const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   for (size_t at = 0; at < good.size(); ++at) {
     std::string bad = good, out;
     if (good[at] == '=') continue;
-    bad[at] = letters[(letters.find(bad[at]) + 1) % 64];
+    bad[at] = kLetters[(kLetters.find(bad[at]) + 1) % 64];
     // Only bits of the IV that land in the member's time stamp or flags can pass.
     if (CUtility::TransformData_Decrypt(bad, out)) {
       ASSERT_TRUE(text == out) << at;
@@ -166,58 +148,54 @@ TEST_F(Transform, DamagedAnswersNeverReadAsOtherText) {
   }
 }
 
+// Each call as "result size", the size being what the call left in its in-out argument.
 TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
   for (uint32_t n : {0u, 1u, 7u, 8u, 9u, 100u}) {
     SCOPED_TRACE(n);
-    Bytes data(n);
+    Bytes data(n), buffer(n + 1, 0xEE);
     for (uint32_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 13 + 1);
     std::string sealed;
     ASSERT_TRUE(CUtility::DES_Encrypt(sealed, data.data(), n));
     EXPECT_EQ(std::string(data.begin(), data.end()), Open(Decode(sealed)));
-    uint32_t size = n ? 0 : 99;
-    EXPECT_FALSE(CUtility::DES_Decrypt(sealed, nullptr, size));  // asks for the size; nothing when empty
-    EXPECT_EQ(n ? n : 99, size);
+    auto decrypt = [&](unsigned char* to, uint32_t size) {
+      const bool ok = CUtility::DES_Decrypt(sealed, to, size);
+      return std::to_string(ok) + " " + std::to_string(size);
+    };
+    const std::string N = " " + std::to_string(n);
+    EXPECT_EQ(n ? "0" + N : "0 99", decrypt(nullptr, n ? 0 : 99));  // nothing inside: size untouched
     if (n == 0) continue;
-    Bytes buffer(n + 1, 0xEE);
-    size = n + 1;
-    EXPECT_FALSE(CUtility::DES_Decrypt(sealed, nullptr, size));
-    size = n - 1;
-    EXPECT_FALSE(CUtility::DES_Decrypt(sealed, buffer.data(), size));
-    EXPECT_EQ(n, size);
+    EXPECT_EQ("0 " + std::to_string(n + 1), decrypt(nullptr, n + 1));
+    EXPECT_EQ("0" + N, decrypt(buffer.data(), n - 1));
     EXPECT_EQ(0xEE, buffer[0]);
-    EXPECT_TRUE(CUtility::DES_Decrypt(sealed, buffer.data(), size));
-    EXPECT_EQ(n, size);
+    EXPECT_EQ("1" + N, decrypt(buffer.data(), n + 1));
     EXPECT_EQ(data, Bytes(buffer.begin(), buffer.end() - 1));
     EXPECT_EQ(0xEE, buffer[n]);
   }
-
-  const std::string text = JsonLike(500);
+  const std::string text = JsonLike(500), untouched = "untouched";
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
-  const int32_t n = static_cast<int32_t>(text.size());
-  int32_t size = -7;
-  EXPECT_FALSE(CUtility::GZip_Compress(nullptr, n, nullptr, size));
-  EXPECT_FALSE(CUtility::GZip_Compress(data, 0, nullptr, size));
-  EXPECT_EQ(-7, size);
-  size = 0;
-  EXPECT_FALSE(CUtility::GZip_Compress(data, n, nullptr, size));
-  const int32_t needed = size;
+  const int32_t n = static_cast<int32_t>(text.size()), needed = static_cast<int32_t>(Member(text).size());
   std::vector<unsigned char> buffer(static_cast<size_t>(needed) + 1, 0xEE);
-  size = needed - 1;
-  EXPECT_FALSE(CUtility::GZip_Compress(data, n, buffer.data(), size));
+  auto compress = [&](const unsigned char* from, int32_t length, unsigned char* to, int32_t size) {
+    const bool ok = CUtility::GZip_Compress(from, length, to, size);
+    return std::to_string(ok) + " " + std::to_string(size);
+  };
+  const std::string N = " " + std::to_string(needed);
+  EXPECT_EQ("0 -7|0 -7|0" + N + "|0" + N,
+            compress(nullptr, n, nullptr, -7) + "|" + compress(data, 0, nullptr, -7) + "|" +
+                compress(data, n, nullptr, 0) + "|" + compress(data, n, buffer.data(), needed - 1));
   EXPECT_EQ(0xEE, buffer[0]);
-  EXPECT_TRUE(CUtility::GZip_Compress(data, n, buffer.data(), size));
-  EXPECT_EQ(needed, size);
+  EXPECT_EQ("1" + N, compress(data, n, buffer.data(), needed));
   EXPECT_EQ(0xEE, buffer.back());
-  std::string back = "untouched";
-  uint32_t got = 5;
-  EXPECT_FALSE(CUtility::GZip_Uncompress(back, nullptr, needed, got));
-  EXPECT_FALSE(CUtility::GZip_Uncompress(back, buffer.data(), 0, got));
-  EXPECT_FALSE(CUtility::GZip_Uncompress(back, buffer.data(), needed - 1, got));
-  EXPECT_EQ("untouched", back);
-  EXPECT_EQ(5u, got);
-  ASSERT_TRUE(CUtility::GZip_Uncompress(back, buffer.data(), needed, got));
-  EXPECT_EQ(text, back);
-  EXPECT_EQ(text.size(), got);
+  auto uncompress = [&](const unsigned char* from, int32_t length) {
+    std::string out = untouched;
+    uint32_t size = 5;
+    const bool ok = CUtility::GZip_Uncompress(out, from, length, size);
+    return std::to_string(ok) + " " + std::to_string(size) + " " + (out == text ? "text" : out);
+  };
+  EXPECT_EQ("0 5 untouched", uncompress(nullptr, needed));
+  EXPECT_EQ("0 5 untouched", uncompress(buffer.data(), 0));
+  EXPECT_EQ("0 5 untouched", uncompress(buffer.data(), needed - 1));
+  EXPECT_EQ("1 500 text", uncompress(buffer.data(), needed));
 }
 
 TEST(HexToBytes, PairsReadAsStrtolReadsThem) {

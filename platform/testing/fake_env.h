@@ -38,6 +38,7 @@ struct Reply {
   size_t failAt = std::string::npos;  // bytes served before the read error
   Status readError = platform::kErrorInternetConnectionReset;
   bool throwAtFail = false;  // the read throws instead of failing
+  bool noHandle = false;     // the open gives its status but no handle
 
   static Reply Body(std::string text, uint32_t code = 200) {
     Reply r;
@@ -181,7 +182,7 @@ class FakeHttpSession : public platform::HttpSession {
     // the URL, the data is filled in by Send.
     Reply reply = http_->Next(call);
     http_->calls.push_back(std::move(call));
-    if (reply.open != platform::kSuccess) return reply.open;
+    if (reply.open != platform::kSuccess || reply.noHandle) return reply.open;
     request->reset(new FakeHttpRequest(http_, std::move(reply), http_->calls.size() - 1));
     return platform::kSuccess;
   }
@@ -334,6 +335,7 @@ class FakeEnv : public platform::EnvWrapper {
 
   std::map<platform::KnownFolder, std::string> knownFolders;  // GetKnownFolder answers these
   std::vector<std::string> messageBoxes;                      // "caption: text", never shown
+
   std::optional<FakeHttp> http;          // faked HTTP when set
   std::optional<int64_t> now;            // faked clock: Now(), moved on by Sleep
   std::function<int64_t(int64_t)> zone;  // with a faked clock: seconds to add to UTC
