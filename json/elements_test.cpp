@@ -3,204 +3,178 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "json/reader.h"
+#include "json/writer.h"
 
 namespace {
 
-using json::Array;
-using json::Boolean;
 using json::Element;
 using json::json_cast;
 using json::Member;
-using json::Null;
 using json::Number;
 using json::Object;
-using json::String;
 
-std::string MessageOf(void (*operation)()) {
-  try {
-    operation();
-  } catch (const json::Exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
-TEST(ElementModel, DefaultElementIsNullAndCastsOnlyToNull) {
+Element Read(const std::string& text) {
   Element element;
-  EXPECT_EQ(element, Null());
-  EXPECT_EQ(element.Type(), json::kNullType);
-  EXPECT_NO_THROW(json_cast<Null&>(element));
-  EXPECT_STREQ(MessageOf([] {
-                 Element e;
-                 json_cast<String&>(e);
-               }).c_str(),
-               "Bad json_cast");
-  const Element& constant = element;
-  EXPECT_NO_THROW(json_cast<const Null&>(constant));
-  EXPECT_THROW(json_cast<const Object&>(constant), json::Exception);
+  json::Reader::Read(element, text);
+  return element;
 }
 
-TEST(ElementModel, CastsAndTypedAccessTestTheTag) {
-  struct Case {
-    Element element;
-    json::ElementType type;
-  };
-  const Case cases[] = {{Object(), json::kObjectType},       {Array(), json::kArrayType},
-                        {Number(2), json::kNumberType},      {String("s"), json::kStringType},
-                        {Boolean(true), json::kBooleanType}, {Null(), json::kNullType}};
-  for (const Case& c : cases) {
-    Element e = c.element;
-    EXPECT_EQ(e.Type(), c.type);
-    EXPECT_EQ(e.Type() == json::kObjectType, [&] {
-      try {
-        json_cast<Object&>(e);
-        return true;
-      } catch (const json::Exception&) {
-        return false;
-      }
-    }());
-    EXPECT_EQ(e.Type() == json::kArrayType, [&] {
-      try {
-        json_cast<Array&>(e);
-        return true;
-      } catch (const json::Exception&) {
-        return false;
-      }
-    }());
-    EXPECT_EQ(e.Type() == json::kNumberType, [&] {
-      try {
-        json_cast<Number&>(e);
-        return true;
-      } catch (const json::Exception&) {
-        return false;
-      }
-    }());
-    EXPECT_EQ(e.Type() == json::kStringType, [&] {
-      try {
-        json_cast<String&>(e);
-        return true;
-      } catch (const json::Exception&) {
-        return false;
-      }
-    }());
-    EXPECT_EQ(e.Type() == json::kBooleanType, [&] {
-      try {
-        json_cast<Boolean&>(e);
-        return true;
-      } catch (const json::Exception&) {
-        return false;
-      }
-    }());
-  }
-  // A typed handle that was handed another type (through Element's assignment)
-  // refuses every typed operation.
-  Object object;
-  static_cast<Element&>(object) = String("x");
-  EXPECT_STREQ(MessageOf([] {
-                 Object o;
-                 static_cast<Element&>(o) = Number(1);
-                 o.Size();
-               }).c_str(),
-               "Type/ImpType mismatch");
-  EXPECT_THROW(object["a"], json::Exception);
-}
-
-TEST(ElementModel, SubscriptAppendsNullAndAssignmentKeepsPosition) {
-  Object object;
-  Element& missing = object["x"];
-  EXPECT_EQ(object.Size(), 1u);
-  EXPECT_EQ(missing, Null());
-  EXPECT_THROW(json_cast<String&>(object["x"]), json::Exception);
-
-  object["a"] = String("first");
-  object["b"] = Number(2);
-  object["a"] = Number(7);
-  ASSERT_EQ(object.Size(), 3u);
-  auto it = object.Begin();
-  EXPECT_EQ(it->name, "x");
-  ++it;
-  EXPECT_EQ(it->name, "a");
-  EXPECT_EQ(json_cast<Number&>(it->element).Value(), 7);
-  ++it;
-  EXPECT_EQ(it->name, "b");
-}
-
-TEST(ElementModel, InsertRefusesDuplicatesAndKeepsTheObject) {
-  Object object;
-  object.Insert(Member("b", Number(1)));
-  object.Insert(Member("a", Number(2)), object.Begin());
-  EXPECT_EQ(object.Begin()->name, "a");
+template <typename H>
+bool Casts(Element& element) {
   try {
-    object.Insert(Member("b", String("again")));
-    FAIL() << "no exception";
+    json_cast<H&>(element);
+    json_cast<const H&>(static_cast<const Element&>(element));
+    return true;
   } catch (const json::Exception& e) {
-    EXPECT_STREQ(e.what(), "Object member already exists: b");
+    EXPECT_STREQ(e.what(), "Bad json_cast");
+    return false;
   }
-  EXPECT_EQ(object.Size(), 2u);
-  EXPECT_EQ(json_cast<Number&>(object["b"]).Value(), 1);
 }
 
-TEST(ElementModel, CopiesAreDeepAndIndependent) {
-  Object source;
-  source["list"] = Array();
-  json_cast<Array&>(source["list"]).Insert(String("one"));
-  source["inner"] = Object();
-  json_cast<Object&>(source["inner"])["k"] = Boolean(true);
+TEST(ElementModel, CastsSucceedExactlyForTheElementsOwnTag) {
+  for (const char* text : {"{}", "[]", "2", "\"s\"", "true", "null"}) {
+    Element e = Read(text);
+    const json::ElementType t = e.Type();
+    EXPECT_EQ(t == json::kObjectType, Casts<Object>(e)) << text;
+    EXPECT_EQ(t == json::kArrayType, Casts<json::Array>(e)) << text;
+    EXPECT_EQ(t == json::kNumberType, Casts<Number>(e)) << text;
+    EXPECT_EQ(t == json::kStringType, Casts<json::String>(e)) << text;
+    EXPECT_EQ(t == json::kBooleanType, Casts<json::Boolean>(e)) << text;
+    EXPECT_EQ(t == json::kNullType, Casts<json::Null>(e)) << text;
+  }
+  // A typed handle that was handed another type refuses every typed operation.
+  Object object;
+  static_cast<Element&>(object) = json::String("x");
+  EXPECT_THROW(object["a"], json::Exception);
+  try {
+    object.Size();
+    FAIL();
+  } catch (const json::Exception& e) {
+    EXPECT_STREQ(e.what(), "Type/ImpType mismatch");
+  }
+}
 
-  Object copy = source;
-  EXPECT_EQ(copy, source);
-  json_cast<Array&>(copy["list"]).Insert(String("two"));
-  json_cast<Boolean&>(json_cast<Object&>(copy["inner"])["k"]).Value() = false;
+TEST(ElementModel, MembersKeepTheirFirstPositionAndNamesStayUnique) {
+  for (const size_t count : {3, 40}) {  // a linear search, then the position table
+    SCOPED_TRACE(count);
+    Object object;
+    EXPECT_EQ(object["x"], json::Null());
+    for (size_t i = 0; i < count; ++i) object["m" + std::to_string(i)] = json::String("first");
+    EXPECT_EQ(json_cast<Number&>(object["m1"] = Number(7)).Value(), 7);
+    EXPECT_EQ(object.Begin()[2].name, "m1");
+    EXPECT_EQ(object.Begin()[2].element, Number(7));
+    // Insert returns the copy; a name that exists is refused and changes nothing.
+    const Object::iterator end = object.Insert(Member("end", Number(1)));
+    EXPECT_EQ(end, object.End() - 1);
+    const Object::iterator front = object.Insert(Member("front"), object.Begin());
+    EXPECT_EQ(front, object.Begin());
+    EXPECT_EQ(object["m0"] = Number(9), object.Begin()[2].element);
+    try {
+      object.Insert(Member("m0"));
+      FAIL();
+    } catch (const json::Exception& e) {
+      EXPECT_STREQ(e.what(), "Object member already exists: m0");
+    }
+    EXPECT_EQ(object.Size(), count + 3);
+    EXPECT_EQ(object.Find("absent"), object.End());
+    EXPECT_EQ(object.Find("end"), object.End() - 1);
+    object.Clear();
+    EXPECT_TRUE(object.Empty());
+    object["m1"] = json::Null();
+    EXPECT_EQ(object.Size(), 1u);
+  }
+}
+
+TEST(ElementModel, CopiesAreDeepAndMovesLeaveANull) {
+  const Element source = Read("{\"list\":[\"one\"],\"inner\":{\"k\":true}}");
+  const std::string written = json::Writer::ToString(source);
+  Element copy = source;
+  json::Array& list = json_cast<json::Array&>(json_cast<Object&>(copy)["list"]);
+  list.Insert(json::String("two"), list.Begin());
+  EXPECT_EQ(list[0], json::String("two"));
+  EXPECT_THROW(list[2], json::Exception);
+  json_cast<Object&>(json_cast<Object&>(copy)["inner"])["k"] = json::Boolean(false);
   EXPECT_NE(copy, source);
-  EXPECT_EQ(json_cast<Array&>(source["list"]).Size(), 1u);
-  EXPECT_TRUE(json_cast<Boolean&>(json_cast<Object&>(source["inner"])["k"]).Value());
-
+  EXPECT_EQ(json::Writer::ToString(source), written);
   Element moved = std::move(copy);
-  EXPECT_EQ(moved.Type(), json::kObjectType);
-  EXPECT_EQ(static_cast<Element&>(copy), Null());  // a moved-from handle is a valid Null
+  EXPECT_EQ(copy, json::Null());
   copy = source;
-  EXPECT_EQ(copy, source);
-  copy = copy;  // self-assignment leaves it whole
-  EXPECT_EQ(copy, source);
+  moved = std::move(copy);
+  Element& self = moved;
+  moved = self;
+  moved = std::move(self);
+  EXPECT_EQ(json::Writer::ToString(moved), written);
 }
 
 TEST(ElementModel, EqualityIsStructuralAndOrdered) {
-  Object ab, ba;
-  ab["a"] = Number(1);
-  ab["b"] = Number(2);
-  ba["b"] = Number(2);
-  ba["a"] = Number(1);
-  EXPECT_NE(ab, ba);
+  // Every two of these differ.
+  const Element all = Read(
+      "[{\"a\":1,\"b\":2}, {\"b\":2,\"a\":1}, {\"a\":1}, {\"A\":1}, {\"a\":2}, [null], [false], "
+      "[null,null], [], {}, null, true, false, 1, \"1\", \"a\", \"\"]");
+  const json::Array& values = json_cast<const json::Array&>(all);
+  for (auto a = values.Begin(); a != values.End(); ++a) {
+    for (auto b = values.Begin(); b != values.End(); ++b) {
+      EXPECT_EQ(*a == *b, a == b) << json::Writer::ToString(*a) << " " << json::Writer::ToString(*b);
+      EXPECT_EQ(*a != *b, a != b);
+    }
+  }
+  EXPECT_EQ(Read("0"), Read("-0"));
   EXPECT_NE(Element(Number(NAN)), Element(Number(NAN)));
-  EXPECT_EQ(Element(Number(0.0)), Element(Number(-0.0)));
-  EXPECT_NE(Element(String("1")), Element(Number(1)));
-  EXPECT_EQ(Element(String(std::string("a\0b", 3))), Element(String(std::string("a\0b", 3))));
-  EXPECT_NE(Element(String(std::string("a\0b", 3))), Element(String(std::string("a\0c", 3))));
-  Array one, two;
-  one.Insert(Null());
-  EXPECT_NE(one, two);
-  two.Insert(Null());
-  EXPECT_EQ(one, two);
 }
 
-TEST(ElementModel, LargeObjectsFindTheFirstMemberOfEachName) {
-  Object object;
-  for (int i = 0; i < 5000; ++i) object["m" + std::to_string(i)] = Number(i);
-  EXPECT_EQ(object.Size(), 5000u);
-  EXPECT_EQ(json_cast<Number&>(object["m4321"]).Value(), 4321);
-  EXPECT_EQ(object.Size(), 5000u);
-  object.Insert(Member("front", Number(-1)), object.Begin());
-  EXPECT_EQ(json_cast<Number&>(object["m0"]).Value(), 0);
-  EXPECT_EQ(json_cast<Number&>(object["front"]).Value(), -1);
-  EXPECT_THROW(object.Insert(Member("m77")), json::Exception);
-  EXPECT_EQ(object.Find("absent"), object.End());
-  Object copy = object;
-  EXPECT_EQ(json_cast<Number&>(copy["m4999"]).Value(), 4999);
-  object.Clear();
-  EXPECT_TRUE(object.Empty());
-  object["m1"] = Null();
-  EXPECT_EQ(object.Size(), 1u);
+// Implementations come from the node pool. On a fresh thread: a slab filled
+// with blocks freed at once is started over; then live blocks of every size
+// across many slabs, most of the first slab's freed again. No live block may
+// be handed out twice, nor a slab be freed before its last block: heap blocks
+// taken afterwards would overwrite it.
+TEST(NodePool, LiveBlocksNeverOverlapWhileEmptiedSlabsAreReused) {
+  std::thread([] {
+    using json::detail::AllocateNode;
+    using json::detail::FreeNode;
+    for (int i = 0; i < 300; ++i) FreeNode(AllocateNode(64), 64);
+    std::vector<std::pair<unsigned char*, size_t>> blocks(4000);
+    const auto take = [&blocks](size_t i, size_t size) {
+      blocks[i] = {static_cast<unsigned char*>(AllocateNode(size)), size};
+      std::memset(blocks[i].first, static_cast<int>(i & 0xFF), size);
+    };
+    for (size_t i = 0; i < blocks.size(); ++i)
+      take(i, i < 2000 ? 8 : 1 + i * 5 % (json::detail::kMaxPooledNode + 16));
+    const size_t freed = 1500;
+    for (size_t i = 0; i < freed; ++i) FreeNode(blocks[i].first, blocks[i].second);
+    const std::vector<std::string> filler(64, std::string(4000, '\xEE'));  // takes what the heap got back
+    for (size_t i = freed; i < blocks.size(); ++i) {
+      for (size_t b = 0; b < blocks[i].second; ++b) ASSERT_EQ(blocks[i].first[b], i & 0xFF) << i;
+      FreeNode(blocks[i].first, blocks[i].second);
+    }
+    FreeNode(nullptr, 8);
+  }).join();
+}
+
+// Trees built on threads that end before the trees die, and destroyed on
+// another thread while it builds too (the service hands answers between its
+// threads).
+TEST(NodePool, TreesOutliveTheirThreadAndDieElsewhere) {
+  const std::string text = "[{\"a\":1,\"b\":\"a string longer than a short string\",\"c\":[true,null]}]";
+  std::vector<Element> trees(32);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < 4; ++t) {
+    threads.emplace_back([&trees, &text, t] {
+      for (size_t i = t; i < trees.size(); i += 4) trees[i] = Read(text);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::thread destroyer([&trees, &text] {
+    for (size_t i = 0; i < trees.size(); i += 2) trees[i] = Read(text);
+  });
+  for (size_t i = 1; i < trees.size(); i += 2) trees[i] = Element(trees[i]);
+  destroyer.join();
+  for (const Element& tree : trees) EXPECT_EQ(tree, Read(text));
 }
 
 }  // namespace
