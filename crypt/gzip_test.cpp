@@ -27,6 +27,11 @@ Bytes Cat(Bytes a, const Bytes& b) {
   return a;
 }
 
+Bytes Flipped(Bytes m, size_t at, uint8_t mask) {
+  m[at] ^= mask;
+  return m;
+}
+
 TEST(Gzip, FixedHeaderCrcAndLengthReadBack) {
   EXPECT_EQ(crypto::Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
   EXPECT_EQ(crypto::Crc32(nullptr, 0), 0u);
@@ -59,20 +64,14 @@ Bytes WithFields(const Bytes& m, uint8_t flags, const Bytes& fields) {
 }
 
 TEST(Gzip, MembersHeaderFieldsAndTrailingBytes) {
-  const Bytes a = Gzip("first "), b = Gzip("second");
-  Bytes badMethod = a, reserved = a, notGzip = a, badSecond = Cat(a, b), cutSecond = Cat(a, b);
-  badMethod[2] = 7;
-  reserved[3] = 0x20;
-  notGzip[1] = 0x8C;
-  badSecond[badSecond.size() - 6] ^= 1;  // the second member's CRC
-  cutSecond.resize(cutSecond.size() - 3);
+  const Bytes a = Gzip("first "), b = Gzip("second"), ab = Cat(a, b);
   const struct {
     const char* name;
     Bytes data;
     GzipError error;
     std::string text;
   } cases[] = {
-      {"two members", Cat(a, b), GzipError::kNone, "first second"},
+      {"two members", ab, GzipError::kNone, "first second"},
       {"trailing bytes ignored", Cat(a, {0, 0x1F, 0, 0x55}), GzipError::kNone, "first "},
       {"FEXTRA", WithFields(a, 0x04, {3, 0, 'a', 'b', 'c'}), GzipError::kNone, "first "},
       {"FNAME and FCOMMENT", WithFields(a, 0x18, {'n', 0, 'c', 'c', 0}), GzipError::kNone, "first "},
@@ -83,12 +82,12 @@ TEST(Gzip, MembersHeaderFieldsAndTrailingBytes) {
       {"FNAME without NUL", Bytes({0x1F, 0x8B, 8, 0x08, 0, 0, 0, 0, 0, 0, 'a', 'b'}), GzipError::kTruncated,
        ""},
       {"FHCRC cut", Bytes({0x1F, 0x8B, 8, 0x02, 0, 0, 0, 0, 0, 0, 1}), GzipError::kTruncated, ""},
-      {"method 7", badMethod, GzipError::kBadHeader, ""},
-      {"reserved flag", reserved, GzipError::kBadHeader, ""},
-      {"damaged second member", badSecond, GzipError::kBadCrc, ""},
-      {"cut second member", cutSecond, GzipError::kTruncated, ""},
+      {"method 7", Flipped(a, 2, 0x0F), GzipError::kBadHeader, ""},
+      {"reserved flag", Flipped(a, 3, 0x20), GzipError::kBadHeader, ""},
+      {"damaged CRC of the second member", Flipped(ab, ab.size() - 6, 1), GzipError::kBadCrc, ""},
+      {"cut second member", Bytes(ab.begin(), ab.end() - 3), GzipError::kTruncated, ""},
       {"second header cut", Cat(a, {0x1F, 0x8B}), GzipError::kTruncated, ""},
-      {"no magic", notGzip, GzipError::kNotGzip, ""},
+      {"no magic", Flipped(a, 1, 0x07), GzipError::kNotGzip, ""},
       {"one byte", Bytes({0x1F}), GzipError::kNotGzip, ""},
   };
   for (const auto& c : cases) {
@@ -110,9 +109,7 @@ TEST(Gzip, EveryPrefixFailsAndNoChangedByteGivesOtherText) {
   }
   for (size_t at = 0; at < m.size(); ++at) {
     for (const uint8_t mask : {0x01, 0x80, 0xFF}) {
-      Bytes bad = m;
-      bad[at] ^= mask;
-      const GzipError e = Gunzip(bad, &out);
+      const GzipError e = Gunzip(Flipped(m, at, mask), &out);
       if (at >= 4 && at < 10) {
         ASSERT_EQ(e, GzipError::kNone) << at;  // MTIME, XFL and OS carry nothing
       } else if (e == GzipError::kNone) {
@@ -120,11 +117,8 @@ TEST(Gzip, EveryPrefixFailsAndNoChangedByteGivesOtherText) {
       }
     }
   }
-  Bytes wrongCrc = m, wrongLength = m;
-  wrongCrc[m.size() - 8] ^= 1;
-  wrongLength[m.size() - 4] ^= 1;
-  EXPECT_EQ(Gunzip(wrongCrc, &out), GzipError::kBadCrc);
-  EXPECT_EQ(Gunzip(wrongLength, &out), GzipError::kBadLength);
+  EXPECT_EQ(Gunzip(Flipped(m, m.size() - 8, 1), &out), GzipError::kBadCrc);
+  EXPECT_EQ(Gunzip(Flipped(m, m.size() - 4, 1), &out), GzipError::kBadLength);
 }
 
 TEST(Gzip, InflatedSizeIsBounded) {
