@@ -171,6 +171,7 @@ void CClientInfo::LoadOSName() {
       name += "Server";
     }
   }
+  if (name.empty()) name = v.productName;
   if (!v.csdVersion.empty()) name += " " + v.csdVersion;
   if (v.majorVersion >= 6) {
     if (arch == kArchAmd64) {

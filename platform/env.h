@@ -279,6 +279,9 @@ struct OsVersionInfo {
   uint32_t buildNumber = 0;
   uint32_t platformId = 0;  // VER_PLATFORM_WIN32_NT = 2
   std::string csdVersion;   // service-pack text
+  // The system's own name where it gives one (Linux: os-release); empty on
+  // Windows, which is named by its version numbers.
+  std::string productName;
   uint16_t suiteMask = 0;
   uint8_t productType = 0;  // VER_NT_WORKSTATION = 1
 };

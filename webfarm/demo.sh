@@ -12,7 +12,7 @@ WINE=0
 BUILD=${BUILD:-$ROOT/build/default}
 CYCLES=${DEMO_CYCLES:-150}
 FACTOR=${DEMO_FACTOR:-6000}
-DEMO=$ROOT/build/demo$([ $WINE = 1 ] && echo -wine || true)
+DEMO=${DEMO_DIR:-$ROOT/build/demo$([ $WINE = 1 ] && echo -wine || true)}
 FARM_BIN=$BUILD/webfarm/inkora_webfarm
 HIVE_TOOL=$BUILD/settings/inkora_hive
 PROGRAM=$BUILD/service/InkoraUpdater.bin
@@ -88,18 +88,34 @@ report() {  # log file, togo folder, symbol file, getter command...
   local last; last=$("${get[@]}" service LastCheck 2>/dev/null || true)
   [ -n "$last" ] && printf '  %-16s %s\n' "(LastCheck is)" "$(date -u -d "@$((16#$last))" '+%Y-%m-%d %H:%M:%S UTC, virtual clock')"
   echo "files planted, and what became of each:"
-  local f name
+  # What the run must prove; each miss is named in the verdict.
+  local missed=() f name fate want
+  [ "$(count 'Need to make first call' "$log")" -ge 1 ] && compgen -G "$DEMO/farm/received/*-first_call-*" >/dev/null \
+    || missed+=("no first call")
+  [ "$("${get[@]}" product NextVersion 2>/dev/null || true)" = 1.0.10 ] || missed+=("newer version 1.0.10 not found")
+  # The four logs the farm asks for go; a file that is no installer log stays.
   for name in usage-0001.jlog usage-0002.jlog crash-0001.err InkoraInstall_1.0.5.log other.log; do
     f="$togo/$name"
-    if [ -f "$f" ]; then printf '  %-26s still on disk (not sent, or kept for a retry)\n' "$name"
-    elif [ -f "${f%.*}.old" ]; then printf '  %-26s sent, kept as %s\n' "$name" "$(basename "${f%.*}.old")"
-    else printf '  %-26s sent and deleted\n' "$name"; fi
+    want=sent; [ "$name" = other.log ] && want=kept
+    if [ -f "$f" ]; then fate=kept; printf '  %-26s still on disk (not sent, or kept for a retry)\n' "$name"
+    elif [ -f "${f%.*}.old" ]; then fate=sent; printf '  %-26s sent, kept as %s\n' "$name" "$(basename "${f%.*}.old")"
+    else fate=sent; printf '  %-26s sent and deleted\n' "$name"; fi
+    [ "$fate" = "$want" ] || missed+=("$name $fate, not $want")
   done
-  printf '  %-26s %s\n' "xml_symbols.xml" "$(grep -o 'version="[^"]*"' "$symbols" || echo '?') (definition refresh)"
+  local defs; defs=$(grep -o 'version="[^"]*"' "$symbols" || echo '?')
+  printf '  %-26s %s\n' "xml_symbols.xml" "$defs (definition refresh)"
+  [ "$defs" = 'version="2.0"' ] || missed+=("definition file not refreshed")
   local received; received=$(find "$DEMO/farm/received" -type f 2>/dev/null | wc -l)
   echo "web farm received:     $received requests, decoded, in $DEMO/farm/received/"
   echo "full log:              $log"
   echo "==========================================================="
+  if [ ${#missed[@]} -eq 0 ]; then
+    echo "PROVED: first call made, newer version 1.0.10 found, 4 planted logs sent and other.log kept, definition file refreshed to 2.0"
+  else
+    local joined; joined=$(printf '%s; ' "${missed[@]}")
+    echo "NOT PROVED: ${joined%; }"
+    return 1
+  fi
 }
 
 if [ $WINE = 0 ]; then
@@ -131,7 +147,7 @@ if [ $WINE = 0 ]; then
   SERVICE_PID=
   report "$LOG" "$R/ProgramData/Quorvex/Inkora/Customer Improvement/togo" \
     "$R/Users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml" "$HIVE_TOOL" "$R" get
-  exit 0
+  exit
 fi
 
 # --- Under Wine: the Windows build as a real service. ----------------------------
@@ -177,6 +193,8 @@ sleep 2
 wine "$APP/InkoraUpdater.exe" -u
 wine sc query InkoraUpdater > "$DEMO/sc-query-after-remove.txt" 2>&1 || true
 wineserver -k 2>/dev/null || true
+rc=0
 report "$LOG" "$C/ProgramData/Quorvex/Inkora/Customer Improvement/togo" \
-  "$C/users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml" wine_get
+  "$C/users/Alice/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml" wine_get || rc=$?
 echo "service log lines:     $(grep -c 'Install()\|KillService()\|UnInstall()\|ServiceControlHandler()' "$LOG") (install, stop, remove, controls)"
+exit $rc

@@ -19,6 +19,10 @@ std::string ToPosixPath(const std::string& path);
 // errno as the Windows error code the same failure gives there.
 Status StatusFromErrno(int err);
 
+// The system's name from an os-release file: PRETTY_NAME, else NAME, else
+// "Linux" (the format's default). False when the file cannot be read.
+bool ReadOsReleaseName(const std::string& path, std::string* name);
+
 // InternetOpenA over libcurl (http_posix.cpp).
 Status PosixInternetOpen(const std::string& agent, std::unique_ptr<HttpSession>* session);
 // InternetCrackUrlA's results for http and https URLs (url_posix.cpp).

@@ -154,21 +154,35 @@ class SystemdManager : public ScManager {
   }
 };
 
-// The foreground host's state: one service per process.
+// The foreground host's state: one service per process. The wake pipe is
+// written by the signal handler and by a report of the stopped state, so the
+// host's wait blocks without a time-out and wakes only for those.
 struct Host {
   std::mutex mu;
   ServiceControlFunction handler = nullptr;
   void* context = nullptr;
   std::atomic<uint32_t> state{0};
+  std::atomic<bool> signalled{false};
   int pipe[2] = {-1, -1};
 };
 Host g_host;
 
-void OnSignal(int) {
+void Wake() {
   char c = 's';
   if (g_host.pipe[1] >= 0) {
-    ssize_t ignored = ::write(g_host.pipe[1], &c, 1);
+    ssize_t ignored = ::write(g_host.pipe[1], &c, 1);  // a full pipe already wakes the host
     (void)ignored;
+  }
+}
+
+void OnSignal(int) {
+  g_host.signalled.store(true);
+  Wake();
+}
+
+void DrainWakePipe() {
+  char buf[64];
+  while (::read(g_host.pipe[0], buf, sizeof(buf)) > 0) {
   }
 }
 
@@ -186,33 +200,41 @@ Status PosixEnv::OpenSCManager(uint32_t, std::unique_ptr<ScManager>* manager) {
 
 Status PosixEnv::StartServiceCtrlDispatcher(const std::string& name, ServiceMainFunction main) {
   if (g_host.pipe[0] < 0 && ::pipe2(g_host.pipe, O_CLOEXEC | O_NONBLOCK) != 0) return StatusFromErrno(errno);
-  struct sigaction sa;
+  // A fresh start: nothing left over from an earlier service of this process.
+  DrainWakePipe();
+  g_host.signalled.store(false);
+  g_host.state.store(0);
+  {
+    std::lock_guard<std::mutex> lock(g_host.mu);
+    g_host.handler = nullptr;
+    g_host.context = nullptr;
+  }
+  struct sigaction sa, oldTerm, oldInt;
   std::memset(&sa, 0, sizeof(sa));
   sa.sa_handler = OnSignal;
-  ::sigaction(SIGTERM, &sa, nullptr);
-  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, &oldTerm);
+  ::sigaction(SIGINT, &sa, &oldInt);
   std::string argv0 = name;
   char* argv[] = {&argv0[0], nullptr};
   std::thread serviceMain([&] { main(1, argv); });
   serviceMain.join();
   while (g_host.state.load() != kServiceStopped) {
     struct pollfd p = {g_host.pipe[0], POLLIN, 0};
-    int rc = ::poll(&p, 1, 200);
-    if (rc > 0) {
-      char buf[16];
-      while (::read(g_host.pipe[0], buf, sizeof(buf)) > 0) {
-      }
-      ServiceControlFunction handler;
-      void* context;
-      {
-        std::lock_guard<std::mutex> lock(g_host.mu);
-        handler = g_host.handler;
-        context = g_host.context;
-      }
-      if (handler == nullptr) break;  // nothing registered: nobody to ask, end
-      handler(kServiceControlStop, 0, nullptr, context);
+    if (::poll(&p, 1, -1) <= 0) continue;  // EINTR: a signal, whose byte is in the pipe
+    DrainWakePipe();
+    if (!g_host.signalled.exchange(false)) continue;  // a reported state: the loop checks it
+    ServiceControlFunction handler;
+    void* context;
+    {
+      std::lock_guard<std::mutex> lock(g_host.mu);
+      handler = g_host.handler;
+      context = g_host.context;
     }
+    if (handler == nullptr) break;  // nothing registered: nobody to ask, end
+    handler(kServiceControlStop, 0, nullptr, context);
   }
+  ::sigaction(SIGTERM, &oldTerm, nullptr);
+  ::sigaction(SIGINT, &oldInt, nullptr);
   return kSuccess;
 }
 
@@ -228,6 +250,7 @@ Status PosixEnv::RegisterServiceCtrlHandlerEx(const std::string&, ServiceControl
 Status PosixEnv::SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   if (handle != 1) return kErrorInvalidHandle;
   g_host.state.store(status.currentState);
+  if (status.currentState == kServiceStopped) Wake();
   return kSuccess;
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -82,9 +83,68 @@ void PosixEnv::Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+namespace {
+
+// One value of an os-release line: quoted or not, with the shell's backslash
+// escapes. False for an unterminated quote. Control characters are dropped so
+// the name cannot break a log line.
+bool UnquoteOsReleaseValue(const std::string& raw, std::string* value) {
+  value->clear();
+  size_t i = 0;
+  char quote = 0;
+  if (!raw.empty() && (raw[0] == '"' || raw[0] == '\'')) quote = raw[i++];
+  for (; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (quote != 0 && c == quote) {
+      quote = 0;
+      break;
+    }
+    if (c == '\\' && quote != '\'' && i + 1 < raw.size()) c = raw[++i];
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) value->push_back(c);
+  }
+  if (quote != 0) return false;
+  if (raw.empty() || (raw[0] != '"' && raw[0] != '\'')) {
+    while (!value->empty() && (value->back() == ' ' || value->back() == '\t')) value->pop_back();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadOsReleaseName(const std::string& path, std::string* name) {
+  // The file is a few hundred bytes; a larger one is read only so far.
+  const size_t kMaxText = 64 * 1024;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  std::string text(kMaxText, '\0');
+  text.resize(std::fread(&text[0], 1, kMaxText, f));
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return false;
+  std::string pretty, plain;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '#') continue;
+    size_t eq = line.find('=', start);
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(start, eq - start), value;
+    if ((key == "PRETTY_NAME" || key == "NAME") && UnquoteOsReleaseValue(line.substr(eq + 1), &value))
+      (key == "NAME" ? plain : pretty) = value;
+  }
+  *name = !pretty.empty() ? pretty : (!plain.empty() ? plain : std::string("Linux"));
+  return true;
+}
+
 bool PosixEnv::GetVersionEx(OsVersionInfo* info) {
   // Described as a current NT-family workstation of major version 10: the
-  // operating-system name rules then name it by its bitness alone.
+  // operating-system name rules have no entry for it, so the name is the
+  // distribution's own, with the bitness after it.
   info->majorVersion = 10;
   info->minorVersion = 0;
   struct utsname u;
@@ -92,6 +152,9 @@ bool PosixEnv::GetVersionEx(OsVersionInfo* info) {
   if (::uname(&u) == 0) info->buildNumber = static_cast<uint32_t>(std::strtoul(u.release, nullptr, 10));
   info->platformId = 2;
   info->csdVersion.clear();
+  if (!ReadOsReleaseName("/etc/os-release", &info->productName) &&
+      !ReadOsReleaseName("/usr/lib/os-release", &info->productName))
+    info->productName = "Linux";
   info->suiteMask = 0x100;  // VER_SUITE_SINGLEUSERTS
   info->productType = 1;
   return true;
