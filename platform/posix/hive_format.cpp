@@ -115,11 +115,11 @@ bool ParseHive(const std::string& text, Hive* hive, std::string* error) {
   };
   bool sawMagic = false;
   while (pos < text.size()) {
+    ++lineNo;
     size_t nl = text.find('\n', pos);
     if (nl == std::string::npos) return fail("missing line end (truncated file)");
     std::string line = text.substr(pos, nl - pos);
     pos = nl + 1;
-    ++lineNo;
     if (!sawMagic) {
       if (line != kMagic) return fail("not a hive file");
       sawMagic = true;

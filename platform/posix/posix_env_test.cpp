@@ -1,5 +1,7 @@
+// What only the POSIX backend has: the hive files under its root, their format
+// and locking, the root setting, and the clock and locale taken from the
+// process environment.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,55 +10,40 @@
 #include <sstream>
 
 #include "platform/posix/posix_env.h"
+#include "platform/testing/tree_fixture.h"
 
 namespace platform {
 namespace {
 
 constexpr uint32_t k32 = kKeyWow64_32Key;
 
-class PosixEnvTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/inkora-posix-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
-    env_ = NewPosixEnv(root_);
-  }
-  void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
 
-  std::string Slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
-  void SetDword(const std::string& key, const std::string& name, uint32_t v, uint32_t view = k32) {
-    std::unique_ptr<RegKey> k;
-    ASSERT_EQ(env_->RegCreateKey(key, kKeyWrite | kKeyRead | view, &k), kSuccess);
-    ASSERT_EQ(k->SetValue(name, kRegDword, &v, 4), kSuccess);
-  }
-
-  std::string root_;
-  std::unique_ptr<Env> env_;
-};
-
-TEST(HiveFormat, RoundTripKeepsEveryByteAndOrder) {
+TEST(HiveFormat, RoundTripKeepsEveryByteAndTheOrder) {
   Hive hive;
   hive.keys.push_back({"SOFTWARE", {}});
   hive.keys.push_back({"SOFTWARE\\Odd Name %x\n", {{"", kRegSz, std::string("a\0b", 3)}, {"e\xe9", 7, ""}}});
-  std::string text = SerializeHive(hive);
   Hive back;
   std::string error;
-  ASSERT_TRUE(ParseHive(text, &back, &error)) << error;
-  ASSERT_EQ(back.keys.size(), 2u);
-  EXPECT_EQ(back.keys[1].path, "SOFTWARE\\Odd Name %x\n");
-  ASSERT_EQ(back.keys[1].values.size(), 2u);
-  EXPECT_EQ(back.keys[1].values[0].data, std::string("a\0b", 3));
-  EXPECT_EQ(back.keys[1].values[1].name, "e\xe9");
-  EXPECT_EQ(back.keys[1].values[1].type, 7u);
+  ASSERT_TRUE(ParseHive(SerializeHive(hive), &back, &error)) << error;
+  ASSERT_EQ(2u, back.keys.size());
+  EXPECT_EQ("SOFTWARE", back.keys[0].path);
+  EXPECT_EQ("SOFTWARE\\Odd Name %x\n", back.keys[1].path);
+  ASSERT_EQ(2u, back.keys[1].values.size());
+  EXPECT_EQ(std::string("a\0b", 3), back.keys[1].values[0].data);
+  EXPECT_EQ("e\xe9", back.keys[1].values[1].name);
+  EXPECT_EQ(7u, back.keys[1].values[1].type);
+  EXPECT_TRUE(ParseHive("", &back, &error));  // an empty file is an empty hive
+  EXPECT_TRUE(back.keys.empty());
 }
 
 TEST(HiveFormat, MalformedTextIsRefusedWithItsLine) {
-  struct Case {
+  struct {
     const char* text;
     const char* error;
   } cases[] = {
@@ -65,118 +52,83 @@ TEST(HiveFormat, MalformedTextIsRefusedWithItsLine) {
       {"INKORA-HIVE 1\nkey A\nvalue a x 00\n", "line 3: bad value type"},
       {"INKORA-HIVE 1\nkey A\nvalue a 1 0\n", "line 3: bad value data"},
       {"INKORA-HIVE 1\nkey A\nvalue a 1 zz\n", "line 3: bad value data"},
+      {"INKORA-HIVE 1\nkey A\nvalue a%4 1 00\n", "line 3: bad value name"},
       {"INKORA-HIVE 1\nkey A%4\n", "line 2: bad key name"},
+      {"INKORA-HIVE 1\nkey A%4g\n", "line 2: bad key name"},
       {"INKORA-HIVE 1\nkey A B\n", "line 2: unknown line"},
       {"INKORA-HIVE 1\nkey A\nvalue a 99999999999 00\n", "line 3: bad value type"},
-      {"INKORA-HIVE 1\nkey A", "line 1: missing line end (truncated file)"},
+      {"INKORA-HIVE 1\nkey A", "line 2: missing line end (truncated file)"},
+      {"INKORA-HIVE 1", "line 1: missing line end (truncated file)"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Hive hive;
     std::string error;
     EXPECT_FALSE(ParseHive(c.text, &hive, &error)) << c.text;
-    EXPECT_EQ(error, c.error) << c.text;
+    EXPECT_EQ(c.error, error) << c.text;
     EXPECT_TRUE(hive.keys.empty());
   }
 }
 
-TEST(HiveFormat, EveryPrefixEitherParsesAtALineEndOrIsRefused) {
+TEST(HiveFormat, EveryPrefixParsesAtALineEndOrIsRefused) {
   Hive hive;
-  hive.keys.push_back({"K", {{"v", kRegSz, "text"}, {"w", kRegDword, std::string("\1\0\0\0", 4)}}});
-  std::string text = SerializeHive(hive);
+  hive.keys.push_back({"K", {{"v", kRegSz, "text"}, {"w", kRegDword, std::string("\1\0\0\xAB", 4)}}});
+  const std::string text = SerializeHive(hive);
   for (size_t n = 0; n < text.size(); ++n) {
     Hive cut;
     std::string error;
-    bool ok = ParseHive(text.substr(0, n), &cut, &error);
-    EXPECT_EQ(ok, n == 0 || text[n - 1] == '\n') << n;
+    EXPECT_EQ(n == 0 || text[n - 1] == '\n', ParseHive(text.substr(0, n), &cut, &error)) << n;
   }
 }
 
-TEST_F(PosixEnvTest, CreateMakesParentsAndNamesIgnoreCase) {
-  SetDword("SOFTWARE\\Quorvex\\InkoraUpdater", "debug", 1);
+class PosixHiveTest : public platform_testing::TreeFixture {
+ protected:
+  std::string Hive32() const { return tmp_ + "/registry/HKLM32.hive"; }
+};
+
+TEST_F(PosixHiveTest, EachViewIsAFileUnderTheRootReplacedWhole) {
+  SetDword("SOFTWARE\\A", "x", 7);
   std::unique_ptr<RegKey> k;
-  ASSERT_EQ(env_->RegOpenKey("software\\QUORVEX", kKeyRead | k32, &k), kSuccess);
-  std::string name;
-  ASSERT_EQ(k->EnumKey(0, &name, 260), kSuccess);
-  EXPECT_EQ(name, "InkoraUpdater");  // the case it was created with
-  EXPECT_EQ(k->EnumKey(1, &name, 260), kErrorNoMoreItems);
-  EXPECT_EQ(k->EnumKey(0, &name, 5), kErrorMoreData);
-  ASSERT_EQ(env_->RegOpenKey("SOFTWARE\\QUORVEX\\inkoraupdater\\", kKeyRead | k32, &k), kSuccess);
-  uint32_t v = 0, size = 4, type = 0;
-  EXPECT_EQ(k->QueryValue("DEBUG", &type, &v, &size), kSuccess);
-  EXPECT_EQ(v, 1u);
-  EXPECT_EQ(type, kRegDword);
+  ASSERT_EQ(kSuccess, base_->RegCreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
+  EXPECT_NE(std::string::npos, Slurp(Hive32()).find("key SOFTWARE\\A\nvalue x 4 07000000\n"));
+  EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\B\n", Slurp(tmp_ + "/registry/HKLM.hive"));
+  std::vector<DirEntry> entries;
+  ASSERT_EQ(kSuccess, base_->ListDirectory(tmp_ + "/registry", &entries));
+  EXPECT_EQ(3u, entries.size()) << "the two hives and the lock, no temporary file";
+  // A root written with a closing slash names the same tree.
+  std::unique_ptr<Env> slashed = NewPosixEnv(tmp_ + "//");
+  EXPECT_EQ(kSuccess, slashed->RegOpenKey("SOFTWARE\\A", kKeyRead | k32, &k));
+  std::string folder;
+  ASSERT_EQ(kSuccess, slashed->GetKnownFolder(KnownFolder::kCommonAppData, &folder));
+  EXPECT_EQ(tmp_ + "/ProgramData", folder);
+  EXPECT_EQ(kErrorInvalidParameter, base_->RegCreateKey("\\", kKeyRead | k32, &k));
+  EXPECT_EQ(kErrorInvalidParameter, base_->RegOpenKey("", kKeyRead | k32, &k));
 }
 
-TEST_F(PosixEnvTest, QueryFollowsTheBufferSizeProtocol) {
-  std::unique_ptr<RegKey> k;
-  ASSERT_EQ(env_->RegCreateKey("K", kKeyRead | kKeyWrite | k32, &k), kSuccess);
-  ASSERT_EQ(k->SetValue("s", kRegSz, "hello", 6), kSuccess);
-  char buf[16];
-  uint32_t size = 3, type = 0;
-  EXPECT_EQ(k->QueryValue("s", &type, buf, &size), kErrorMoreData);
-  EXPECT_EQ(size, 6u);
-  size = 0;
-  EXPECT_EQ(k->QueryValue("s", &type, nullptr, &size), kSuccess);
-  EXPECT_EQ(size, 6u);
-  size = sizeof(buf);
-  EXPECT_EQ(k->QueryValue("s", &type, buf, &size), kSuccess);
-  EXPECT_STREQ(buf, "hello");
-  EXPECT_EQ(k->QueryValue("missing", &type, buf, &size), kErrorFileNotFound);
-  EXPECT_EQ(k->DeleteValue("missing"), kErrorFileNotFound);
-  EXPECT_EQ(k->DeleteValue("S"), kSuccess);
-  EXPECT_EQ(k->QueryValue("s", &type, buf, &size), kErrorFileNotFound);
-}
-
-TEST_F(PosixEnvTest, ViewsAreApartAndOpenDoesNotCreate) {
-  SetDword("SOFTWARE\\A", "x", 7, k32);
-  std::unique_ptr<RegKey> k;
-  EXPECT_EQ(env_->RegOpenKey("SOFTWARE\\A", kKeyRead, &k), kErrorFileNotFound);
-  EXPECT_EQ(env_->RegOpenKey("SOFTWARE\\A", kKeyRead | k32, &k), kSuccess);
-  EXPECT_EQ(env_->RegOpenKey("SOFTWARE\\B", kKeyRead | k32, &k), kErrorFileNotFound);
-  EXPECT_EQ(env_->RegDeleteTree("SOFTWARE", k32), kSuccess);
-  EXPECT_EQ(env_->RegOpenKey("SOFTWARE\\A", kKeyRead | k32, &k), kErrorFileNotFound);
-  EXPECT_EQ(env_->RegDeleteTree("SOFTWARE", k32), kErrorFileNotFound);
-}
-
-TEST_F(PosixEnvTest, AccessRightsOfTheHandleAreEnforced) {
+TEST_F(PosixHiveTest, DamagedHiveIsRefusedAndLeftAsItWas) {
   SetDword("K", "x", 1);
-  std::unique_ptr<RegKey> k;
-  ASSERT_EQ(env_->RegOpenKey("K", kKeyRead | k32, &k), kSuccess);
-  uint32_t v = 2;
-  EXPECT_EQ(k->SetValue("x", kRegDword, &v, 4), kErrorAccessDenied);
-  EXPECT_EQ(k->DeleteValue("x"), kErrorAccessDenied);
-  ASSERT_EQ(env_->RegOpenKey("K", kKeyWrite | k32, &k), kSuccess);
-  uint32_t size = 4;
-  EXPECT_EQ(k->QueryValue("x", nullptr, &v, &size), kErrorAccessDenied);
-}
-
-TEST_F(PosixEnvTest, DamagedHiveFileIsRefusedNotHalfRead) {
-  SetDword("K", "x", 1);
-  std::string file = root_ + "/registry/HKLM32.hive";
-  std::string text = Slurp(file);
+  const std::string text = Slurp(Hive32());
   for (size_t at : {size_t(0), text.size() / 2, text.size() - 2}) {
     std::string bad = text;
     bad[at] = '\x01';
-    std::ofstream(file, std::ios::binary) << bad;
+    std::ofstream(Hive32(), std::ios::binary) << bad;
     std::unique_ptr<RegKey> k;
-    EXPECT_EQ(env_->RegOpenKey("K", kKeyRead | k32, &k), kErrorInvalidData) << at;
-    EXPECT_EQ(env_->RegCreateKey("K2", kKeyRead | kKeyWrite | k32, &k), kErrorInvalidData) << at;
-    EXPECT_EQ(Slurp(file), bad) << "a refused hive is left as it was";
+    EXPECT_EQ(kErrorInvalidData, base_->RegOpenKey("K", kKeyRead | k32, &k)) << at;
+    EXPECT_EQ(kErrorInvalidData, base_->RegCreateKey("K2", kKeyAllAccess | k32, &k)) << at;
+    EXPECT_EQ(bad, Slurp(Hive32()));
   }
 }
 
-// Readers take no lock: while another process rewrites the hive again and
-// again, every read sees a whole hive, the old one or the new one.
-TEST_F(PosixEnvTest, ReadersNeverSeeAHalfWrittenHive) {
+// Readers take no lock: while another process rewrites the hive, every read
+// sees a whole hive, the old one or the new one.
+TEST_F(PosixHiveTest, ReadersNeverSeeAHalfWrittenHive) {
   SetDword("SOFTWARE\\R", "n", 0);
   const pid_t writer = ::fork();
   if (writer == 0) {
-    std::unique_ptr<Env> env = NewPosixEnv(root_);
+    std::unique_ptr<Env> env = NewPosixEnv(tmp_);
     std::unique_ptr<RegKey> k;
-    if (env->RegCreateKey("SOFTWARE\\R", kKeyRead | kKeyWrite | k32, &k) != kSuccess) ::_exit(1);
+    if (env->RegCreateKey("SOFTWARE\\R", kKeyAllAccess | k32, &k) != kSuccess) ::_exit(1);
     for (uint32_t i = 1; i <= 400; ++i) {
-      // A value that grows, so the file's size changes with every write.
-      const std::string filler(i * 16, 'x');
+      const std::string filler(i * 16, 'x');  // the file's size changes with every write
       if (k->SetValue("filler", kRegSz, filler.c_str(), static_cast<uint32_t>(filler.size() + 1)) !=
               kSuccess ||
           k->SetValue("n", kRegDword, &i, 4) != kSuccess)
@@ -185,126 +137,67 @@ TEST_F(PosixEnvTest, ReadersNeverSeeAHalfWrittenHive) {
     ::_exit(0);
   }
   uint32_t last = 0;
-  int reads = 0;
-  for (;;) {
-    int status = 0;
-    const bool done = ::waitpid(writer, &status, WNOHANG) == writer;
+  for (int status = 0, done = 0; !done;) {
+    done = ::waitpid(writer, &status, WNOHANG) == writer;
     std::unique_ptr<RegKey> k;
-    ASSERT_EQ(env_->RegOpenKey("SOFTWARE\\R", kKeyRead | k32, &k), kSuccess) << "read " << reads;
+    ASSERT_EQ(kSuccess, base_->RegOpenKey("SOFTWARE\\R", kKeyRead | k32, &k));
     uint32_t n = 0, size = 4;
-    ASSERT_EQ(k->QueryValue("n", nullptr, &n, &size), kSuccess) << "read " << reads;
+    ASSERT_EQ(kSuccess, k->QueryValue("n", nullptr, &n, &size));
     EXPECT_GE(n, last) << "a read went back in time";
     last = n;
-    ++reads;
     if (done) {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-      break;
     }
   }
-  EXPECT_EQ(last, 400u);
+  EXPECT_EQ(400u, last);
 }
 
-TEST_F(PosixEnvTest, TwoProcessesWritingAtOnceLoseNothing) {
-  constexpr int kPerProcess = 150;
+TEST_F(PosixHiveTest, TwoProcessesWritingAtOnceLoseNothing) {
+  constexpr int kEach = 150;
   pid_t children[2];
   for (int c = 0; c < 2; ++c) {
-    children[c] = ::fork();
-    if (children[c] == 0) {
-      std::unique_ptr<Env> env = NewPosixEnv(root_);
-      for (int i = 0; i < kPerProcess; ++i) {
-        std::unique_ptr<RegKey> k;
-        if (env->RegCreateKey("SOFTWARE\\Shared", kKeyRead | kKeyWrite | k32, &k) != kSuccess) ::_exit(1);
-        std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
-        if (k->SetValue(name, kRegSz, name.c_str(), static_cast<uint32_t>(name.size() + 1)) != kSuccess)
-          ::_exit(2);
-      }
-      ::_exit(0);
+    if ((children[c] = ::fork()) != 0) continue;
+    std::unique_ptr<Env> env = NewPosixEnv(tmp_);
+    for (int i = 0; i < kEach; ++i) {
+      std::unique_ptr<RegKey> k;
+      const std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
+      if (env->RegCreateKey("SOFTWARE\\Shared", kKeyAllAccess | k32, &k) != kSuccess ||
+          k->SetValue(name, kRegSz, name.c_str(), static_cast<uint32_t>(name.size() + 1)) != kSuccess)
+        ::_exit(1);
     }
+    ::_exit(0);
   }
   for (pid_t pid : children) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  std::unique_ptr<RegKey> k;
-  ASSERT_EQ(env_->RegOpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k), kSuccess);
   for (int c = 0; c < 2; ++c) {
-    for (int i = 0; i < kPerProcess; ++i) {
-      std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
-      char buf[32];
-      uint32_t size = sizeof(buf);
-      ASSERT_EQ(k->QueryValue(name, nullptr, buf, &size), kSuccess) << name;
-      EXPECT_EQ(std::string(buf), name);
+    for (int i = 0; i < kEach; ++i) {
+      const std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
+      ASSERT_EQ(name, GetRaw("SOFTWARE\\Shared", name).value_or("")) << name;
     }
   }
 }
 
-TEST_F(PosixEnvTest, FilesBehaveAsOnWindows) {
-  std::string dir = root_ + "\\ProgramData";
-  ASSERT_EQ(env_->CreateDirectory(dir), kSuccess);
-  EXPECT_EQ(env_->CreateDirectory(dir), kErrorAlreadyExists);
-  std::string a = dir + "\\a.jlog", b = dir + "\\a.old";
-  ASSERT_EQ(env_->WriteFileAtomic(a, "one"), kSuccess);
-  ASSERT_EQ(env_->WriteFileAtomic(a, "two"), kSuccess);
-  ASSERT_EQ(env_->WriteFileAtomic(b, "old"), kSuccess);
-  // Rename never replaces: both files stay as they were.
-  EXPECT_EQ(env_->MoveFile(a, b), kErrorAlreadyExists);
-  std::string data;
-  ASSERT_EQ(env_->ReadFile(a, &data, 100), kSuccess);
-  EXPECT_EQ(data, "two");
-  EXPECT_EQ(env_->ReadFile(a, &data, 2), kErrorInvalidData);
-  ASSERT_EQ(env_->DeleteFile(b), kSuccess);
-  EXPECT_EQ(env_->MoveFile(a, b), kSuccess);
-  EXPECT_FALSE(env_->PathExists(a));
-  EXPECT_EQ(env_->ReadFile(a, &data, 100), kErrorFileNotFound);
-  ASSERT_EQ(env_->AppendFile(b, "+1"), kSuccess);
-  ASSERT_EQ(env_->CreateDirectory(dir + "\\sub"), kSuccess);
-  std::vector<DirEntry> entries;
-  ASSERT_EQ(env_->ListDirectory(dir + "\\", &entries), kSuccess);
-  ASSERT_EQ(entries.size(), 2u);  // no temporary files left behind
-  for (const DirEntry& e : entries) EXPECT_EQ(e.isDirectory, e.name == "sub") << e.name;
-  EXPECT_EQ(Slurp(root_ + "/ProgramData/a.old"), "two+1");
-  EXPECT_EQ(env_->ListDirectory(dir + "\\none", &entries), kErrorFileNotFound);
-}
-
-TEST(PosixCrackUrl, GivesWhatTheWindowsSplitterGives) {
-  struct Case {
-    const char* url;
-    Status status;
-    int32_t scheme;
-    const char* host;
-    uint16_t port;
-    bool portGiven;
-    const char* path;
-    const char* extra;
+TEST(PosixRoot, FromTheEnvironmentWhenSet) {
+  struct {
+    const char* value;  // null: unset
+    const char* root;
   } cases[] = {
-      {"http://farm.example/Teko/UC.hsh?query=abc", kSuccess, 3, "farm.example", 80, false, "/Teko/UC.hsh",
-       "?query=abc"},
-      {"http://127.0.0.1:8080/uc#frag", kSuccess, 3, "127.0.0.1", 8080, true, "/uc", "#frag"},
-      {"https://h/", kSuccess, 4, "h", 443, false, "/", ""},
-      {"HTTP://h", kSuccess, 3, "h", 80, false, "", ""},
-      {"http://u:p@h:1/x", kSuccess, 3, "h", 1, true, "/x", ""},
-      {"http://h:99999/", kErrorInternetInvalidUrl, 0, "", 0, false, "", ""},
-      {"http://h:/", kErrorInternetInvalidUrl, 0, "", 0, false, "", ""},
-      {"no url", kErrorInternetInvalidUrl, 0, "", 0, false, "", ""},
-      {"http:///path", kErrorInternetInvalidUrl, 0, "", 0, false, "", ""},
-      {"", kErrorInternetInvalidUrl, 0, "", 0, false, "", ""},
-  };
-  for (const Case& c : cases) {
-    UrlComponents p;
-    ASSERT_EQ(PosixCrackUrl(c.url, &p), c.status) << c.url;
-    if (c.status != kSuccess) continue;
-    EXPECT_EQ(p.schemeNumber, c.scheme) << c.url;
-    EXPECT_EQ(p.host, c.host) << c.url;
-    EXPECT_EQ(p.port, c.port) << c.url;
-    EXPECT_EQ(p.portGiven, c.portGiven) << c.url;
-    EXPECT_EQ(p.path, c.path) << c.url;
-    EXPECT_EQ(p.extra, c.extra) << c.url;
+      {"/srv/inkora", "/srv/inkora"}, {"", "/var/lib/inkoraupdater"}, {nullptr, "/var/lib/inkoraupdater"}};
+  for (const auto& c : cases) {
+    if (c.value != nullptr) {
+      ::setenv("INKORA_ROOT", c.value, 1);
+    } else {
+      ::unsetenv("INKORA_ROOT");
+    }
+    EXPECT_EQ(c.root, DefaultPosixRoot()) << (c.value ? c.value : "unset");
   }
 }
 
 TEST(PosixLocale, LanguageAndCountryFromTheEnvironment) {
-  struct Case {
+  struct {
     const char* lang;
     const char* language;
     const char* country;
@@ -313,31 +206,69 @@ TEST(PosixLocale, LanguageAndCountryFromTheEnvironment) {
   std::unique_ptr<Env> env = NewPosixEnv("/nonexistent");
   ::unsetenv("LC_ALL");
   ::unsetenv("LC_MESSAGES");
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ::setenv("LANG", c.lang, 1);
     std::string v;
     EXPECT_TRUE(env->GetLocaleInfo(0x59, &v));
-    EXPECT_EQ(v, c.language);
-    EXPECT_EQ(env->GetLocaleInfo(0x5A, &v), c.country != nullptr) << c.lang;
-    if (c.country != nullptr) {
-      EXPECT_EQ(v, c.country);
-    }
+    EXPECT_EQ(c.language, v);
+    v.clear();
+    EXPECT_EQ(c.country != nullptr, env->GetLocaleInfo(0x5A, &v)) << c.lang;
+    EXPECT_EQ(c.country != nullptr ? c.country : "", v) << c.lang;
   }
 }
 
-TEST(PosixClock, BiasIsStandardTimeWithWindowsSign) {
+// Local fields and the Windows-signed standard-time bias, by TZ.
+TEST(PosixClock, FieldsAndBiasFollowTheZone) {
   std::unique_ptr<Env> env = NewPosixEnv("/nonexistent");
-  struct Case {
+  struct {
     const char* tz;
     int32_t bias;
-  } cases[] = {{"UTC", 0}, {"Europe/Berlin", -60}, {"America/New_York", 300}, {"Asia/Kolkata", -330}};
-  for (const Case& c : cases) {
+    int fields[7];  // of 1000000000 (2001-09-09 01:46:40 UTC): y m d h min s weekday
+  } cases[] = {
+      {"UTC", 0, {2001, 9, 9, 1, 46, 40, 0}},
+      {"America/New_York", 300, {2001, 9, 8, 21, 46, 40, 6}},  // in daylight time
+      {"Asia/Kolkata", -330, {2001, 9, 9, 7, 16, 40, 0}},
+      {"Pacific/Kiritimati", -840, {2001, 9, 9, 15, 46, 40, 0}},
+  };
+  for (const auto& c : cases) {
     ::setenv("TZ", c.tz, 1);
     ::tzset();
-    EXPECT_EQ(env->GetTimeZoneBias(), c.bias) << c.tz;
+    EXPECT_EQ(c.bias, env->GetTimeZoneBias()) << c.tz;
+    LocalTimeFields f;
+    ASSERT_TRUE(env->ToLocalTime(1000000000, &f));
+    const int got[] = {f.year, f.month, f.day, f.hour, f.minute, f.second, f.weekday};
+    EXPECT_TRUE(std::equal(got, got + 7, c.fields))
+        << c.tz << " " << f.year << "-" << f.month << "-" << f.day << " " << f.hour << ":" << f.minute;
   }
   ::unsetenv("TZ");
   ::tzset();
+}
+
+TEST(PosixCrackUrl, EdgesOfTheAuthority) {
+  struct {
+    const char* url;
+    Status status;
+    const char* host = "";
+    uint16_t port = 0;
+    const char* path = "";
+  } cases[] = {
+      {"http://h", kSuccess, "h", 80, ""},
+      {"ftp://h/x", kSuccess, "h", 21, "/x"},
+      {"http://[::1]:9/", kSuccess, "[::1]", 9, "/"},
+      {"http://[::1]/", kSuccess, "[::1]", 80, "/"},
+      {"http://h:/", kErrorInternetInvalidUrl},
+      {"http://h:8a/", kErrorInternetInvalidUrl},
+      {"http:///path", kErrorInternetInvalidUrl},
+      {"://h/", kErrorInternetInvalidUrl},
+  };
+  for (const auto& c : cases) {
+    UrlComponents p;
+    ASSERT_EQ(c.status, PosixCrackUrl(c.url, &p)) << c.url;
+    if (c.status != kSuccess) continue;
+    EXPECT_EQ(c.host, p.host) << c.url;
+    EXPECT_EQ(c.port, p.port) << c.url;
+    EXPECT_EQ(c.path, p.path) << c.url;
+  }
 }
 
 }  // namespace

@@ -37,8 +37,10 @@ Status PosixCrackUrl(const std::string& url, UrlComponents* parts) {
     parts->user = userInfo.substr(0, c);
     if (c != std::string::npos) parts->password = userInfo.substr(c + 1);
   }
+  // A port follows the host, so after the "]" of an IPv6 literal.
   size_t portColon = authority.rfind(':');
-  if (portColon != std::string::npos && authority.find(']') == std::string::npos) {
+  size_t literalEnd = authority.rfind(']');
+  if (portColon != std::string::npos && (literalEnd == std::string::npos || portColon > literalEnd)) {
     std::string digits = authority.substr(portColon + 1);
     if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
       return kErrorInternetInvalidUrl;
