@@ -52,6 +52,17 @@ enum : Status {
   kErrorInternetConnectionReset = 12031,    // ERROR_INTERNET_CONNECTION_RESET
   kErrorHttpHeaderNotFound = 12150,         // ERROR_HTTP_HEADER_NOT_FOUND
   kErrorHttpInvalidServerResponse = 12152,  // ERROR_HTTP_INVALID_SERVER_RESPONSE
+
+  // TLS: the peer's certificate failed verification, or the secure channel did.
+  kErrorInternetSecCertDateInvalid = 12037,  // ERROR_INTERNET_SEC_CERT_DATE_INVALID
+  kErrorInternetSecCertCnInvalid = 12038,    // ERROR_INTERNET_SEC_CERT_CN_INVALID
+  kErrorInternetHttpsToHttpOnRedir = 12040,  // ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR
+  kErrorInternetInvalidCa = 12045,           // ERROR_INTERNET_INVALID_CA
+  kErrorInternetSecCertErrors = 12055,       // ERROR_INTERNET_SEC_CERT_ERRORS
+  kErrorInternetSecCertRevFailed = 12057,    // ERROR_INTERNET_SEC_CERT_REV_FAILED
+  kErrorInternetSecInvalidCert = 12169,      // ERROR_INTERNET_SEC_INVALID_CERT
+  kErrorInternetSecCertRevoked = 12170,      // ERROR_INTERNET_SEC_CERT_REVOKED
+  kErrorInternetSecureFailure = 12175,       // ERROR_INTERNET_SECURE_FAILURE
 };
 
 // ---------------------------------------------------------------------------
@@ -133,6 +144,12 @@ class HttpSession {
   virtual ~HttpSession() = default;
   // InternetSetOption for the connect and receive time-outs, in milliseconds.
   virtual Status SetTimeouts(uint32_t connectMs, uint32_t receiveMs) = 0;
+  // Tests: https peers are verified against the CA certificates of this PEM
+  // file instead of the system's store. WinINet has no such setting.
+  virtual Status SetCaFile(const std::string& path) {
+    (void)path;
+    return kErrorNotSupported;
+  }
   // InternetOpenUrlA: a GET of the whole URL with the extra header text.
   virtual Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
                          std::unique_ptr<HttpRequest>* request) = 0;

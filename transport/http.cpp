@@ -14,6 +14,7 @@
 namespace {
 
 const char kAgent[] = "InkoraUpdater";
+constexpr int32_t kSchemeHttps = 4;  // INTERNET_SCHEME_HTTPS
 const char kGetHeaders[] = "Accept: */*\r\n\r\n";
 const char kPostHeaders[] = "Content-Type: application/x-www-form-urlencoded";
 
@@ -23,10 +24,36 @@ const char kPostHeaders[] = "Content-Type: application/x-www-form-urlencoded";
 constexpr uint32_t kConnectTimeoutMs = 15000;
 constexpr uint32_t kReceiveTimeoutMs = 30000;
 
+// "HttpCaFile" (REG_SZ, service key; tests only) names a PEM file of CAs that
+// https peers are verified against instead of the system's store.
 void ApplyTimeouts(platform::HttpSession& session) {
   const uint32_t overrideMs = GetRegValue_DWORD(kServiceKey, "HttpTimeoutMs");
   session.SetTimeouts(overrideMs ? overrideMs : kConnectTimeoutMs,
                       overrideMs ? overrideMs : kReceiveTimeoutMs);
+  const std::string caFile = GetRegValue_String(kServiceKey, "HttpCaFile", false);
+  if (!caFile.empty()) session.SetCaFile(caFile);
+}
+
+// A TLS failure of an https request, logged as such: the request fails and is
+// never retried over plain http.
+bool RefusedSecure(platform::Status status, const char* label, const std::string& url) {
+  switch (status) {
+    case platform::kErrorInternetSecCertDateInvalid:
+    case platform::kErrorInternetSecCertCnInvalid:
+    case platform::kErrorInternetInvalidCa:
+    case platform::kErrorInternetSecCertErrors:
+    case platform::kErrorInternetSecCertRevFailed:
+    case platform::kErrorInternetSecInvalidCert:
+    case platform::kErrorInternetSecCertRevoked:
+      WriteLogF(label, "The certificate of %s failed verification: error %u", url.c_str(), status);
+      return true;
+    case platform::kErrorInternetSecureFailure:
+    case platform::kErrorInternetHttpsToHttpOnRedir:
+      WriteLogF(label, "No secure connection to %s: error %u", url.c_str(), status);
+      return true;
+    default:
+      return false;
+  }
 }
 
 // A status that is known and not 200 stops the request.
@@ -104,6 +131,7 @@ bool CUtility::SendWebRequest_GET(std::string url, std::string& body) {
     std::unique_ptr<platform::HttpRequest> request;
     const platform::Status opened =
         session->OpenUrl(url, kGetHeaders, platform::kInternetFlagNoCacheWrite, &request);
+    if (RefusedSecure(opened, kLabel, url)) return false;
     if (opened != platform::kSuccess || !request) {
       // No connection or no such host: nothing to read; the caller's decoding
       // of the empty body reports it.
@@ -132,6 +160,9 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
     ApplyTimeouts(*session);
     // The port written in the URL when there is one (the loopback web farm of
     // the tests lives on one), else the scheme's default by secure.
+    // An https URL is posted over TLS whatever the caller asked: sending it
+    // as plain http would hand the payload to anyone on the way.
+    secure = secure || parts.nScheme == kSchemeHttps;
     const uint16_t port = parts.bPortGiven ? parts.nPort : static_cast<uint16_t>(secure ? 443 : 80);
     const uint32_t flags = secure ? (platform::kInternetFlagSecure | platform::kInternetFlagPragmaNoCache)
                                   : (platform::kInternetFlagReload | platform::kInternetFlagNoCacheWrite |
@@ -140,15 +171,15 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
 
     // The status probe: a GET of the whole URL; a known status other than 200
     // stops the POST before anything is sent.
-    if (session->OpenUrl(url, "", platform::kInternetFlagReload, &probe) == platform::kSuccess && probe &&
-        StatusRefuses(*probe, kLabel, url)) {
-      return false;
-    }
+    const platform::Status probed = session->OpenUrl(url, "", platform::kInternetFlagReload, &probe);
+    if (RefusedSecure(probed, kLabel, url)) return false;
+    if (probed == platform::kSuccess && probe && StatusRefuses(*probe, kLabel, url)) return false;
     if (!request) {
       WriteLogF(kLabel, "Cannot open a request to %s", url.c_str());
       return true;
     }
     const platform::Status sent = request->Send(kPostHeaders, data);
+    if (RefusedSecure(sent, kLabel, url)) return false;
     if (sent != platform::kSuccess) {
       WriteLogF(kLabel, "Sending to %s failed: error %u", url.c_str(), sent);
       return true;

@@ -1,12 +1,14 @@
-// inkora_webfarm --state DIR [--port N]
-// Serves the updater on 127.0.0.1 and prints "listening on http://127.0.0.1:PORT".
-// The control API lives under /_control/ on the same port.
+// inkora_webfarm --state DIR [--port N] [--tls-cert PEM --tls-key PEM [--tls-port N]]
+// Serves the updater on 127.0.0.1 and prints "listening on http://127.0.0.1:PORT",
+// followed by " https://127.0.0.1:PORT" when it also serves TLS with the given
+// certificate. The control API lives under /_control/ on both.
 #include <httplib.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -19,10 +21,15 @@ namespace {
 constexpr size_t kMaxRequestBytes = 64u << 20;
 
 httplib::Server* g_server = nullptr;
+httplib::Server* g_tlsServer = nullptr;
 
 void OnSignal(int) {
+  if (g_tlsServer) g_tlsServer->stop();
   if (g_server) g_server->stop();
 }
+
+const char kUsage[] =
+    "usage: inkora_webfarm --state DIR [--port N] [--tls-cert PEM --tls-key PEM [--tls-port N]]\n";
 
 void Control(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response& res) {
   const std::string what = req.path.substr(std::string("/_control/").size());
@@ -99,41 +106,19 @@ void Serve(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response&
   res.set_content(reply.body, reply.contentType);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::string state;
-  int port = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--state" && i + 1 < argc) {
-      state = argv[++i];
-    } else if (arg == "--port" && i + 1 < argc) {
-      port = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "usage: inkora_webfarm --state DIR [--port N]\n");
-      return 2;
-    }
-  }
-  if (state.empty()) {
-    std::fprintf(stderr, "usage: inkora_webfarm --state DIR [--port N]\n");
-    return 2;
-  }
-  webfarm::CFarm farm(state);
-  httplib::Server server;
-  server.set_keep_alive_max_count(1);
-  server.set_payload_max_length(kMaxRequestBytes);
+// The same routes on the plain and the TLS listener.
+void Route(httplib::Server& server, webfarm::CFarm& farm) {
   server.Get(R"(/_control/.*)",
-             [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
+             [&farm](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
   server.Post(R"(/_control/.*)",
-              [&](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
-  server.Get(R"(.*)", [&](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
+              [&farm](const httplib::Request& q, httplib::Response& r) { Control(farm, q, r); });
+  server.Get(R"(.*)", [&farm](const httplib::Request& q, httplib::Response& r) { Serve(farm, q, r); });
   // The form posts of the updater are read here, not by the library: Debian's
   // cpp-httplib is built with an 8 KiB bound on url-encoded form bodies, far
   // below a real log upload. Handlers with a content reader come first, so
   // this one leaves the control calls to theirs.
   server.Post(R"(/(?!_control/).*)",
-              [&](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& read) {
+              [&farm](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& read) {
                 httplib::Request request = q;
                 request.body.clear();
                 bool tooLarge = false;
@@ -151,22 +136,82 @@ int main(int argc, char** argv) {
                 }
                 Serve(farm, request, r);
               });
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string state, tlsCert, tlsKey;
+  int port = 0, tlsPort = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--state" && i + 1 < argc) {
+      state = argv[++i];
+    } else if (arg == "--port" && i + 1 < argc) {
+      port = std::atoi(argv[++i]);
+    } else if (arg == "--tls-cert" && i + 1 < argc) {
+      tlsCert = argv[++i];
+    } else if (arg == "--tls-key" && i + 1 < argc) {
+      tlsKey = argv[++i];
+    } else if (arg == "--tls-port" && i + 1 < argc) {
+      tlsPort = std::atoi(argv[++i]);
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (state.empty() || tlsCert.empty() != tlsKey.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  webfarm::CFarm farm(state);
+  httplib::Server server;
+  server.set_keep_alive_max_count(1);
+  server.set_payload_max_length(kMaxRequestBytes);
+  Route(server, farm);
+  std::unique_ptr<httplib::SSLServer> tls;
+  if (!tlsCert.empty()) {
+    tls = std::make_unique<httplib::SSLServer>(tlsCert.c_str(), tlsKey.c_str());
+    if (!tls->is_valid()) {
+      std::fprintf(stderr, "inkora_webfarm: cannot load the certificate %s or its key\n", tlsCert.c_str());
+      return 1;
+    }
+    tls->set_keep_alive_max_count(1);
+    tls->set_payload_max_length(kMaxRequestBytes);
+    Route(*tls, farm);
+  }
   if (port == 0) {
     port = server.bind_to_any_port("127.0.0.1");
   } else if (!server.bind_to_port("127.0.0.1", port)) {
     port = -1;
   }
-  if (port <= 0) {
+  if (tls && tlsPort == 0) {
+    tlsPort = tls->bind_to_any_port("127.0.0.1");
+  } else if (tls && !tls->bind_to_port("127.0.0.1", tlsPort)) {
+    tlsPort = -1;
+  }
+  if (port <= 0 || (tls && tlsPort <= 0)) {
     std::fprintf(stderr, "inkora_webfarm: cannot listen on 127.0.0.1\n");
     return 1;
   }
-  g_server = &server;  // cppcheck-suppress danglingLifetime ; cleared before main returns
+  g_server = &server;       // cppcheck-suppress danglingLifetime ; cleared before main returns
+  g_tlsServer = tls.get();  // cppcheck-suppress danglingLifetime ; likewise
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
-  std::printf("listening on http://127.0.0.1:%d\n", port);
+  if (tls) {
+    std::printf("listening on http://127.0.0.1:%d https://127.0.0.1:%d\n", port, tlsPort);
+  } else {
+    std::printf("listening on http://127.0.0.1:%d\n", port);
+  }
   std::fflush(stdout);
+  std::thread tlsThread;
+  if (tls) tlsThread = std::thread([&tls] { tls->listen_after_bind(); });
   server.listen_after_bind();
-  g_server = nullptr;  // the signal handler must not reach a server that has gone
+  if (tls) {
+    tls->stop();
+    tlsThread.join();
+  }
+  g_tlsServer = nullptr;  // the signal handler must not reach a server that has gone
+  g_server = nullptr;
   return 0;
 }

@@ -3,6 +3,8 @@
 // to a cap, and then read out in chunks.
 #include <curl/curl.h>
 
+#include <strings.h>
+
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -28,6 +30,7 @@ struct Transfer {
   bool haveStatus = false;
   curl_off_t contentLength = -1;
   CURLcode result = CURLE_OK;
+  long verifyResult = 0;  // the TLS library's verdict on the peer's chain (X509_V_*)
   // Receive time-out as WinINet has it: no byte moved either way for idleMs.
   uint32_t idleMs = 60000;
   curl_off_t lastDown = 0, lastUp = 0;
@@ -63,12 +66,59 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
-Status FromCurl(CURLcode code) {
+// Verdicts of OpenSSL's chain check (X509_V_ERR_*) that have a WinINet code
+// of their own; every other failed check is a CA the store does not trust.
+enum : long {
+  kX509Unspecified = 1,
+  kX509CertNotYetValid = 9,
+  kX509CertHasExpired = 10,
+  kX509CertRevoked = 23,
+  kX509HostnameMismatch = 62,
+  kX509IpAddressMismatch = 64,
+};
+
+Status FromCertificate(long verifyResult) {
+  switch (verifyResult) {
+    case kX509CertNotYetValid:
+    case kX509CertHasExpired:
+      return kErrorInternetSecCertDateInvalid;
+    case kX509CertRevoked:
+      return kErrorInternetSecCertRevoked;
+    // The chain is good and curl's own check of the name failed: it leaves 0
+    // or X509_V_ERR_UNSPECIFIED (1), by version.
+    case 0:
+    case kX509Unspecified:
+    case kX509HostnameMismatch:
+    case kX509IpAddressMismatch:
+      return kErrorInternetSecCertCnInvalid;
+    default:
+      return kErrorInternetInvalidCa;
+  }
+}
+
+// secure: the request was for an https URL, so an unsupported scheme can only
+// be a redirect that would leave TLS.
+Status FromCurl(CURLcode code, long verifyResult, bool secure) {
   switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return FromCertificate(verifyResult);
+    case CURLE_SSL_CACERT_BADFILE:  // no trust anchor could be loaded
+    case CURLE_SSL_ISSUER_ERROR:
+      return kErrorInternetInvalidCa;
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return kErrorInternetSecInvalidCert;
+    case CURLE_SSL_CONNECT_ERROR:
+      return kErrorInternetSecureFailure;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return secure ? kErrorInternetHttpsToHttpOnRedir : kErrorInternetInvalidUrl;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return kErrorInternetNameNotResolved;
+    case CURLE_PROXY:
+      return kErrorInternetCannotConnect;
     case CURLE_OK:
       return kSuccess;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
       return kErrorInternetInvalidUrl;
     case CURLE_COULDNT_RESOLVE_HOST:
       return kErrorInternetNameNotResolved;
@@ -88,9 +138,14 @@ Status FromCurl(CURLcode code) {
   }
 }
 
+bool IsHttps(const std::string& url) {
+  return url.size() >= 8 && strncasecmp(url.c_str(), "https://", 8) == 0;
+}
+
 class CurlRequest : public HttpRequest {
  public:
-  CurlRequest(uint32_t connectMs, uint32_t receiveMs) : connectMs_(connectMs), receiveMs_(receiveMs) {}
+  CurlRequest(uint32_t connectMs, uint32_t receiveMs, std::string caFile)
+      : connectMs_(connectMs), receiveMs_(receiveMs), caFile_(std::move(caFile)) {}
 
   // GET of a whole URL, or the POST prepared by OpenRequest.
   Status Perform(const std::string& url, const std::string& headers, const std::string* postData) {
@@ -113,6 +168,15 @@ class CurlRequest : public HttpRequest {
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    // An https request stays on TLS: no redirect may take it to plain http.
+    const bool secure = IsHttps(url);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+    // The peer's chain against the trust store and its name against the host,
+    // whatever the library's defaults are.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile_.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile_.c_str());
+    // Proxies: libcurl reads http_proxy, https_proxy and no_proxy itself.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs_));
     // A receive time-out: a server that sends nothing for that long ends the
     // transfer. The low-speed check of curl averages over seconds and counts
@@ -135,14 +199,25 @@ class CurlRequest : public HttpRequest {
       t_.status = code;
       t_.haveStatus = true;
     }
+    // A proxy that refuses the tunnel of an https request: its answer stands
+    // for the request's, as WinINet reports it.
+    long connectCode = 0;
+    if (!t_.haveStatus && curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode) == CURLE_OK &&
+        connectCode >= 300) {
+      t_.status = connectCode;
+      t_.haveStatus = true;
+    }
     curl_off_t length = -1;
     if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
       t_.contentLength = length;
+    if (curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &t_.verifyResult) != CURLE_OK) t_.verifyResult = 0;
+    secure_ = secure;
     curl_slist_free_all(list);
     curl_easy_cleanup(curl);
     performed_ = true;
     // No answer at all is a failed open, as InternetOpenUrlA fails.
-    if (!t_.haveStatus) return FromCurl(t_.result == CURLE_OK ? CURLE_GOT_NOTHING : t_.result);
+    if (!t_.haveStatus)
+      return FromCurl(t_.result == CURLE_OK ? CURLE_GOT_NOTHING : t_.result, t_.verifyResult, secure);
     return kSuccess;
   }
 
@@ -177,13 +252,15 @@ class CurlRequest : public HttpRequest {
     }
     // Every byte that came is read: now say how the transfer ended.
     if (t_.overflow) return kErrorInsufficientBuffer;
-    return FromCurl(t_.result);
+    return FromCurl(t_.result, t_.verifyResult, secure_);
   }
 
   std::string agent_;
 
  private:
   uint32_t connectMs_, receiveMs_;
+  std::string caFile_;
+  bool secure_ = false;
   std::string url_;
   Transfer t_;
   size_t offset_ = 0;
@@ -199,9 +276,13 @@ class CurlSession : public HttpSession {
     receiveMs_ = receiveMs;
     return kSuccess;
   }
+  Status SetCaFile(const std::string& path) override {
+    caFile_ = path;
+    return kSuccess;
+  }
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t,
                  std::unique_ptr<HttpRequest>* request) override {
-    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_));
+    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_, caFile_));
     r->agent_ = agent_;
     Status s = r->Perform(url, headers, nullptr);
     if (s != kSuccess) return s;
@@ -214,7 +295,7 @@ class CurlSession : public HttpSession {
     bool secure = (flags & kInternetFlagSecure) != 0;
     std::string url = (secure ? "https://" : "http://") + host + ":" + std::to_string(port) +
                       (path.empty() || path[0] != '/' ? "/" : "") + path;
-    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_));
+    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_, caFile_));
     r->SetTarget(url, agent_);
     *request = std::move(r);
     return kSuccess;
@@ -223,6 +304,7 @@ class CurlSession : public HttpSession {
  private:
   std::string agent_;
   uint32_t connectMs_ = 60000, receiveMs_ = 60000;
+  std::string caFile_;
 };
 
 }  // namespace

@@ -53,8 +53,11 @@ std::string CWebFarm::StandardAnswers() {
   return "{\"mv_url\":\"@BASE@/Teko/metadata/1-0-7\",\"upload_logs\":\"true\",\"crash_logs\":\"true\"}";
 }
 
-std::unique_ptr<CWebFarm> CWebFarm::Start(std::string* error) {
+std::unique_ptr<CWebFarm> CWebFarm::Start(std::string* error, const std::string& tlsCert,
+                                          const std::string& tlsKey) {
   std::unique_ptr<CWebFarm> farm(new CWebFarm());
+  farm->m_tlsCert = tlsCert;
+  farm->m_tlsKey = tlsKey;
   std::random_device random;
   const fs::path temp = fs::temp_directory_path() / ("inkora-farm-" + std::to_string(random()));
   std::error_code ec;
@@ -111,8 +114,11 @@ bool CWebFarm::Launch(int port, std::string* error) {
     close(out[1]);
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, 2);
-    execl(binary.c_str(), binary.c_str(), "--state", m_state.c_str(), "--port", portText.c_str(),
-          static_cast<char*>(nullptr));
+    std::vector<const char*> args = {binary.c_str(), "--state", m_state.c_str(), "--port", portText.c_str()};
+    if (!m_tlsCert.empty())
+      args.insert(args.end(), {"--tls-cert", m_tlsCert.c_str(), "--tls-key", m_tlsKey.c_str()});
+    args.push_back(nullptr);
+    execv(binary.c_str(), const_cast<char* const*>(args.data()));
     _exit(127);
   }
   close(out[1]);
@@ -128,7 +134,9 @@ bool CWebFarm::Launch(int port, std::string* error) {
     return false;
   }
   m_pid = pid;
-  m_base = line.substr(at, line.find_first_of("\r\n", at) - at);
+  m_base = line.substr(at, line.find_first_of(" \r\n", at) - at);
+  const size_t tls = line.find("https://");
+  if (tls != std::string::npos) m_secureBase = line.substr(tls, line.find_first_of(" \r\n", tls) - tls);
   m_port = std::atoi(m_base.c_str() + m_base.rfind(':') + 1);
   m_stopped = false;
   return true;

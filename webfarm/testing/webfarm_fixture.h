@@ -29,14 +29,17 @@ struct FarmRequest {
 
 class CWebFarm {
  public:
-  // Null, with the reason in *error, when no farm can be had.
-  static std::unique_ptr<CWebFarm> Start(std::string* error);
+  // Null, with the reason in *error, when no farm can be had. Given a
+  // certificate and its key (PEM files) the farm also serves TLS.
+  static std::unique_ptr<CWebFarm> Start(std::string* error, const std::string& tlsCert = std::string(),
+                                         const std::string& tlsKey = std::string());
   ~CWebFarm();
   CWebFarm(const CWebFarm&) = delete;
   CWebFarm& operator=(const CWebFarm&) = delete;
 
-  const std::string& base() const { return m_base; }  // "http://127.0.0.1:PORT"
-  std::string hostPort() const;                       // "127.0.0.1:PORT"
+  const std::string& base() const { return m_base; }              // "http://127.0.0.1:PORT"
+  const std::string& secureBase() const { return m_secureBase; }  // "https://127.0.0.1:PORT" or ""
+  std::string hostPort() const;                                   // "127.0.0.1:PORT"
   std::string url(const std::string& path) const { return m_base + path; }
   // Whether this fixture started the process (and so can stop and restart it).
   bool owned() const { return m_pid > 0 || m_stopped; }
@@ -71,6 +74,7 @@ class CWebFarm {
 
   std::unique_ptr<platform::Env> m_env;  // its own, whatever the test makes the default
   std::string m_base;
+  std::string m_secureBase, m_tlsCert, m_tlsKey;
   std::string m_state;
   long m_pid = 0;
   int m_port = 0;

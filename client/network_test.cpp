@@ -1,0 +1,287 @@
+// The client over the network as a deployment sees it: https to the web farm
+// with a CA made here and trusted only through "HttpCaFile", the certificates
+// it must refuse, and a real proxy (tinyproxy) in the way on loopback.
+#include <gtest/gtest.h>
+
+#if defined(INKORA_HAVE_WEBFARM_FIXTURE) && !defined(_WIN32)
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "client/client_info.h"
+#include "settings/testing/settings_fixture.h"
+#include "webfarm/testing/webfarm_fixture.h"
+
+namespace {
+
+using webfarm_testing::CWebFarm;
+
+bool HaveTool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A throwaway CA "ca" and an unknown one "other"; leaf certificates for
+// localhost (good, from other, expired) and for another name, one key for all.
+const char kMakeCertificates[] = R"(set -e
+k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=InkoraTestCA
+openssl req -x509 $k -keyout other.key -out other.pem -days 2 -subj /CN=OtherCA
+openssl req $k -keyout leaf.key -out localhost.csr -subj /CN=localhost
+openssl req -new -key leaf.key -out elsewhere.csr -subj /CN=elsewhere.example
+echo "subjectAltName=DNS:localhost,IP:127.0.0.1" > localhost.ext
+echo "subjectAltName=DNS:elsewhere.example" > elsewhere.ext
+mkdir db && : > db/index.txt && echo 01 > db/serial
+printf '[ca]\ndefault_ca=c\n[c]\ndatabase=db/index.txt\nserial=db/serial\nnew_certs_dir=db\n' > ca.cnf
+printf 'default_md=sha256\npolicy=p\nunique_subject=no\n[p]\ncommonName=supplied\n' >> ca.cnf
+sign() { openssl ca -batch -notext -config ca.cnf -cert $1.pem -keyfile $1.key -in $2.csr \
+  -extfile $2.ext -out $3.pem $4; }
+sign ca localhost good "-days 2"
+sign ca elsewhere name "-days 2"
+sign other localhost unknown "-days 2"
+sign ca localhost expired "-startdate 20200101000000Z -enddate 20200201000000Z"
+)";
+
+int FreePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), n);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// tinyproxy in the foreground on a free loopback port, with its own config
+// and log; ended with the object.
+class CProxy {
+ public:
+  CProxy(const std::string& dir, const std::string& allow) : port_(FreePort()), log_(dir + "/proxy.log") {
+    const std::string conf = dir + "/proxy.conf";
+    std::ofstream(conf) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nLogLevel Connect\nLogFile \""
+                        << log_ << "\"\nMaxClients 20\nAllow " << allow << "\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500 && !Accepts(); ++i) usleep(10000);
+  }
+  ~CProxy() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string Log() const {
+    std::ifstream in(log_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  bool Accepts() const {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port_));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+  }
+  int port_;
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+// The proxy variables as libcurl reads them, for the object's lifetime; the
+// farm's control calls run outside it.
+class CScopedProxy {
+ public:
+  explicit CScopedProxy(const std::string& url) {
+    for (const char* name : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"}) {
+      if (const char* value = std::getenv(name)) saved_[name] = value;
+      unsetenv(name);
+    }
+    setenv("http_proxy", url.c_str(), 1);
+    setenv("https_proxy", url.c_str(), 1);
+  }
+  ~CScopedProxy() {
+    unsetenv("http_proxy");
+    unsetenv("https_proxy");
+    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+  }
+
+ private:
+  std::map<std::string, std::string> saved_;
+};
+
+class NetworkTest : public settings_testing::SettingsFixture {
+ protected:
+  static void SetUpTestSuite() {
+    if (!HaveTool("openssl")) return;
+    pki_ =
+        new std::string(std::filesystem::temp_directory_path() / ("inkora-pki-" + std::to_string(getpid())));
+    std::filesystem::create_directories(*pki_);
+    std::ofstream(*pki_ + "/make.sh") << kMakeCertificates;
+    if (std::system(("cd " + *pki_ + " && sh make.sh >make.log 2>&1").c_str()) != 0) pki_->clear();
+  }
+  static void TearDownTestSuite() {
+    if (pki_ && !pki_->empty()) std::filesystem::remove_all(*pki_);
+    delete pki_;
+    pki_ = nullptr;
+  }
+  void SetUp() override {
+    SettingsFixture::SetUp();
+    if (pki_ == nullptr || pki_->empty()) GTEST_SKIP() << "openssl is missing or failed: no certificates";
+    SetService("UseStaging", "2");
+    SetService("HttpCaFile", *pki_ + "/ca.pem");
+    SetServiceDword("HttpTimeoutMs", 5000);
+    SetProduct(RegValueNames[kComputerID], "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}");
+    SetProduct(RegValueNames[kProductNumber], "INK-100");
+    SetProduct(RegValueNames[kCurrentVersion], "1.0.5");
+    strTestPath = Tmp("togo");
+    MakeDirs(strTestPath);
+    Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
+        "CID={8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}\r\nUID=user-7\r\n");
+  }
+
+  // A farm with this certificate whose answers send the client to its TLS
+  // side, or with https URLs of its plain side.
+  void StartFarm(const std::string& cert, bool httpsToPlain = false) {
+    std::string error;
+    farm_ = CWebFarm::Start(&error, *pki_ + "/" + cert + ".pem", *pki_ + "/leaf.key");
+    ASSERT_TRUE(farm_ != nullptr) << error;
+    secure_ = farm_->secureBase();
+    secure_.replace(secure_.find("127.0.0.1"), 9, "localhost");
+    if (httpsToPlain) secure_ = "https://localhost" + farm_->hostPort().substr(farm_->hostPort().find(':'));
+    SetService("TestHost", farm_->hostPort());
+    std::string metadata = CWebFarm::StandardMetadata();
+    for (size_t at; (at = metadata.find("@BASE@")) != std::string::npos;) metadata.replace(at, 6, secure_);
+    ASSERT_TRUE(farm_->SetMetadata(metadata));
+    ASSERT_TRUE(
+        farm_->SetAnswers("{\"mv_url\":\"" + secure_ + "/Teko/metadata/1-0-7\",\"upload_logs\":\"true\"}"));
+  }
+  std::string Settings() {
+    std::string all;
+    for (int row : {kMetadataVer, kUpdateCheckUrl, kUsgLogUrl, kCrashLogUrl, kLastCheck})
+      all += Service(RegValueNames[row]).value_or("-") + "|";
+    return all + Product(RegValueNames[kNextVersion]).value_or("-");
+  }
+  // One pass as the monitor makes it, with a usage and a crash log waiting.
+  void Cycle() {
+    Put(strTestPath + "\\session1.jlog", "{\"cid\":\"\",\"uid\":\"\",\"tag\":\"usage\"}\r\n");
+    Put(strTestPath + "\\crash1.err", "{\"cid\":\"\",\"uid\":\"\",\"tag\":\"crash\"}\r\n");
+    const std::string mvUrl = client_.MakeFirstCall();
+    client_.LoadMetadataFromServer(mvUrl);
+    client_.UpdateCheck(secure_ + "/Teko/uc", record_);
+    client_.UploadLogFiles(secure_ + "/Teko/usage", LogTypes::Usage);
+    client_.UploadLogFiles(secure_ + "/Teko/crash", LogTypes::Inkora_Crash);
+  }
+  size_t Served(const std::string& role) {
+    size_t n = 0;
+    for (const auto& r : farm_->Requests()) n += r.role == role && r.status == 200;
+    return n;
+  }
+  bool LogsKept() { return Exists(strTestPath + "\\session1.jlog") && Exists(strTestPath + "\\crash1.err"); }
+
+  static std::string* pki_;
+  std::unique_ptr<CWebFarm> farm_;
+  std::string secure_;
+  CClientInfo client_;
+  UpdateResultRecord record_;
+};
+std::string* NetworkTest::pki_ = nullptr;
+
+// A certificate the store does not vouch for fails every https request with
+// its own code and a log line, and nothing is stored, sent or retired.
+TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificate) {
+  const struct {
+    const char* cert;
+    const char* error;  // in the log line; empty: the cycle succeeds
+  } rows[] = {{"good", ""}, {"name", "error 12038"}, {"unknown", "error 12045"}, {"expired", "error 12037"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.cert);
+    ASSERT_NO_FATAL_FAILURE(StartFarm(row.cert));
+    const std::string before = Settings();
+    ClearLog();
+    Cycle();
+    const bool good = *row.error == '\0';
+    EXPECT_EQ(1u, Served("first_call"));  // plain http to the built-in host
+    EXPECT_EQ(good ? 1u : 0u, Served("metadata"));
+    EXPECT_EQ(good ? 2u : 0u, Served("update_check"));  // the status probe and the post
+    EXPECT_EQ(good ? 4u : 0u, Served("usage") + Served("crash"));
+    if (good) {
+      EXPECT_EQ(secure_ + "/Teko/uc", Service(RegValueNames[kUpdateCheckUrl]).value_or("")) << LogText();
+      EXPECT_EQ("0", record_.code);
+      EXPECT_FALSE(LogsKept());
+    } else {
+      EXPECT_EQ(before, Settings());
+      EXPECT_TRUE(LogsKept());
+      EXPECT_EQ(4u, CountLogged("failed verification: " + std::string(row.error))) << LogText();
+    }
+  }
+}
+
+// An https URL that reaches a plain http server fails; it is not retried as http.
+TEST_F(NetworkTest, HttpsNeverFallsBackToHttp) {
+  ASSERT_NO_FATAL_FAILURE(StartFarm("good", true));
+  Cycle();
+  EXPECT_EQ(0u, Served("metadata") + Served("update_check") + Served("usage") + Served("crash"));
+  EXPECT_TRUE(LogsKept());
+  EXPECT_TRUE(Logged("No secure connection to " + secure_ + "/Teko/uc: error 12175")) << LogText();
+}
+
+// Through a proxy that serves, refuses, or is not there at all.
+TEST_F(NetworkTest, ThroughAProxy) {
+  if (!HaveTool("tinyproxy")) GTEST_SKIP() << "tinyproxy is missing";
+  const struct {
+    const char* label;
+    const char* allow;  // null: nothing listens
+    const char* logged;
+  } rows[] = {{"serving", "127.0.0.1", ""},
+              {"refusing", "192.0.2.1", "HTTP error 403"},
+              {"absent", nullptr, "error 12029"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    ASSERT_NO_FATAL_FAILURE(StartFarm("good"));
+    auto proxy = std::make_unique<CProxy>(tmp_, row.allow ? row.allow : "127.0.0.1");
+    const std::string url = proxy->url();
+    if (!row.allow) proxy.reset();
+    ClearLog();
+    {
+      CScopedProxy scoped(url);
+      Cycle();
+    }
+    const bool serving = *row.logged == '\0';
+    EXPECT_EQ(serving ? 1u : 0u, Served("first_call"));
+    EXPECT_EQ(serving ? 4u : 0u, Served("usage") + Served("crash"));
+    EXPECT_EQ(!serving, LogsKept());
+    if (serving) {
+      const std::string log = proxy->Log();
+      EXPECT_NE(std::string::npos, log.find("GET " + farm_->base() + "/Teko/UC.hsh?query=")) << log;
+      const std::string tunnel = "CONNECT localhost" + secure_.substr(secure_.rfind(':')) + " ";
+      size_t tunnels = 0;
+      for (size_t at = log.find(tunnel); at != std::string::npos; at = log.find(tunnel, at + 1)) ++tunnels;
+      EXPECT_EQ(7u, tunnels) << log;  // the metadata; probe and post of the check and of each upload
+    } else {
+      // The first call, the check and the two uploads; without a first
+      // answer there is no metadata URL to load.
+      EXPECT_EQ(4u, CountLogged(row.logged)) << LogText();
+    }
+  }
+}
+
+}  // namespace
+
+#endif
