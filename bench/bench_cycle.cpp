@@ -14,9 +14,10 @@
 #include <new>
 #include <string>
 
-#include "client/client_fake_http.h"
 #include "client/client_info.h"
+#include "client/testing/farm_script.h"
 #include "platform/env.h"
+#include "platform/testing/fake_env.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
 #include "webfarm/testing/webfarm_fixture.h"
@@ -38,18 +39,19 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
-  client_testing::FakeFarm farm;
-  client_testing::FakeClientEnv env(isolated.get(), &farm);
+  platform_testing::FakeEnv env(isolated.get());
+  env.http.emplace();
+  client_testing::PlayFarm(*env.http);
   platform::ScopedDefaultEnv scoped(&env);
   SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
   SetRegValue_String(kProductKey, "ComputerID", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}");
   SetRegValue_String(kProductKey, "ProductNumber", "P-42");
   SetRegValue_String(kProductKey, "CurrentVersion", "1.0.5");
 
-  const auto first = client_testing::Answer::Json(
-      "{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\"}");
-  const auto metadata = client_testing::Answer::Json(kMetadata);
-  const auto check = client_testing::Answer::Json(
+  const auto first =
+      client_testing::Answer("{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\"}");
+  const auto metadata = client_testing::Answer(kMetadata);
+  const auto check = client_testing::Answer(
       "{\"code\":\"0\",\"msg\":\"\",\"mv_url\":\"http://farm.test/meta/1-0-8\",\"upload_logs\":\"true\"}");
 
   CClientInfo client;
@@ -58,8 +60,9 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     DeleteRegValue(kServiceKey, "MetadataVer");
-    farm.requests.clear();
-    farm.script = {first, metadata, check};
+    env.http->calls.clear();
+    env.http->events.clear();
+    env.http->replies = {first, metadata, check};
     UpdateResultRecord result;
     int64_t base = g_live.load();
     g_peak.store(base);
@@ -70,7 +73,7 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
     client.UpdateCheck(client.GetSetting(kUpdateCheckUrl), result);
 
     state.PauseTiming();
-    if (!loaded || !result.upload_logs || farm.requests.size() != 3) {
+    if (!loaded || !result.upload_logs || env.http->calls.size() != 4) {
       state.SkipWithError("the cycle did not complete");
       break;
     }

@@ -14,8 +14,9 @@
 #include <sys/resource.h>
 
 #include "client/client_info.h"
-#include "client/fake_farm.h"
+#include "client/testing/farm_script.h"
 #include "platform/env.h"
+#include "platform/testing/fake_env.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
 #include "webfarm/testing/webfarm_fixture.h"
@@ -41,10 +42,11 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
-  upload_testing::FakeFarm farm;
-  farm.fallback = {upload_testing::Mode::kAnswer, 0};
-  farm.onFarmSide = [](bool entering) { t_farmSide += entering ? 1 : -1; };
-  upload_testing::FakeFarmEnv env(isolated.get(), &farm);
+  platform_testing::FakeEnv env(isolated.get());
+  env.http.emplace();
+  client_testing::PlayFarm(*env.http);
+  env.http->onFakeSide = [](bool entering) { t_farmSide += entering ? 1 : -1; };
+  const platform_testing::Reply answer = client_testing::Answer("{\"code\":\"0\"}");
   platform::ScopedDefaultEnv scoped(&env);
 
   std::string appData;
@@ -62,8 +64,11 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
     state.PauseTiming();
     env.DeleteFile(folder + "\\usage.old");
     env.WriteFileAtomic(folder + "\\usage.jlog", text);
-    farm.stored.clear();
-    farm.stored.shrink_to_fit();
+    env.http->calls.clear();
+    env.http->calls.shrink_to_fit();
+    env.http->events.clear();
+    env.http->events.shrink_to_fit();
+    env.http->replies = {answer};
     int64_t base = g_live.load();
     g_peak.store(base);
     state.ResumeTiming();
@@ -71,7 +76,8 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
     int handled = client.UploadLogFiles("http://farm.test/Teko/upload.hsh", LogTypes::Usage);
 
     state.PauseTiming();
-    if (handled != 1 || farm.stored.size() != 1 || farm.stored[0].size() != kSize) {
+    if (handled != 1 || env.http->calls.empty() ||
+        client_testing::Opened(env.http->calls.front()).size() != kSize) {
       state.SkipWithError("the upload did not arrive whole");
       break;
     }

@@ -179,7 +179,8 @@ bool CClientInfo::getInstallerLogs(std::vector<std::string>& list) {
   CUtility::FindFiles(folder, "log", names, false);
   std::string listing;
   if (!names.empty()) {
-    if (folder.empty() || folder.back() != '\\') folder += "\\";
+    // One separator between folder and name, whichever the folder ends with.
+    if (!folder.empty() && !files::IsPathSeparator(folder.back())) folder += "\\";
     for (const std::string& name : names) {
       listing += "\n" + name;
       if (name.find("InkoraInstall") != std::string::npos) list.push_back(folder + name);

@@ -8,9 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "client/client_fake_http.h"
 #include "client/client_info.h"
+#include "client/testing/farm_script.h"
 #include "platform/env.h"
+#include "platform/testing/fake_env.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
 
@@ -22,13 +23,15 @@ struct World {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     isolated = platform::NewIsolatedEnv(dir.string());
-    fake = std::make_unique<client_testing::FakeClientEnv>(isolated.get(), &farm);
+    fake = std::make_unique<platform_testing::FakeEnv>(isolated.get());
+    fake->now = 1000000000;
+    fake->http.emplace();
+    client_testing::PlayFarm(*fake->http);
     platform::Env::SetDefault(fake.get());
     SetRegValue_String(kProductKey, "CurrentVersion", "1.0.5");
   }
   std::unique_ptr<platform::Env> isolated;
-  client_testing::FakeFarm farm;
-  std::unique_ptr<client_testing::FakeClientEnv> fake;
+  std::unique_ptr<platform_testing::FakeEnv> fake;
 };
 
 std::string Settings() {
@@ -54,14 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The metadata load: the envelope of the text, then the same text cut at a
   // random-looking point (a truncated body).
-  world.fake->now += 61;
+  *world.fake->now += 61;
   const std::string before = Settings();
-  world.farm.script.push_back(client_testing::Answer::Json(text));
+  world.fake->http->replies.push_back(client_testing::Answer(text));
   if (!client.LoadMetadataFromServer("http://farm.test/meta/1-0-8") && Settings() != before) std::abort();
 
   const std::string after = Settings();
-  world.farm.script.push_back(client_testing::Answer::Truncated(text));
+  world.fake->http->replies.push_back(platform_testing::Reply::Truncated(client_testing::Sealed(text)));
   if (!client.LoadMetadataFromServer("http://farm.test/meta/1-0-8") && Settings() != after) std::abort();
-  world.farm.requests.clear();
+  world.fake->http->calls.clear();
+  world.fake->http->events.clear();
   return 0;
 }

@@ -1,0 +1,62 @@
+// The web farm played by the shared fake's HTTP layer: each request takes the
+// next scripted reply (Refused when none is left); the status probe of a POST
+// (a GET of its URL) is answered with the POST's reply and "OK" as body.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/testing/fake_env.h"
+#include "transport/utility.h"
+
+namespace client_testing {
+
+using platform_testing::Reply;
+
+inline std::string UrlDecode(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool escape = text[i] == '%' && i + 2 < text.size();
+    out += escape ? static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)) : text[i];
+    i += escape ? 2 : 0;
+  }
+  return out;
+}
+
+// An answer in the envelope: the request transform without its URL encoding.
+inline std::string Sealed(const std::string& json) {
+  std::string encoded;
+  CUtility::TransformDataToSend(json, encoded);
+  return UrlDecode(encoded);
+}
+inline Reply Answer(const std::string& json) {
+  return Reply::Body(Sealed(json));
+}
+
+// The deciphered "query" field of a request (in its URL or its form), or "<none>".
+inline std::string Opened(const platform_testing::HttpCall& call) {
+  const std::string& text = call.verb == "GET" ? call.url : call.data;
+  const size_t at = text.find("query=");
+  std::string json;
+  if (at == std::string::npos || !CUtility::TransformData_Decrypt(UrlDecode(text.substr(at + 6)), json)) {
+    return "<none>";
+  }
+  return json;
+}
+
+inline void PlayFarm(platform_testing::FakeHttp& http) {
+  auto post = std::make_shared<Reply>();
+  http.responder = [&http, post](const platform_testing::HttpCall& call) {
+    if (call.verb == "GET" && !http.calls.empty() && http.calls.back().verb == "POST") {
+      Reply probe = *post;
+      probe.body = "OK";
+      return probe;
+    }
+    Reply next = http.replies.empty() ? Reply::Refused() : http.replies.front();
+    if (!http.replies.empty()) http.replies.pop_front();
+    if (call.verb == "POST") *post = next;
+    return next;
+  };
+}
+
+}  // namespace client_testing
