@@ -90,6 +90,12 @@ def main():
             if "maxrss_MB" in r:
                 row("  resident high-water mark, " + label, "%.0f MB" % r["maxrss_MB"], "", None, "", None)
     idle = open(os.path.join(folder, "idle.txt")).read().strip()
+    m = re.search(r"wake-ups per idle minute: ([0-9.]+) \(one cycle's: ([0-9.]+)\)", idle)
+    if m:
+        # Between cycles nothing may wake the service: a minute costs one cycle's wake-ups.
+        minute, cycle = float(m.group(1)), float(m.group(2))
+        row("idle service, wake-ups per minute (debug log off)", "%.1f" % minute, "one cycle: %.1f" % cycle, None,
+            "one cycle's", minute <= cycle + 0.5)
 
     with open(report, "w") as f:
         f.write("# Benchmark report\n\n")

@@ -16,7 +16,7 @@ DEMO=${DEMO_DIR:-$ROOT/build/demo$([ $WINE = 1 ] && echo -wine || true)}
 FARM_BIN=$BUILD/webfarm/inkora_webfarm
 HIVE_TOOL=$BUILD/settings/inkora_hive
 PROGRAM=$BUILD/service/InkoraUpdater.bin
-WIN_PROGRAM=$ROOT/build/win64/service/InkoraUpdater.exe
+WIN_PROGRAM=${WIN_PROGRAM:-$ROOT/build/win64/service/InkoraUpdater.exe}
 GUID="{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}"
 USERID="{11111111-2222-3333-4444-555555555555}"
 
