@@ -221,9 +221,9 @@ TEST(PosixClock, FieldsAndBiasFollowTheZone) {
 
 TEST(PosixCrackUrl, EdgesOfTheAuthority) {
   const std::pair<const char*, const char*> cases[] = {
-      {"http://h", "h:80 "},           {"ftp://h/x", "h:21 /x"},  {"http://[::1]:9/", "[::1]:9 /"},
-      {"http://[::1]/", "[::1]:80 /"}, {"http://h:/", "invalid"}, {"http://h:8a/", "invalid"},
-      {"http:///path", "invalid"},     {"://h/", "invalid"},
+      {"http://h", "h:80 "},           {"ftp://h/x", "h:21 /x"},    {"http://[::1]:9/", "[::1]:9 /"},
+      {"http://[::1]/", "[::1]:80 /"}, {"http://h:/", "invalid"},   {"http://h:99999/", "invalid"},
+      {"http://h:8a/", "invalid"},     {"http:///path", "invalid"}, {"://h/", "invalid"},
   };
   for (const auto& c : cases) {
     UrlComponents p;

@@ -1,35 +1,28 @@
 // The Service Control Manager: a tiny service installed from a path with
 // blanks (quoted), started, queried, stopped and removed.
-#include "platform/win32/win32_test_util.h"
+#include "platform/testing/tree_fixture.h"
+#include "platform/win32/win32_env.h"
+#include "platform/win32/windows_clean.h"
 
 namespace platform {
 namespace {
 
-using win32_testing::RawRead;
-using win32_testing::ScratchFolder;
-
-std::string OwnFolder() {
-  Win32Env env{std::string()};
-  std::string self;
-  env.GetModulePath(&self);
-  return self.substr(0, self.find_last_of('\\'));
-}
-
-class ServiceControlTest : public ::testing::Test {
+class ServiceControlTest : public platform_testing::TreeFixture {
  protected:
   void SetUp() override {
+    TreeFixture::SetUp();
     name_ = "InkoraWin32Test" + std::to_string(::GetCurrentProcessId());
-    std::string folder = dir_ / "svc dir with space";
-    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-    exe_ = folder + "\\inkora test service.exe";
-    ASSERT_TRUE(::CopyFileA((OwnFolder() + "\\inkora_test_service.exe").c_str(), exe_.c_str(), TRUE));
-    ASSERT_EQ(kSuccess, env_.OpenSCManager(kScManagerAllAccess, &manager_));
+    std::string self;
+    ASSERT_EQ(kSuccess, base_->GetModulePath(&self));
+    MakeDirs(Tmp("svc dir"));
+    exe_ = Tmp("svc dir\\inkora test service.exe");
+    const std::string built = self.substr(0, self.find_last_of('\\')) + "\\inkora_test_service.exe";
+    ASSERT_TRUE(::CopyFileA(built.c_str(), exe_.c_str(), TRUE));
+    ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager_));
   }
-
   void TearDown() override {
-    if (!manager_) return;
     std::unique_ptr<ScService> service;
-    if (manager_->OpenService(name_, kServiceAllAccess, &service) == kSuccess) {
+    if (manager_ && manager_->OpenService(name_, kServiceAllAccess, &service) == kSuccess) {
       ServiceStatus status;
       service->Control(kServiceControlStop, &status);
       WaitFor(service.get(), kServiceStopped);
@@ -37,53 +30,41 @@ class ServiceControlTest : public ::testing::Test {
     }
     service.reset();
     manager_.reset();
+    TreeFixture::TearDown();
   }
-
   ServiceConfig Config() const {
     ServiceConfig config;
     config.name = name_;
     config.displayName = "Inkora Win32 Test";
-    config.serviceType = kServiceWin32OwnProcess;
     config.startType = 3;  // SERVICE_DEMAND_START: never started by the prefix on its own
     config.binaryPath = "\"" + exe_ + "\" " + name_;  // the caller quotes
     return config;
   }
-
-  // A bounded poll: the state the service reached, or the last one seen.
+  // Bounded polls: the state reached (or the last seen), the notes written.
   static uint32_t WaitFor(ScService* service, uint32_t state) {
     ServiceStatus status;
-    for (int i = 0; i < 600; ++i) {
-      if (service->QueryStatus(&status) != kSuccess) return 0;
-      if (status.currentState == state) break;
+    for (int i = 0; i < 600 && service->QueryStatus(&status) == kSuccess && status.currentState != state; ++i)
       ::Sleep(100);
-    }
     return status.currentState;
   }
-
-  // What the service noted: waits (bounded) for a line to appear.
-  std::string WaitForNote(const std::string& line) {
+  std::string Notes(const std::string& last) {
     std::string notes;
-    for (int i = 0; i < 600; ++i) {
-      notes = RawRead(exe_ + ".state");
-      if (notes.find(line + "\r\n") != std::string::npos) break;
-      ::Sleep(100);
+    for (int i = 0; i < 600; ++i, ::Sleep(100)) {
+      notes.clear();
+      base_->ReadFile(exe_ + ".state", &notes, 4096);
+      if (notes.find(last + "\r\n") != std::string::npos) break;
     }
     return notes;
   }
 
-  Win32Env env_{std::string()};
-  ScratchFolder dir_{"svc"};
-  std::string name_;
-  std::string exe_;
+  std::string name_, exe_;
   std::unique_ptr<ScManager> manager_;
 };
 
 TEST_F(ServiceControlTest, InstallStartQueryStopRemove) {
   std::unique_ptr<ScService> service;
   ASSERT_EQ(kSuccess, manager_->CreateService(Config(), &service));
-  EXPECT_EQ(kSuccess,
-            service->SetDescription("Updates your Inkora software to ensure that you always have the "
-                                    "latest features."));
+  EXPECT_EQ(kSuccess, service->SetDescription("Keeps the Inkora software up to date."));
   FailureActions actions;
   actions.resetPeriodSeconds = 86400;
   actions.restartDelaysMs = {60000, 30000};
@@ -99,7 +80,6 @@ TEST_F(ServiceControlTest, InstallStartQueryStopRemove) {
     EXPECT_EQ(actions.restartDelaysMs, stored.restartDelaysMs);
     EXPECT_TRUE(stored.thenStayStopped);
   }
-
   ServiceStatus status;
   ASSERT_EQ(kSuccess, service->QueryStatus(&status));
   EXPECT_EQ(kServiceStopped, status.currentState);
@@ -107,28 +87,26 @@ TEST_F(ServiceControlTest, InstallStartQueryStopRemove) {
 
   ASSERT_EQ(kSuccess, service->Start());
   ASSERT_EQ(kServiceRunning, WaitFor(service.get(), kServiceRunning));
-  EXPECT_NE(std::string::npos, WaitForNote("running").find("running\r\n"));
+  EXPECT_EQ("running\r\n", Notes("running"));
   EXPECT_EQ(kErrorServiceAlreadyRunning, service->Start());
-
   ASSERT_EQ(kSuccess, service->Control(kServiceControlStop, &status));
   EXPECT_EQ(kServiceStopped, WaitFor(service.get(), kServiceStopped));
-  EXPECT_EQ("running\r\nstop\r\nended\r\n", WaitForNote("ended"));
+  EXPECT_EQ("running\r\nstop\r\nended\r\n", Notes("ended"));
 
   EXPECT_EQ(kSuccess, service->Delete());
   service.reset();
   std::unique_ptr<ScService> again;
-  Status s = manager_->OpenService(name_, kServiceAllAccess, &again);
+  const Status s = manager_->OpenService(name_, kServiceAllAccess, &again);
   EXPECT_TRUE(s == kErrorServiceDoesNotExist ||
               (s == kSuccess && again->Delete() == kErrorServiceMarkedForDelete))
       << s;
 }
 
 TEST_F(ServiceControlTest, ManagerRefusalsCarryTheirCodes) {
-  std::unique_ptr<ScService> service;
+  std::unique_ptr<ScService> service, twice;
   EXPECT_EQ(kErrorServiceDoesNotExist, manager_->OpenService(name_, kServiceAllAccess, &service));
   EXPECT_FALSE(service);
   ASSERT_EQ(kSuccess, manager_->CreateService(Config(), &service));
-  std::unique_ptr<ScService> twice;
   EXPECT_EQ(kErrorServiceExists, manager_->CreateService(Config(), &twice));
   EXPECT_FALSE(twice);
   ServiceConfig bad = Config();
@@ -137,7 +115,6 @@ TEST_F(ServiceControlTest, ManagerRefusalsCarryTheirCodes) {
 }
 
 TEST_F(ServiceControlTest, DispatcherStartedFromAConsoleFails) {
-  // Not started by the manager: the dispatcher cannot connect (1063).
   std::string command = "\"" + exe_ + "\" " + name_;
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
@@ -149,8 +126,8 @@ TEST_F(ServiceControlTest, DispatcherStartedFromAConsoleFails) {
   ::GetExitCodeProcess(pi.hProcess, &code);
   ::CloseHandle(pi.hThread);
   ::CloseHandle(pi.hProcess);
-  EXPECT_EQ(kErrorFailedServiceControllerConnect, code);
-  EXPECT_EQ("dispatcher 1063\r\n", RawRead(exe_ + ".state"));
+  EXPECT_EQ(kErrorFailedServiceControllerConnect, code);  // not started by the manager
+  EXPECT_EQ("dispatcher 1063\r\n", Notes("dispatcher 1063"));
 }
 
 }  // namespace
