@@ -69,14 +69,15 @@ class CProxy {
  public:
   CProxy(const std::string& dir, const std::string& allow) : port_(FreePort()), log_(dir + "/proxy.log") {
     const std::string conf = dir + "/proxy.conf";
-    std::ofstream(conf) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nLogLevel Connect\nLogFile \""
+    std::filesystem::remove(log_);  // readiness is read from it
+    std::ofstream(conf) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nLogLevel Info\nLogFile \""
                         << log_ << "\"\nMaxClients 20\nAllow " << allow << "\n";
     pid_ = fork();
     if (pid_ == 0) {
       execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 500 && !Accepts(); ++i) usleep(10000);
+    for (int i = 0; i < 500 && Log().find("Accepting connections") == std::string::npos; ++i) usleep(10000);
   }
   ~CProxy() {
     kill(pid_, SIGTERM);
@@ -89,28 +90,17 @@ class CProxy {
   }
 
  private:
-  bool Accepts() const {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port_));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-  }
   int port_;
   std::string log_;
   pid_t pid_ = -1;
 };
 
-// The proxy variables as libcurl reads them, for the object's lifetime; the
-// farm's control calls run outside it.
-class CScopedProxy {
- public:
+// The proxy variables as libcurl reads them, for the object's lifetime (the
+// farm's control calls run outside it); any others are put back after.
+struct CScopedProxy {
   explicit CScopedProxy(const std::string& url) {
     for (const char* name : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"}) {
-      if (const char* value = std::getenv(name)) saved_[name] = value;
+      if (const char* value = std::getenv(name)) saved[name] = value;
       unsetenv(name);
     }
     setenv("http_proxy", url.c_str(), 1);
@@ -119,33 +109,29 @@ class CScopedProxy {
   ~CScopedProxy() {
     unsetenv("http_proxy");
     unsetenv("https_proxy");
-    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : saved) setenv(name.c_str(), value.c_str(), 1);
   }
-
- private:
-  std::map<std::string, std::string> saved_;
+  std::map<std::string, std::string> saved;
 };
 
 class NetworkTest : public settings_testing::SettingsFixture {
  protected:
   static void SetUpTestSuite() {
     if (!HaveTool("openssl")) return;
-    pki_ =
-        new std::string(std::filesystem::temp_directory_path() / ("inkora-pki-" + std::to_string(getpid())));
-    std::filesystem::create_directories(*pki_);
-    std::ofstream(*pki_ + "/make.sh") << kMakeCertificates;
-    if (std::system(("cd " + *pki_ + " && sh make.sh >make.log 2>&1").c_str()) != 0) pki_->clear();
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("inkora-pki-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/make.sh") << kMakeCertificates;
+    if (std::system(("cd " + dir + " && sh make.sh >make.log 2>&1").c_str()) == 0) pki_ = dir;
   }
   static void TearDownTestSuite() {
-    if (pki_ && !pki_->empty()) std::filesystem::remove_all(*pki_);
-    delete pki_;
-    pki_ = nullptr;
+    if (!pki_.empty()) std::filesystem::remove_all(pki_);
   }
   void SetUp() override {
     SettingsFixture::SetUp();
-    if (pki_ == nullptr || pki_->empty()) GTEST_SKIP() << "openssl is missing or failed: no certificates";
+    if (pki_.empty()) GTEST_SKIP() << "openssl is missing or failed: no certificates";
     SetService("UseStaging", "2");
-    SetService("HttpCaFile", *pki_ + "/ca.pem");
+    SetService("HttpCaFile", pki_ + "/ca.pem");
     SetServiceDword("HttpTimeoutMs", 5000);
     SetProduct(RegValueNames[kComputerID], "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}");
     SetProduct(RegValueNames[kProductNumber], "INK-100");
@@ -160,7 +146,7 @@ class NetworkTest : public settings_testing::SettingsFixture {
   // side, or with https URLs of its plain side.
   void StartFarm(const std::string& cert, bool httpsToPlain = false) {
     std::string error;
-    farm_ = CWebFarm::Start(&error, *pki_ + "/" + cert + ".pem", *pki_ + "/leaf.key");
+    farm_ = CWebFarm::Start(&error, pki_ + "/" + cert + ".pem", pki_ + "/leaf.key");
     ASSERT_TRUE(farm_ != nullptr) << error;
     secure_ = farm_->secureBase();
     secure_.replace(secure_.find("127.0.0.1"), 9, "localhost");
@@ -195,13 +181,12 @@ class NetworkTest : public settings_testing::SettingsFixture {
   }
   bool LogsKept() { return Exists(strTestPath + "\\session1.jlog") && Exists(strTestPath + "\\crash1.err"); }
 
-  static std::string* pki_;
+  inline static std::string pki_;  // the certificates, made once
   std::unique_ptr<CWebFarm> farm_;
   std::string secure_;
   CClientInfo client_;
   UpdateResultRecord record_;
 };
-std::string* NetworkTest::pki_ = nullptr;
 
 // A certificate the store does not vouch for fails every https request with
 // its own code and a log line, and nothing is stored, sent or retired.
