@@ -1,4 +1,9 @@
 // The HTTP client over WinINet, and URL splitting with InternetCrackUrlA.
+// https is verified by WinINet against the machine's certificate store: no
+// INTERNET_FLAG_IGNORE_CERT_* or IGNORE_REDIRECT_TO_HTTP flag is ever passed,
+// so a bad certificate or a redirect to http fails the call with its
+// ERROR_INTERNET_SEC_* / _INVALID_CA / _HTTPS_TO_HTTP_ON_REDIR code. Proxies are
+// the system's (INTERNET_OPEN_TYPE_PRECONFIG).
 #include <cstring>
 #include <limits>
 
