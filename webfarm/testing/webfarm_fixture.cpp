@@ -49,10 +49,6 @@ std::string CWebFarm::StandardMetadata() {
          "\"cr_url\":\"@BASE@/Teko/crash\"}";
 }
 
-std::string CWebFarm::StandardAnswers() {
-  return "{\"mv_url\":\"@BASE@/Teko/metadata/1-0-7\",\"upload_logs\":\"true\",\"crash_logs\":\"true\"}";
-}
-
 std::unique_ptr<CWebFarm> CWebFarm::Start(std::string* error, const std::string& tlsCert,
                                           const std::string& tlsKey) {
   std::unique_ptr<CWebFarm> farm(new CWebFarm());
@@ -215,7 +211,9 @@ bool CWebFarm::Call(const std::string& path, const std::string& body, bool post,
 bool CWebFarm::Reset() {
   std::string answer;
   return Call("/_control/reset", "{}", true, &answer) && SetMetadata(StandardMetadata()) &&
-         SetAnswers(StandardAnswers()) &&
+         SetAnswers(
+             "{\"mv_url\":\"@BASE@/Teko/metadata/"
+             "1-0-7\",\"upload_logs\":\"true\",\"crash_logs\":\"true\"}") &&
          SetStateFile("definitions.xml",
                       "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n");
 }
@@ -232,25 +230,6 @@ bool CWebFarm::SetStateFile(const std::string& name, const std::string& text) {
   return Call("/_control/state?file=" + name, Replace(text, "@BASE@", m_base), true, &answer);
 }
 
-bool CWebFarm::SetMetadata(const std::string& json) {
-  return SetStateFile("metadata.json", json);
-}
-bool CWebFarm::SetAnswers(const std::string& json) {
-  return SetStateFile("answers.json", json);
-}
-
-bool CWebFarm::Expect(const std::vector<std::pair<std::string, std::string>>& requests) {
-  std::string body = "{\"requests\":[";
-  for (size_t i = 0; i < requests.size(); ++i) {
-    if (i) body += ",";
-    body +=
-        "{\"role\":" + JsonString(requests[i].first) + ",\"method\":" + JsonString(requests[i].second) + "}";
-  }
-  body += "]}";
-  std::string answer;
-  return Call("/_control/expect", body, true, &answer);
-}
-
 std::vector<FarmRequest> CWebFarm::Requests() {
   std::vector<FarmRequest> list;
   std::string answer;
@@ -261,49 +240,18 @@ std::vector<FarmRequest> CWebFarm::Requests() {
     for (auto it = parsed.Begin(); it != parsed.End(); ++it) {
       const json::Object& item = json::json_cast<const json::Object&>(*it);
       FarmRequest r;
-      r.role = Member(item, "role");
-      r.method = Member(item, "method");
-      r.path = Member(item, "path");
-      r.payload = Member(item, "payload");
-      r.fault = Member(item, "fault");
-      auto readable = item.Find("readable");
-      r.readable = readable != item.End() && readable->element.Type() == json::kBooleanType &&
-                   json::json_cast<const json::Boolean&>(readable->element).Value();
-      auto status = item.Find("status");
-      if (status != item.End() && status->element.Type() == json::kNumberType) {
-        r.status = static_cast<int>(json::json_cast<const json::Number&>(status->element).Value());
-      }
+      r.role = Member(item, "role"), r.method = Member(item, "method"), r.path = Member(item, "path");
+      r.payload = Member(item, "payload"), r.fault = Member(item, "fault");
+      auto readable = item.Find("readable"), status = item.Find("status");
+      if (readable == item.End() || status == item.End()) continue;
+      r.readable = json::json_cast<const json::Boolean&>(readable->element).Value();
+      r.status = static_cast<int>(json::json_cast<const json::Number&>(status->element).Value());
       list.push_back(r);
     }
   } catch (const json::Exception&) {
     list.clear();
   }
   return list;
-}
-
-bool CWebFarm::Verify(std::string* problems) {
-  std::string answer;
-  problems->clear();
-  if (!Call("/_control/verify", "", false, &answer)) {
-    *problems = "the verify call failed";
-    return false;
-  }
-  try {
-    json::Object parsed;
-    json::Reader::Read(parsed, answer);
-    auto list = parsed.Find("problems");
-    if (list != parsed.End() && list->element.Type() == json::kArrayType) {
-      const json::Array& items = json::json_cast<const json::Array&>(list->element);
-      for (auto it = items.Begin(); it != items.End(); ++it) {
-        if (it->Type() == json::kStringType)
-          *problems += json::json_cast<const json::String&>(*it).Value() + "\n";
-      }
-    }
-  } catch (const json::Exception&) {
-    *problems = "the verify answer could not be read";
-    return false;
-  }
-  return problems->empty();
 }
 
 }  // namespace webfarm_testing

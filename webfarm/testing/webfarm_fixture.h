@@ -41,9 +41,6 @@ class CWebFarm {
   const std::string& secureBase() const { return m_secureBase; }  // "https://127.0.0.1:PORT" or ""
   std::string hostPort() const;                                   // "127.0.0.1:PORT"
   std::string url(const std::string& path) const { return m_base + path; }
-  // Whether this fixture started the process (and so can stop and restart it).
-  bool owned() const { return m_pid > 0 || m_stopped; }
-
   // Clears faults, expectations and the request list, and puts the standard
   // state in place: metadata version 1-0-7 with every URL on this farm.
   bool Reset();
@@ -52,20 +49,16 @@ class CWebFarm {
   bool SetFault(const std::string& endpoint, const std::string& mode, int count = -1,
                 uint32_t stallMs = 5000);
   // State files; "@BASE@" in the text becomes base().
-  bool SetMetadata(const std::string& json);
-  bool SetAnswers(const std::string& json);
+  bool SetMetadata(const std::string& json) { return SetStateFile("metadata.json", json); }
+  bool SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
   bool SetStateFile(const std::string& name, const std::string& text);
-  // Strict mode: these requests, in this order (role, method); anything else is a 500.
-  bool Expect(const std::vector<std::pair<std::string, std::string>>& requests);
   std::vector<FarmRequest> Requests();
-  bool Verify(std::string* problems);
 
-  // The farm down and back on the same port (owned farms only).
+  // The farm down and back on the same port (a farm this fixture started).
   bool Stop();
   bool Restart();
 
   static std::string StandardMetadata();  // with "@BASE@"
-  static std::string StandardAnswers();
 
  private:
   CWebFarm() = default;
