@@ -169,9 +169,9 @@ reg_add "$PK" UserID REG_SZ "$USERID"
 reg_add "$PK" CurrentVersion REG_SZ 1.0.5
 reg_add "$PK" ProductNumber REG_SZ INK-100
 plant_files "$C/ProgramData" "$C/users"
-wine_get() {  # key-name value
+wine_get() {  # key-name value; reg query indents its "name type data" lines
   local key=$SK; [ "$1" = product ] && key=$PK
-  wine reg query "$key" /v "$2" /reg:32 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1==n {sub(/^[^ ]+ +[^ ]+ +/, ""); print; f=1} END {exit !f}'
+  wine reg query "$key" /v "$2" /reg:32 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1==n {sub(/^ *[^ ]+ +[^ ]+ +/, ""); print; f=1} END {exit !f}'
 }
 # A wineserver that stays up for the whole run: Wine counts a service as a
 # system process, so without one the server ends a few seconds after the last
