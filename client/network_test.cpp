@@ -225,6 +225,14 @@ TEST_F(NetworkTest, HttpsNeverFallsBackToHttp) {
   EXPECT_EQ(0u, Served("metadata") + Served("update_check") + Served("usage") + Served("crash"));
   EXPECT_TRUE(LogsKept());
   EXPECT_TRUE(Logged("No secure connection to " + secure_ + "/Teko/uc: error 12175")) << LogText();
+
+  // A redirect from the TLS side to the plain one is not followed.
+  ASSERT_NO_FATAL_FAILURE(StartFarm("good"));
+  ASSERT_TRUE(farm_->SetFault("metadata", "redirect", 1));
+  const std::string url = secure_ + "/Teko/metadata/1-0-7";
+  EXPECT_FALSE(client_.LoadMetadataFromServer(url));
+  EXPECT_EQ(0u, Served("metadata"));
+  EXPECT_TRUE(Logged("Failed to connect with webpage " + url + ".  HTTP error 302")) << LogText();
 }
 
 // Through a proxy that serves, refuses, or is not there at all.

@@ -37,10 +37,11 @@ const struct {
   FaultMode mode;
   const char* name;
 } kFaults[] = {
-    {FaultMode::kNone, "none"},       {FaultMode::kRefuse, "refuse"},
-    {FaultMode::kNotFound, "404"},    {FaultMode::kServerError, "500"},
-    {FaultMode::kGarbage, "garbage"}, {FaultMode::kTruncated, "truncated"},
-    {FaultMode::kStall, "stall"},     {FaultMode::kOversized, "oversized"},
+    {FaultMode::kNone, "none"},         {FaultMode::kRefuse, "refuse"},
+    {FaultMode::kNotFound, "404"},      {FaultMode::kServerError, "500"},
+    {FaultMode::kGarbage, "garbage"},   {FaultMode::kTruncated, "truncated"},
+    {FaultMode::kStall, "stall"},       {FaultMode::kOversized, "oversized"},
+    {FaultMode::kRedirect, "redirect"},
 };
 
 const char* FaultName(FaultMode mode) {
@@ -314,6 +315,10 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
     case FaultMode::kGarbage:
       reply.status = 200;
       reply.body = "<html>Sign in to the hotel network</html>";
+      break;
+    case FaultMode::kRedirect:
+      reply.status = 302;
+      reply.body.clear();
       break;
     default:
       break;

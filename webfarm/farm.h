@@ -18,7 +18,18 @@ enum class Role { kFirstCall, kMetadata, kUpdateCheck, kUsage, kCrash, kInstalle
 const char* RoleName(Role role);
 bool RoleFromName(const std::string& name, Role* role);
 
-enum class FaultMode { kNone, kRefuse, kNotFound, kServerError, kGarbage, kTruncated, kStall, kOversized };
+// kRedirect: a 302 to the same target on the plain http listener.
+enum class FaultMode {
+  kNone,
+  kRefuse,
+  kNotFound,
+  kServerError,
+  kGarbage,
+  kTruncated,
+  kStall,
+  kOversized,
+  kRedirect
+};
 bool FaultFromName(const std::string& name, FaultMode* mode);
 
 struct Fault {

@@ -22,6 +22,7 @@ constexpr size_t kMaxRequestBytes = 64u << 20;
 
 httplib::Server* g_server = nullptr;
 httplib::Server* g_tlsServer = nullptr;
+int g_plainPort = 0;  // where the redirect fault sends a request
 
 void OnSignal(int) {
   if (g_tlsServer) g_tlsServer->stop();
@@ -71,6 +72,9 @@ void Serve(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response&
   webfarm::Reply reply = farm.Handle(req.method, req.path, rawQuery, req.body, &fault);
   res.status = reply.status;
   switch (fault.mode) {
+    case webfarm::FaultMode::kRedirect:
+      res.set_header("Location", "http://127.0.0.1:" + std::to_string(g_plainPort) + req.target);
+      return;
     case webfarm::FaultMode::kStall:
       std::this_thread::sleep_for(std::chrono::milliseconds(fault.stallMs));
       break;
@@ -194,6 +198,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "inkora_webfarm: cannot listen on 127.0.0.1\n");
     return 1;
   }
+  g_plainPort = port;
   g_server = &server;       // cppcheck-suppress danglingLifetime ; cleared before main returns
   g_tlsServer = tls.get();  // cppcheck-suppress danglingLifetime ; likewise
   std::signal(SIGTERM, OnSignal);
