@@ -1,6 +1,7 @@
 // One suite for both backends: the behaviour callers rely on, checked against
 // the real registry (or hive), files, clock and HTTP stack of the system.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -321,13 +322,21 @@ class LoopbackServer {
     if (target == "/missing") out = Answer("404 Not Found", "nope");
     if (target == "/nolength") out = Answer("200 OK", "streamed body", false);
     if (target == "/big") out = Answer("200 OK", Big());
+    if (target == "/slow") out = Answer("200 OK", "slow but steady");
     if (target == "/nul") out = Answer("200 OK", std::string("ab\0cd", 5));
     if (out.empty()) out = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100\r\n\r\nonly ten b";
     {
       std::lock_guard<std::mutex> lock(mu_);
       requests_.push_back(in);
     }
-    ::send(s, out.data(), static_cast<int>(out.size()), platform_testing::kSendFlags);
+    // "/slow" trickles its body a byte at a time, "/stall" waits before it answers.
+    if (target == "/stall") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const size_t head = target == "/slow" ? out.find("\r\n\r\n") + 4 : out.size();
+    ::send(s, out.data(), static_cast<int>(head), platform_testing::kSendFlags);
+    for (size_t at = head; at < out.size(); ++at) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      ::send(s, out.data() + at, 1, platform_testing::kSendFlags);
+    }
   }
   platform_testing::SocketLibrary library_;
   platform_testing::Socket listen_;
@@ -395,7 +404,7 @@ TEST(BackendHttpTest, GetsAndPostsReachTheServerAndGiveStatusLengthAndBody) {
             server.requests_[6].find("\r\nContent-Type: application/x-www-form-urlencoded\r\n"));
 }
 
-TEST(BackendHttpTest, NobodyListeningIsAConnectFailure) {
+TEST(BackendHttpTest, ConnectFailuresAndTimeOuts) {
   std::unique_ptr<Env> env = NewIsolatedEnv("");
   std::unique_ptr<HttpSession> session;
   ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
@@ -407,8 +416,17 @@ TEST(BackendHttpTest, NobodyListeningIsAConnectFailure) {
   std::unique_ptr<HttpRequest> request;
   EXPECT_EQ(kErrorInternetCannotConnect, session->OpenUrl(url, "", kInternetFlagReload, &request));
   EXPECT_FALSE(request);
-  // A GET handle has no request left to send.
+  // The receive time-out counts from the last byte that came: an answer that
+  // keeps coming is read whole, one that never starts times out.
+  ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 400));
   LoopbackServer server;
+  std::string body;
+  ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + "/slow", "", kInternetFlagReload, &request));
+  EXPECT_EQ(kSuccess, ReadAll(request.get(), &body));
+  EXPECT_EQ("slow but steady", body);
+  EXPECT_EQ(kErrorInternetTimeout,
+            session->OpenUrl(server.url_ + "/stall", "", kInternetFlagReload, &request));
+  // A GET handle has no request left to send.
   ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + "/ok", "", kInternetFlagReload, &request));
   EXPECT_EQ(kErrorInvalidHandle, request->Send("", "x"));
 }

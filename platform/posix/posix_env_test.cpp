@@ -91,6 +91,14 @@ TEST_F(PosixHiveTest, EachViewIsAFileUnderTheRootReplacedWhole) {
   std::string folder;
   ASSERT_EQ(kSuccess, slashed->GetKnownFolder(KnownFolder::kCommonAppData, &folder));
   EXPECT_EQ(tmp_ + "/ProgramData", folder);
+  // Opening makes nothing: a fresh root stays empty. An "offline" file in the
+  // root stands for a machine without a connection.
+  std::unique_ptr<Env> fresh = NewPosixEnv(tmp_ + "/fresh");
+  EXPECT_EQ(kErrorFileNotFound, fresh->RegOpenKey("SOFTWARE", kKeyRead | k32, &k));
+  EXPECT_FALSE(base_->PathExists(tmp_ + "/fresh"));
+  EXPECT_TRUE(base_->InternetGetConnectedState());
+  Put(tmp_ + "/offline", "");
+  EXPECT_FALSE(base_->InternetGetConnectedState());
   EXPECT_EQ(kErrorInvalidParameter, base_->RegCreateKey("\\", kKeyRead | k32, &k));
   EXPECT_EQ(kErrorInvalidParameter, base_->RegOpenKey("", kKeyRead | k32, &k));
 }
