@@ -51,5 +51,15 @@ TEST(OsRelease, NameFromTheFile) {
   std::remove(path.c_str());
 }
 
+TEST(OsRelease, TheSystemDescriptionCarriesTheName) {
+  std::string expected = "Linux";
+  if (!ReadOsReleaseName("/etc/os-release", &expected)) ReadOsReleaseName("/usr/lib/os-release", &expected);
+  OsVersionInfo info;
+  info.csdVersion = "left over";
+  ASSERT_TRUE(NewPosixEnv("/nonexistent")->GetVersionEx(&info));
+  EXPECT_EQ(expected, info.productName);
+  EXPECT_EQ("", info.csdVersion);
+}
+
 }  // namespace
 }  // namespace platform
