@@ -141,6 +141,14 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusal) {
   }
 }
 
+TEST_F(EntryTest, TheCommandWordIsAtMost31Characters) {
+  for (size_t n : {31, 32}) {
+    Run(std::string(n, 'a') + "|next");
+    EXPECT_EQ(n < 32 ? n : 0, strCommand.size());
+    EXPECT_EQ((std::vector<std::string>{std::string(n, 'a'), "next"}), aArgs);
+  }
+}
+
 TEST_F(EntryTest, StopAndStartReportTheirResult) {
   for (std::string failing : {"", "OpenSCManager", "OpenService", "Control", "Start"}) {
     Run("-nl", failing + "=5");
