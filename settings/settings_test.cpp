@@ -67,7 +67,9 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
     EXPECT_EQ(std::make_pair(c.second == 1, c.second == 2),
               std::make_pair(IsStagingWebFarm(), IsTestWebFarm()));
   }
+  SetServiceDword("debug", 1);
   EXPECT_EQ("update.inkora.example", GetProductionHost());
+  EXPECT_FALSE(Logged("FAILED")) << "an absent host is no failure";
   SetRegValue_String(kServiceKey, "ProductionHost", "127.0.0.1:8080");
   EXPECT_EQ("127.0.0.1:8080", GetProductionHost());
 }
