@@ -94,11 +94,11 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_FALSE(CUtility::WriteTextFile(Tmp("t.xml"), "lost"));
   EXPECT_EQ("new", Get(Tmp("t.xml")));
 
-  Put(Tmp("nul.txt"), std::string("before\0after", 12));
-  EXPECT_EQ("before", CUtility::ReadFromFile(Tmp("nul.txt")));
+  Put(Tmp("zero.txt"), std::string("before\0after", 12));
+  EXPECT_EQ("before", CUtility::ReadFromFile(Tmp("zero.txt")));
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("missing.txt")));
   env_->failures["ReadFile"] = platform::kErrorInvalidData;
-  EXPECT_EQ("", CUtility::ReadFromFile(Tmp("nul.txt")));
+  EXPECT_EQ("", CUtility::ReadFromFile(Tmp("zero.txt")));
   EXPECT_TRUE(Logged("too large"));
 }
 

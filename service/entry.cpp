@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "platform/env.h"
+#include "service/service_main.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
-#include "service/service_main.h"
 
 std::string strCommand;
 std::vector<std::string> aArgs;

@@ -6,8 +6,8 @@
 
 #include "client/client_info.h"
 #include "service/fast_forward.h"
-#include "settings/log.h"
 #include "service/monitor.h"
+#include "settings/log.h"
 #include "settings/process_state.h"
 
 platform::ServiceStatus ServiceStatus;
