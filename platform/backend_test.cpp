@@ -1,10 +1,9 @@
 // One suite for both backends: the behaviour callers rely on, checked against
 // the real registry (or hive), files, clock and HTTP stack of the system.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 #include "platform/testing/tree_fixture.h"
@@ -30,67 +29,72 @@ class BackendTest : public platform_testing::TreeFixture {
     for (uint32_t view : {k32, k64}) base_->RegDeleteTree(key_, view);
     TreeFixture::TearDown();
   }
-  Status Open(const std::string& sub, uint32_t sam, std::unique_ptr<RegKey>* k = nullptr) {
-    std::unique_ptr<RegKey> ignored;
-    return base_->RegOpenKey(key_ + sub, sam, k != nullptr ? k : &ignored);
-  }
-  std::unique_ptr<RegKey> Key(const std::string& sub, uint32_t sam = kKeyRead | kKeyWrite | k32) {
+  std::unique_ptr<RegKey> Open(const std::string& sub, uint32_t sam = kKeyRead | k32) {
     std::unique_ptr<RegKey> k;
-    EXPECT_EQ(kSuccess, base_->RegCreateKey(key_ + sub, sam, &k)) << sub;
+    EXPECT_EQ(kSuccess, base_->RegOpenKey(key_ + sub, sam, &k)) << sub;
     return k;
   }
   std::string Names(const std::string& folder) {
     std::vector<DirEntry> entries;
     EXPECT_EQ(kSuccess, base_->ListDirectory(folder, &entries));
     std::vector<std::string> names;
-    for (const DirEntry& e : entries) names.push_back(e.name + (e.isDirectory ? "\\" : ""));
+    for (const DirEntry& e : entries) names.push_back(e.name + (e.isDirectory ? "\\ " : " "));
     std::sort(names.begin(), names.end());
     std::string all;
-    for (const std::string& n : names) all += n + " ";
+    for (const std::string& n : names) all += n;
     return all;
   }
   std::string key_;
 };
 
 TEST_F(BackendTest, KeysAreMadeWithParentsFoundWithoutRegardToCaseAndKeptPerView) {
-  EXPECT_EQ(kErrorFileNotFound, Open("\\A\\Bb", kKeyRead | k32));
-  const uint32_t one = 1;
-  ASSERT_EQ(kSuccess, Key("\\A\\Bb")->SetValue("Debug", kRegDword, &one, 4));
-  std::unique_ptr<RegKey> k;
-  ASSERT_EQ(kSuccess, Open("\\a", kKeyRead | k32, &k));
-  std::string name;
-  ASSERT_EQ(kSuccess, k->EnumKey(0, &name, 3));
-  EXPECT_EQ("Bb", name);  // the case it was made with
-  EXPECT_EQ(kErrorMoreData, k->EnumKey(0, &name, 2));
-  EXPECT_EQ(kErrorNoMoreItems, k->EnumKey(1, &name, 260));
-  ASSERT_EQ(kSuccess, Open("\\A\\BB\\", kKeyRead | k32, &k));
-  uint32_t v = 0, size = 4, type = 0;
-  EXPECT_EQ(kSuccess, k->QueryValue("DEBUG", &type, &v, &size));
-  EXPECT_EQ(kRegDword * 10 + 1, type * 10 + v);
-  Status other = Open("\\A\\Bb", kKeyRead | k64, &k);
-  if (other == kSuccess) other = k->QueryValue("Debug", nullptr, nullptr, &size);
-  EXPECT_EQ(kErrorFileNotFound, other) << "the other view holds none of it";
-  // Delete takes the key and all below it, in one view, and no key that only
-  // starts like it.
-  Key("\\A\\Bb", kKeyAllAccess | k64);
-  Key("Sibling");
-  ASSERT_EQ(kSuccess, base_->RegDeleteTree(key_ + "\\a", k32));
-  EXPECT_EQ(kErrorFileNotFound, Open("\\A\\Bb", kKeyRead | k32));
-  EXPECT_EQ(kSuccess, Open("", kKeyRead | k32));
-  EXPECT_EQ(kSuccess, Open("Sibling", kKeyRead | k32));
-  EXPECT_EQ(kSuccess, Open("\\A\\Bb", kKeyRead | k64));
-  EXPECT_EQ(kErrorFileNotFound, base_->RegDeleteTree(key_ + "\\A", k32));
-  base_->RegDeleteTree(key_ + "Sibling", k32);
+  const struct {
+    char op;  // c: create, o: open, d: delete the tree
+    const char* sub;
+    uint32_t view;
+    Status status;
+  } steps[] = {
+      {'o', "\\A\\Bb", k32, kErrorFileNotFound},
+      {'c', "\\A\\Bb\\C", k32, kSuccess},
+      {'c', "\\Abcdef", k32, kSuccess},
+      {'o', "\\a\\BB\\", k32, kSuccess},
+      {'o', "\\A\\Bb", k64, kErrorFileNotFound},  // the other view holds none of it
+      {'c', "\\A\\Bb", k64, kSuccess},
+      {'e', "\\a", k32, kSuccess},
+      {'d', "\\a", k32, kSuccess},
+      {'o', "\\A\\Bb", k32, kErrorFileNotFound},
+      {'o', "\\A", k32, kErrorFileNotFound},
+      {'o', "\\Abcdef", k32, kSuccess},  // a key that only starts like it
+      {'o', "\\A\\Bb", k64, kSuccess},
+      {'d', "\\A", k32, kErrorFileNotFound},
+  };
+  for (const auto& s : steps) {
+    std::unique_ptr<RegKey> k;
+    const std::string path = key_ + s.sub;
+    Status got = s.op == 'd'   ? base_->RegDeleteTree(path, s.view)
+                 : s.op == 'c' ? base_->RegCreateKey(path, kKeyAllAccess | s.view, &k)
+                               : base_->RegOpenKey(path, kKeyRead | s.view, &k);
+    EXPECT_EQ(s.status, got) << s.op << s.sub << " in " << s.view;
+    if (s.op != 'e' || got != kSuccess) continue;
+    // Subkeys one level down only, in the case they were made with; a name
+    // needs room for its closing NUL.
+    std::string name;
+    EXPECT_EQ(kErrorMoreData, k->EnumKey(0, &name, 2));
+    ASSERT_EQ(kSuccess, k->EnumKey(0, &name, 3));
+    EXPECT_EQ("Bb", name);
+    EXPECT_EQ(kErrorNoMoreItems, k->EnumKey(1, &name, 260));
+  }
 }
 
 TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
-  std::unique_ptr<RegKey> key = Key("");
+  std::unique_ptr<RegKey> key;
+  ASSERT_EQ(kSuccess, base_->RegCreateKey(key_, kKeyRead | kKeyWrite | k32, &key));
   const uint32_t dword = 0xDEADBEEF;
   ASSERT_EQ(kSuccess, key->SetValue("dw", kRegDword, &dword, 4));
   ASSERT_EQ(kSuccess, key->SetValue("text", kRegSz, "0123456789", 11));
   ASSERT_EQ(kSuccess, key->SetValue("raw", kRegBinary, "\x01\x00\x03", 3));
   ASSERT_EQ(kSuccess, key->SetValue("RAW", kRegBinary, "\x37", 1));  // replaced, not added
-  struct {
+  const struct {
     const char* name;
     uint32_t room;  // 0: no buffer
     const char* result;
@@ -113,14 +117,10 @@ TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
   }
   EXPECT_EQ(kSuccess, key->DeleteValue("Text"));
   EXPECT_EQ(kErrorFileNotFound, key->DeleteValue("text"));
-  uint32_t size = 4;
-  EXPECT_EQ(kErrorFileNotFound, key->QueryValue("text", nullptr, nullptr, &size));
-  EXPECT_EQ(kSuccess, key->QueryValue("raw", nullptr, nullptr, &size));
   // A handle allows what it was opened for.
-  std::unique_ptr<RegKey> reader, writer;
-  ASSERT_EQ(kSuccess, Open("", kKeyRead | k32, &reader));
-  ASSERT_EQ(kSuccess, Open("", kKeyWrite | k32, &writer));
+  std::unique_ptr<RegKey> reader = Open(""), writer = Open("", kKeyWrite | k32);
   std::string name;
+  uint32_t size = 4;
   EXPECT_EQ(kErrorAccessDenied, reader->SetValue("x", kRegDword, &dword, 4));
   EXPECT_EQ(kErrorAccessDenied, reader->DeleteValue("raw"));
   EXPECT_EQ(kErrorAccessDenied, writer->QueryValue("raw", nullptr, nullptr, &size));
@@ -128,27 +128,23 @@ TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
   EXPECT_EQ(kSuccess, writer->DeleteValue("raw"));
 }
 
-TEST_F(BackendTest, WritesReplaceWholeAppendsKeepEveryByteMovesNeverReplace) {
-  const std::string id = Tmp("Inkora.ID");
+TEST_F(BackendTest, FilesAreReplacedWholeAppendedByteForByteAndNeverMovedOver) {
+  const std::string id = Tmp("Inkora.ID"), log = Tmp("a.log");
   for (const std::string& data : {std::string("CID={A}\r\nUID={B}"), std::string(), std::string(200000, 'x'),
                                   std::string("a\0b\n", 4)}) {
     ASSERT_EQ(kSuccess, base_->WriteFileAtomic(id, data));
     EXPECT_EQ(data, Get(id));
   }
-  EXPECT_NE(kSuccess, base_->WriteFileAtomic(Tmp("missing\\x.txt"), "data"));
-  EXPECT_EQ("Inkora.ID ", Names(tmp_)) << "no temporary file is left";
-  const std::string log = Tmp("a.log");
-  for (const std::string& part :
-       {std::string("\r\n12/04/2026\t f()-a\n"), std::string(), std::string("\0c", 2)})
+  for (const std::string& part : {std::string("\r\n12/04/2026\t f()-a\n"), std::string("\0c", 2)})
     ASSERT_EQ(kSuccess, base_->AppendFile(log, part));
   EXPECT_EQ(std::string("\r\n12/04/2026\t f()-a\n\0c", 22), Get(log));
+  EXPECT_NE(kSuccess, base_->WriteFileAtomic(Tmp("missing\\x.txt"), "data"));
   EXPECT_NE(kSuccess, base_->AppendFile(Tmp("missing\\x.log"), "lost"));
   EXPECT_EQ(kErrorAlreadyExists, base_->MoveFile(log, id));
-  EXPECT_EQ(std::string("a\0b\n", 4), Get(id));
   EXPECT_EQ(kSuccess, base_->MoveFile(log, Tmp("b.log")));
   EXPECT_EQ(kErrorFileNotFound, base_->MoveFile(log, Tmp("c.log")));
-  EXPECT_EQ("Inkora.ID b.log ", Names(tmp_));
-  EXPECT_EQ(22u, Get(Tmp("b.log")).size());
+  EXPECT_EQ(std::string("a\0b\n", 4), Get(id));
+  EXPECT_EQ("Inkora.ID b.log ", Names(tmp_)) << "no temporary file is left";
 }
 
 TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
@@ -159,7 +155,7 @@ TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
   EXPECT_EQ("", Names(Tmp("sub")));
   std::vector<DirEntry> entries;
   EXPECT_NE(kSuccess, base_->ListDirectory(Tmp("missing"), &entries));
-  struct {
+  const struct {
     std::string name;
     uint64_t maxSize;
     Status status;
@@ -172,12 +168,8 @@ TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
     EXPECT_EQ(r.status, base_->ReadFile(Tmp(r.name), &data, r.maxSize)) << r.name;
     EXPECT_EQ(r.status == kSuccess ? "0123456789" : "untouched", data) << r.name;
   }
-  struct {
-    std::string path;
-    bool exists;
-  } paths[] = {{Tmp("ten.txt"), true},   {Tmp("sub"), true},    {Tmp("sub\\"), true},
-               {Tmp("nine.txt"), false}, {Tmp("*.txt"), false}, {"", false}};
-  for (const auto& p : paths) EXPECT_EQ(p.exists, base_->PathExists(p.path)) << p.path;
+  for (const std::string& p : {Tmp("ten.txt"), Tmp("sub"), Tmp("sub\\")}) EXPECT_TRUE(Exists(p)) << p;
+  for (const std::string& p : {Tmp("nine.txt"), Tmp("*.txt"), std::string()}) EXPECT_FALSE(Exists(p)) << p;
   EXPECT_EQ(kSuccess, base_->DeleteFile(Tmp("ten.txt")));
   EXPECT_EQ(kErrorFileNotFound, base_->DeleteFile(Tmp("ten.txt")));
   for (auto f : {std::make_pair(KnownFolder::kCommonAppData, "/ProgramData"),
@@ -213,7 +205,6 @@ TEST_F(BackendTest, LocalTimeAgreesWithTheZoneAndTheClock) {
 TEST_F(BackendTest, OwnProgramCarriesTheVersionAndOthersNone) {
   std::string self, value;
   ASSERT_EQ(kSuccess, base_->GetModulePath(&self));
-  EXPECT_TRUE(base_->PathExists(self)) << self;
   std::unique_ptr<VersionResource> res;
   ASSERT_EQ(kSuccess, base_->LoadVersionResource(self, &res));
   EXPECT_TRUE(res->HasFixedInfo());
@@ -245,6 +236,17 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
       {"https://u:pw@secure.example/p", "4 u:pw@secure.example:443 /p "},
       {"not a url", "invalid"},
       {"", "invalid"},
+#ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
+      {"http://h", "3 :@h:80  "},
+      {"ftp://h/x", "1 :@h:21 /x "},
+      {"http://[::1]:9/", "3 :@[::1]:9! / "},
+      {"http://[::1]/", "3 :@[::1]:80 / "},
+      {"http://h:/", "invalid"},
+      {"http://h:99999/", "invalid"},
+      {"http://h:8a/", "invalid"},
+      {"http:///path", "invalid"},
+      {"://h/", "invalid"},
+#endif
   };
   for (const auto& c : cases) {
     UrlComponents p;
@@ -259,11 +261,13 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
   }
 }
 
-// A loopback HTTP server: one request a connection, each kept, answered by
-// target: "/echo" with the body it was sent, others from a table.
+// A loopback HTTP server, one request a connection, answering by target:
+// "/echo" with the body it was sent, "/slow" a byte every 40 ms, "/stall"
+// after 1.5 s; the requests are kept.
 class LoopbackServer {
  public:
-  LoopbackServer() {
+  // Each request is kept in requests, to be read once the server is gone.
+  explicit LoopbackServer(std::vector<std::string>* requests = nullptr) : requests_(requests) {
     listen_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
@@ -272,7 +276,8 @@ class LoopbackServer {
     ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), len);
     ::listen(listen_, 8);
     ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    url_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    port_ = ntohs(addr.sin_port);
+    url_ = "http://127.0.0.1:" + std::to_string(port_);
     thread_ = std::thread([this] {
       for (platform_testing::Socket s;
            (s = ::accept(listen_, nullptr, nullptr)) != platform_testing::kNoSocket;) {
@@ -286,10 +291,6 @@ class LoopbackServer {
     platform_testing::CloseSocket(listen_);  // accept fails and the loop ends
     thread_.join();
   }
-  std::string url_;
-  std::mutex mu_;
-  std::vector<std::string> requests_;
-
   static std::string Answer(const std::string& status, const std::string& body, bool withLength = true) {
     return "HTTP/1.1 " + status + "\r\nConnection: close\r\n" +
            (withLength ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") + "\r\n" + body;
@@ -299,37 +300,28 @@ class LoopbackServer {
     for (int i = 0; body.size() < 100000; ++i) body += std::to_string(i) + ",";
     return body;
   }
+  uint16_t port_;
+  std::string url_;
 
  private:
   void Serve(platform_testing::Socket s) {
     std::string in;
     char buf[4096];
-    for (int n = 1; n > 0;) {
-      const size_t end = in.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        std::string head = in.substr(0, end + 2);
-        for (char& c : head) c = static_cast<char>(c | 0x20);
-        const size_t cl = head.find("\ncontent-length:");
-        if (in.size() >= end + 4 + (cl == std::string::npos ? 0 : std::stoul(head.substr(cl + 16)))) break;
-      }
-      n = static_cast<int>(::recv(s, buf, sizeof(buf), 0));
-      if (n > 0) in.append(buf, static_cast<size_t>(n));
+    for (size_t end; (end = in.find("\r\n\r\n")) == std::string::npos ||
+                     in.size() < end + 4 + BodySize(in.substr(0, end + 2));) {
+      const int n = static_cast<int>(::recv(s, buf, sizeof(buf), 0));
+      if (n <= 0) break;
+      in.append(buf, static_cast<size_t>(n));
     }
+    if (requests_ != nullptr) requests_->push_back(in);
     const std::string target = in.substr(in.find(' ') + 1, in.find(" HTTP/") - in.find(' ') - 1);
-    std::string out;
+    std::string out = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100\r\n\r\nonly ten b";
     if (target == "/echo") out = Answer("200 OK", "got:" + in.substr(in.find("\r\n\r\n") + 4));
-    if (target == "/ok") out = Answer("200 OK", "hello");
+    if (target == "/ok" || target == "/stall") out = Answer("200 OK", "hello");
     if (target == "/missing") out = Answer("404 Not Found", "nope");
-    if (target == "/nolength") out = Answer("200 OK", "streamed body", false);
+    if (target == "/nolength") out = Answer("200 OK", std::string("ab\0cd", 5), false);
     if (target == "/big") out = Answer("200 OK", Big());
     if (target == "/slow") out = Answer("200 OK", "slow but steady");
-    if (target == "/nul") out = Answer("200 OK", std::string("ab\0cd", 5));
-    if (out.empty()) out = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 100\r\n\r\nonly ten b";
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      requests_.push_back(in);
-    }
-    // "/slow" trickles its body a byte at a time, "/stall" waits before it answers.
     if (target == "/stall") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const size_t head = target == "/slow" ? out.find("\r\n\r\n") + 4 : out.size();
     ::send(s, out.data(), static_cast<int>(head), platform_testing::kSendFlags);
@@ -338,70 +330,68 @@ class LoopbackServer {
       ::send(s, out.data() + at, 1, platform_testing::kSendFlags);
     }
   }
+  static size_t BodySize(std::string head) {
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t at = head.find("\ncontent-length:");
+    return at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
+  }
+  std::vector<std::string>* requests_;
   platform_testing::SocketLibrary library_;
   platform_testing::Socket listen_;
   std::thread thread_;
 };
 
-Status ReadAll(HttpRequest* request, std::string* body) {
+// The status code, the length (or "-"), the read status and the body.
+std::string Outcome(HttpRequest* request) {
+  uint32_t status = 0;
+  uint64_t length = 0;
+  std::string body;
   char buf[1024];
-  for (uint32_t got = 1; got > 0;) {
-    const Status s = request->Read(buf, 1023, &got);
-    if (s != kSuccess) return s;
-    body->append(buf, got);
-  }
-  return kSuccess;
+  request->QueryStatusCode(&status);
+  const bool hasLength = request->QueryContentLength(&length) == kSuccess;
+  Status read = kSuccess;
+  for (uint32_t got = 1; got > 0 && read == kSuccess; body.append(buf, got))
+    read = request->Read(buf, 1023, &got);
+  return std::to_string(status) + " " + (hasLength ? std::to_string(length) : "-") + " " +
+         std::to_string(read) + " " + body;
 }
 
-TEST(BackendHttpTest, GetsAndPostsReachTheServerAndGiveStatusLengthAndBody) {
+TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
   std::unique_ptr<Env> env = NewIsolatedEnv("");
   std::unique_ptr<HttpSession> session;
   ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
   ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 10000));
-  LoopbackServer server;
-  struct {
-    const char* path;
-    std::string result;  // status, length (or "-"), read status, body
-  } cases[] = {
-      {"/ok", "200 5 0 hello"},
-      {"/missing", "404 4 0 nope"},
-      {"/nolength", "200 - 0 streamed body"},
-      {"/big", "200 " + std::to_string(LoopbackServer::Big().size()) + " 0 " + LoopbackServer::Big()},
-      {"/nul", "200 5 0 " + std::string("ab\0cd", 5)},
-      {"/truncated", "200 100 12031 only ten b"},  // a cut-off body is an error, not a short answer
-  };
-  for (const auto& c : cases) {
-    std::unique_ptr<HttpRequest> request;
-    ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + c.path, "Accept: */*\r\n\r\n",
-                                         kInternetFlagNoCacheWrite | kInternetFlagReload, &request));
-    uint32_t status = 0;
-    uint64_t length = 0;
-    std::string body;
-    EXPECT_EQ(kSuccess, request->QueryStatusCode(&status));
-    const bool hasLength = request->QueryContentLength(&length) == kSuccess;
-    const Status read = ReadAll(request.get(), &body);
-    EXPECT_EQ(c.result, std::to_string(status) + " " + (hasLength ? std::to_string(length) : "-") + " " +
-                            std::to_string(read) + " " + body)
-        << c.path;
+  std::vector<std::string> requests;
+  {
+    LoopbackServer server(&requests);
+    const struct {
+      const char* path;
+      std::string result;
+    } cases[] = {
+        {"/ok", "200 5 0 hello"},
+        {"/missing", "404 4 0 nope"},
+        {"/nolength", "200 - 0 " + std::string("ab\0cd", 5)},
+        {"/big", "200 " + std::to_string(LoopbackServer::Big().size()) + " 0 " + LoopbackServer::Big()},
+        {"/truncated", "200 100 12031 only ten b"},  // a cut-off body is an error, not a short answer
+    };
+    for (const auto& c : cases) {
+      std::unique_ptr<HttpRequest> request;
+      ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + c.path, "Accept: */*\r\n\r\n",
+                                           kInternetFlagNoCacheWrite | kInternetFlagReload, &request));
+      EXPECT_EQ(c.result, Outcome(request.get())) << c.path;
+    }
+    std::unique_ptr<HttpRequest> post;
+    ASSERT_EQ(kSuccess,
+              session->OpenRequest("127.0.0.1", server.port_, "POST", "/echo", kInternetFlagReload, &post));
+    ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query=abc%2B%2F%3D"));
+    EXPECT_EQ("200 22 0 got:query=abc%2B%2F%3D", Outcome(post.get()));
   }
-  std::unique_ptr<HttpRequest> post;
-  ASSERT_EQ(kSuccess,
-            session->OpenRequest("127.0.0.1", static_cast<uint16_t>(std::stoi(server.url_.substr(17))),
-                                 "POST", "/echo", kInternetFlagReload, &post));
-  ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query=abc%2B%2F%3D"));
-  uint32_t status = 0;
-  std::string body;
-  ASSERT_EQ(kSuccess, post->QueryStatusCode(&status));
-  ASSERT_EQ(kSuccess, ReadAll(post.get(), &body));
-  EXPECT_EQ("200 got:query=abc%2B%2F%3D", std::to_string(status) + " " + body);
-  std::lock_guard<std::mutex> lock(server.mu_);
-  ASSERT_EQ(7u, server.requests_.size());
+  ASSERT_EQ(6u, requests.size());
   for (const char* line :
        {"GET /ok HTTP/1.1\r\n", "\r\nUser-Agent: InkoraUpdater\r\n", "\r\nAccept: */*\r\n"})
-    EXPECT_NE(std::string::npos, server.requests_[0].find(line)) << line;
-  EXPECT_EQ(0u, server.requests_[6].rfind("POST /echo HTTP/1.1\r\n", 0));
-  EXPECT_NE(std::string::npos,
-            server.requests_[6].find("\r\nContent-Type: application/x-www-form-urlencoded\r\n"));
+    EXPECT_NE(std::string::npos, requests[0].find(line)) << line;
+  EXPECT_EQ(0u, requests[5].rfind("POST /echo HTTP/1.1\r\n", 0));
+  EXPECT_NE(std::string::npos, requests[5].find("\r\nContent-Type: application/x-www-form-urlencoded\r\n"));
 }
 
 TEST(BackendHttpTest, ConnectFailuresAndTimeOuts) {
@@ -416,21 +406,20 @@ TEST(BackendHttpTest, ConnectFailuresAndTimeOuts) {
   std::unique_ptr<HttpRequest> request;
   EXPECT_EQ(kErrorInternetCannotConnect, session->OpenUrl(url, "", kInternetFlagReload, &request));
   EXPECT_FALSE(request);
-  // The receive time-out counts from the last byte that came: an answer that
-  // keeps coming is read whole, one that never starts times out.
+  // The receive time-out counts from the last byte that moved: an answer that
+  // keeps coming is read whole, one that never starts times out, after an
+  // upload as well.
   ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 400));
   LoopbackServer server;
-  std::string body;
   ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + "/slow", "", kInternetFlagReload, &request));
-  EXPECT_EQ(kSuccess, ReadAll(request.get(), &body));
-  EXPECT_EQ("slow but steady", body);
+  EXPECT_EQ("200 15 0 slow but steady", Outcome(request.get()));
+  EXPECT_EQ(kErrorInvalidHandle, request->Send("", "x")) << "a GET has no request left to send";
 #ifndef _WIN32  // Wine's WinINet waits for a silent server past the time-out
   EXPECT_EQ(kErrorInternetTimeout,
             session->OpenUrl(server.url_ + "/stall", "", kInternetFlagReload, &request));
+  ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/stall", 0, &request));
+  EXPECT_EQ(kErrorInternetTimeout, request->Send("", std::string(1000, 'u')));
 #endif
-  // A GET handle has no request left to send.
-  ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + "/ok", "", kInternetFlagReload, &request));
-  EXPECT_EQ(kErrorInvalidHandle, request->Send("", "x"));
 }
 
 }  // namespace

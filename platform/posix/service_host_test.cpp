@@ -1,7 +1,8 @@
-// The foreground service host: its wait has no time-out, so each way of
-// stopping must wake it.
+// The foreground service host, whose wait has no time-out, so each way of
+// stopping must wake it; and the systemd units behind the manager calls.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,11 +11,12 @@
 #include <thread>
 
 #include "platform/posix/posix_env.h"
+#include "platform/testing/tree_fixture.h"
 
 namespace platform {
 namespace {
 
-enum class Stop { kSignal, kOwnReport, kBeforeTheWait };
+enum class Stop { kSignal, kPending, kOwnReport, kBeforeTheWait };
 
 struct Run {
   Env* env = nullptr;
@@ -32,10 +34,17 @@ void ReportState(uint32_t state) {
 }
 
 uint32_t Handler(uint32_t control, uint32_t, void*, void*) {
-  if (control == kServiceControlStop) {
-    g_run.controls++;
+  if (control != kServiceControlStop) return 0;
+  if (g_run.controls++ > 0 || g_run.stop != Stop::kPending) {
     ReportState(kServiceStopped);
+    return 0;
   }
+  // Stops a while later: the report of that wakes the host, which asks nothing more.
+  ReportState(kServiceStopPending);
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ReportState(kServiceStopped);
+  }).detach();
   return 0;
 }
 
@@ -49,7 +58,7 @@ void Main(uint32_t, char**) {
   // Sent once the host has gone into its wait.
   std::thread([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (g_run.stop == Stop::kSignal) {
+    if (g_run.stop == Stop::kSignal || g_run.stop == Stop::kPending) {
       ::kill(::getpid(), g_run.signal);
     } else {
       ReportState(kServiceStopped);
@@ -68,6 +77,7 @@ TEST(ServiceHost, EveryStopEndsTheWaitWithinASecond) {
   } cases[] = {
       {"SIGTERM", Stop::kSignal, SIGTERM, 1},
       {"SIGINT", Stop::kSignal, SIGINT, 1},
+      {"SIGTERM, stopped later", Stop::kPending, SIGTERM, 1},
       {"the service reports stopped", Stop::kOwnReport, 0, 0},
       {"stopped before the wait", Stop::kBeforeTheWait, 0, 0},
   };
@@ -95,6 +105,72 @@ TEST(ServiceHost, EveryStopEndsTheWaitWithinASecond) {
     ::sigaction(SIGTERM, &before, &after);
     EXPECT_EQ(reinterpret_cast<void*>(Marker), reinterpret_cast<void*>(after.sa_handler));
   }
+}
+
+// systemctl stands in a script that notes its arguments and answers
+// "is-active" with the exit code in INKORA_TEST_ACTIVE.
+class SystemdTest : public platform_testing::TreeFixture {
+ protected:
+  void SetUp() override {
+    TreeFixture::SetUp();
+    Put(tmp_ + "/systemctl",
+        "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit $INKORA_TEST_ACTIVE\n");
+    ::chmod((tmp_ + "/systemctl").c_str(), 0755);
+    MakeDirs(tmp_ + "/units");
+    ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
+    ::setenv("INKORA_UNIT_DIR", (tmp_ + "/units").c_str(), 1);
+    ::setenv("INKORA_TEST_ACTIVE", "3", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("INKORA_SYSTEMCTL");
+    ::unsetenv("INKORA_UNIT_DIR");
+    TreeFixture::TearDown();
+  }
+};
+
+TEST_F(SystemdTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
+  std::unique_ptr<ScManager> manager;
+  std::unique_ptr<ScService> service;
+  ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
+  ServiceConfig config;
+  config.name = "inkora-test";
+  config.displayName = "Inkora Test";
+  config.binaryPath = "\"/opt/inkora updater/InkoraUpdater\" -r";
+  ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
+  EXPECT_EQ(kErrorServiceExists, manager->CreateService(config, &service));
+  EXPECT_EQ(kSuccess, service->SetDescription("Keeps it up to date."));
+  const std::string unit = Get(tmp_ + "/units/inkora-test.service");
+  for (const char* line :
+       {"\nDescription=Keeps it up to date.\n", "\nExecStart=\"/opt/inkora updater/InkoraUpdater\" -r\n",
+        "\nKillSignal=SIGTERM\n"})
+    EXPECT_NE(std::string::npos, unit.find(line)) << line << " in " << unit;
+  ServiceStatus status;
+  const struct {
+    const char* active;  // the exit code of "is-active"
+    Status start, stop;
+    uint32_t state;
+  } cases[] = {{"3", kSuccess, kErrorServiceNotActive, kServiceStopped},
+               {"0", kErrorServiceAlreadyRunning, kSuccess, kServiceRunning}};
+  for (const auto& c : cases) {
+    ::setenv("INKORA_TEST_ACTIVE", c.active, 1);
+    EXPECT_EQ(c.start, service->Start()) << c.active;
+    EXPECT_EQ(c.stop, service->Control(kServiceControlStop, &status)) << c.active;
+    ASSERT_EQ(kSuccess, service->QueryStatus(&status));
+    EXPECT_EQ(c.state, status.currentState) << c.active;
+  }
+  EXPECT_EQ(kSuccess, service->Delete());
+  EXPECT_EQ(kErrorServiceDoesNotExist, manager->OpenService("inkora-test", kServiceAllAccess, &service));
+  EXPECT_EQ(
+      "daemon-reload\nenable inkora-test.service\nis-active --quiet inkora-test.service\nstart "
+      "inkora-test.service\n"
+      "is-active --quiet inkora-test.service\nis-active --quiet inkora-test.service\nis-active --quiet "
+      "inkora-test.service\nis-active --quiet inkora-test.service\nstop inkora-test.service\nis-active "
+      "--quiet "
+      "inkora-test.service\nis-active --quiet inkora-test.service\ndisable "
+      "inkora-test.service\ndaemon-reload\n",
+      Get(tmp_ + "/systemctl.log"));
+  ::setenv("INKORA_UNIT_DIR", (tmp_ + "/none").c_str(), 1);
+  EXPECT_EQ(kErrorAccessDenied, base_->OpenSCManager(kScManagerAllAccess, &manager));
 }
 
 }  // namespace
