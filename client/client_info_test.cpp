@@ -136,9 +136,11 @@ TEST_F(ClientInfo, SettingsKeepTheirStoredFormats) {
   client_.setMetadataVer("1-0-7");
   client_.setMetadataVer("");  // an empty version is not stored
   EXPECT_EQ("1-0-7", client_.getMetadataVer());
-  for (int row : {-1, kRegValueCount}) {
+  for (int row : {-1, kRegValueCount}) {  // refused before any setting is read
+    ClearLog();
     EXPECT_EQ("", client_.GetSetting(row));
     EXPECT_FALSE(client_.SetSetting(row, "x"));
+    EXPECT_FALSE(Logged("FAILED")) << LogText();
   }
   EXPECT_TRUE(client_.SetSetting(kUsgLogUrl, "u"));
   EXPECT_EQ("u", client_.GetSetting(kUsgLogUrl));

@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "transport/utility.h"
@@ -38,8 +43,7 @@ class FarmTest : public ::testing::Test {
         "Teko/usage\",\"cr_url\":\"http://h:1/Teko/crash\",\"df_url\":\"http://h:1/d.xml\"}",
         &error));
     ASSERT_TRUE(farm_->PutStateFile(
-        "answers.json", "{\"mv_url\":\"http://h:1/Teko/metadata/1-0-7\",\"usage\":{\"code\":\"3\"}}",
-        &error));
+        "answers.json", "{\"mv_url\":\"http://h:1/Teko/meta/now\",\"usage\":{\"code\":\"3\"}}", &error));
     ASSERT_TRUE(farm_->PutStateFile("d.xml", "<symbols version=\"2.0\"/>", &error));
   }
   void TearDown() override { fs::remove_all(state_); }
@@ -58,15 +62,15 @@ TEST_F(FarmTest, AnswersEachEndpointInTheEnvelope) {
     std::string query, body;
     int status;
     const char* answer;  // a part of the (deciphered) body
-  } rows[] = {
-      {"GET", "/Teko/UC.hsh", Query("{\"cid\":\"x\"}"), "", 200, "\"http://h:1/Teko/metadata/1-0-7\""},
-      {"POST", "/Teko/uc", "", Query("{}"), 200, "\"crash_logs\" : \"false\""},
-      {"POST", "/Teko/usage", "", Query("log text"), 200, "\"code\" : \"3\""},  // per endpoint
-      {"GET", "/Teko/uc", "", "", 200, "OK"},                                   // the status probe
-      {"GET", "/Teko/metadata/1-0-7", "", "", 200, "\"mv_ver\":\"1-0-7\""},
-      {"GET", "/d.xml", "", "", 200, "<symbols version=\"2.0\"/>"},
-      {"GET", "/elsewhere", "", "", 404, ""},
-      {"POST", "/Teko/uc", "", "query=%%%not-an-envelope", 400, ""}};
+  } rows[] = {{"GET", "/Teko/UC.hsh", Query("{\"cid\":\"x\"}"), "", 200, "\"http://h:1/Teko/meta/now\""},
+              {"POST", "/Teko/uc", "", Query("{}"), 200, "\"crash_logs\" : \"false\""},
+              {"POST", "/Teko/usage", "", Query("log text"), 200, "\"code\" : \"3\""},  // per endpoint
+              {"GET", "/Teko/uc", "", "", 200, "OK"},                                   // the status probe
+              {"GET", "/Teko/meta/now", "", "", 200, "\"mv_ver\":\"1-0-7\""},  // where the answers send it
+              {"GET", "/Teko/metadata/1-0-7", "", "", 404, ""},
+              {"GET", "/d.xml", "", "", 200, "<symbols version=\"2.0\"/>"},
+              {"GET", "/elsewhere", "", "", 404, ""},
+              {"POST", "/Teko/uc", "", "query=%%%not-an-envelope", 400, ""}};
   for (const auto& r : rows) {
     const webfarm::Reply reply = Call(r.method, r.path, r.query, r.body);
     EXPECT_EQ(r.status, reply.status) << r.path;
@@ -75,7 +79,7 @@ TEST_F(FarmTest, AnswersEachEndpointInTheEnvelope) {
   const std::string records = farm_->RequestsJson();
   EXPECT_NE(records.find("\"payload\" : \"log text\""), std::string::npos);
   EXPECT_NE(records.find("\"readable\" : false"), std::string::npos);
-  EXPECT_EQ(8, std::distance(fs::directory_iterator(state_ + "/received"), fs::directory_iterator()));
+  EXPECT_EQ(9, std::distance(fs::directory_iterator(state_ + "/received"), fs::directory_iterator()));
 }
 
 TEST_F(FarmTest, FaultsByCountStrictModeAndRefusedControlInput) {
@@ -138,6 +142,38 @@ TEST(WebFarmProcess, FixtureDrivesARunningFarm) {
   ASSERT_TRUE(farm->Restart());
   ASSERT_TRUE(farm->Reset());
   EXPECT_TRUE(farm->Requests().empty());
+}
+
+// A test process killed outright (a time-out, a crash) takes its farm along.
+TEST(WebFarmProcess, DiesWithTheProcessThatStartedIt) {
+  const std::string temp =
+      (fs::temp_directory_path() / ("inkora-orphan-" + std::to_string(getpid()))).string();
+  fs::create_directories(temp);
+  int channel[2];
+  ASSERT_EQ(0, pipe(channel));
+  const pid_t test = fork();
+  if (test == 0) {
+    setenv("TMPDIR", temp.c_str(), 1);  // the farm's state folder, removed below
+    std::string error;
+    auto farm = webfarm_testing::CWebFarm::Start(&error);
+    const long pid = farm ? farm->pid() : 0;
+    if (write(channel[1], &pid, sizeof pid) != sizeof pid) _exit(1);
+    raise(SIGKILL);  // no destructor runs
+  }
+  long farm = 0;
+  close(channel[1]);
+  ASSERT_EQ(static_cast<ssize_t>(sizeof farm), read(channel[0], &farm, sizeof farm));
+  waitpid(test, nullptr, 0);
+  ASSERT_GT(farm, 0);
+  auto gone = [farm] {  // no such process, or a zombie left for init
+    std::ifstream stat("/proc/" + std::to_string(farm) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    return text.empty() || text.find(") Z") != std::string::npos;
+  };
+  for (int i = 0; i < 500 && !gone(); ++i) usleep(10000);
+  EXPECT_TRUE(gone());
+  if (!gone()) kill(static_cast<pid_t>(farm), SIGKILL);
+  fs::remove_all(temp);
 }
 
 }  // namespace

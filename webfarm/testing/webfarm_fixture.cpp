@@ -1,7 +1,6 @@
 #include "webfarm/testing/webfarm_fixture.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -12,6 +11,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -21,17 +21,6 @@ namespace webfarm_testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
-std::string JsonString(const std::string& text) {
-  return json::Writer::ToString(json::String(text));
-}
 
 std::string Member(const json::Object& object, const char* name) {
   auto it = object.Find(name);
@@ -54,16 +43,15 @@ std::unique_ptr<CWebFarm> CWebFarm::Start(std::string* error, const std::string&
   std::unique_ptr<CWebFarm> farm(new CWebFarm());
   farm->m_tlsCert = tlsCert;
   farm->m_tlsKey = tlsKey;
-  std::random_device random;
-  const fs::path temp = fs::temp_directory_path() / ("inkora-farm-" + std::to_string(random()));
+  const fs::path temp = fs::temp_directory_path() / ("inkora-farm-" + std::to_string(std::random_device()()));
   std::error_code ec;
-  fs::create_directories(temp, ec);
+  fs::create_directories(temp / "state", ec);
   farm->m_env = platform::NewIsolatedEnv(temp.string());
   farm->m_state = (temp / "state").string();
   const char* attached = std::getenv("INKORA_WEBFARM_URL");
   if (attached && *attached) {
     farm->m_base = attached;
-    if (!farm->m_base.empty() && farm->m_base.back() == '/') farm->m_base.pop_back();
+    if (farm->m_base.back() == '/') farm->m_base.pop_back();
     const size_t colon = farm->m_base.rfind(':');
     farm->m_port = colon == std::string::npos ? 80 : std::atoi(farm->m_base.c_str() + colon + 1);
   } else if (!farm->Launch(0, error)) {
@@ -87,24 +75,18 @@ bool CWebFarm::Launch(int port, std::string* error) {
 #if defined(INKORA_WEBFARM_BIN)
   if (binary.empty()) binary = INKORA_WEBFARM_BIN;
 #endif
-  if (binary.empty() || access(binary.c_str(), X_OK) != 0) {
+  int out[2];
+  if (binary.empty() || access(binary.c_str(), X_OK) != 0 || pipe(out) != 0) {
     *error = "no web farm binary (set INKORA_WEBFARM)";
     return false;
   }
-  std::error_code ec;
-  fs::create_directories(m_state, ec);
-  int out[2];
-  if (pipe(out) != 0) {
-    *error = "pipe failed";
-    return false;
-  }
   const std::string portText = std::to_string(port);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid < 0) {
-    *error = "fork failed";
-    return false;
-  }
   if (pid == 0) {
+    // Killed with the thread that started it; a parent gone before the
+    // request took hold shows as another parent.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(126);
     dup2(out[1], 1);
     close(out[0]);
     close(out[1]);
@@ -120,12 +102,14 @@ bool CWebFarm::Launch(int port, std::string* error) {
   close(out[1]);
   std::string line;
   char c = 0;
-  while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line.push_back(c);
+  while (pid > 0 && line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line.push_back(c);
   close(out[0]);
   const size_t at = line.find("http://");
   if (at == std::string::npos) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
     *error = "the web farm did not start";
     return false;
   }
@@ -141,69 +125,55 @@ bool CWebFarm::Launch(int port, std::string* error) {
 
 CWebFarm::~CWebFarm() {
   Stop();
-  m_stopped = false;
   std::error_code ec;
   if (!m_state.empty()) fs::remove_all(fs::path(m_state).parent_path(), ec);
 }
 
 bool CWebFarm::Stop() {
 #if !defined(_WIN32)
-  if (m_pid > 0) {
-    kill(static_cast<pid_t>(m_pid), SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 200 && waitpid(static_cast<pid_t>(m_pid), &status, WNOHANG) == 0; ++i) usleep(10000);
-    if (waitpid(static_cast<pid_t>(m_pid), &status, WNOHANG) == 0) {
-      kill(static_cast<pid_t>(m_pid), SIGKILL);
-      waitpid(static_cast<pid_t>(m_pid), &status, 0);
-    }
-    m_pid = 0;
-    m_stopped = true;
-    return true;
-  }
-#endif
+  if (m_pid <= 0) return false;
+  const pid_t pid = static_cast<pid_t>(m_pid);
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 200 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) usleep(10000);
+  if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+  m_pid = 0;
+  m_stopped = true;
+  return true;
+#else
   return false;
+#endif
 }
 
 bool CWebFarm::Restart() {
-  if (!m_stopped) return false;
   std::string error;
-  for (int attempt = 0; attempt < 50; ++attempt) {
+  for (int attempt = 0; m_stopped && attempt < 50; ++attempt) {
     if (Launch(m_port, &error)) return true;
 #if !defined(_WIN32)
-    usleep(20000);
+    usleep(20000);  // the port may still be held
 #endif
   }
   return false;
-}
-
-std::string CWebFarm::hostPort() const {
-  return m_base.substr(m_base.find("://") + 3);
 }
 
 bool CWebFarm::Call(const std::string& path, const std::string& body, bool post, std::string* answer) {
   answer->clear();
   std::unique_ptr<platform::HttpSession> session;
+  std::unique_ptr<platform::HttpRequest> request;
   if (m_env->InternetOpen("InkoraFarmControl", &session) != platform::kSuccess) return false;
   session->SetTimeouts(5000, 30000);
-  std::unique_ptr<platform::HttpRequest> request;
-  if (post) {
-    if (session->OpenRequest("127.0.0.1", static_cast<uint16_t>(m_port), "POST", path,
-                             platform::kInternetFlagReload, &request) != platform::kSuccess ||
-        request->Send("Content-Type: application/json", body) != platform::kSuccess) {
-      return false;
-    }
-  } else if (session->OpenUrl(m_base + path, "", platform::kInternetFlagReload, &request) !=
-             platform::kSuccess) {
+  const platform::Status opened =
+      post ? session->OpenRequest("127.0.0.1", static_cast<uint16_t>(m_port), "POST", path,
+                                  platform::kInternetFlagReload, &request)
+           : session->OpenUrl(m_base + path, "", platform::kInternetFlagReload, &request);
+  uint32_t code = 0;
+  if (opened != platform::kSuccess ||
+      (post && request->Send("Content-Type: application/json", body) != platform::kSuccess) ||
+      request->QueryStatusCode(&code) != platform::kSuccess || code != 200) {
     return false;
   }
-  uint32_t code = 0;
-  if (request->QueryStatusCode(&code) != platform::kSuccess || code != 200) return false;
   char chunk[4096];
-  for (;;) {
-    uint32_t got = 0;
+  for (uint32_t got = 1; got > 0; answer->append(chunk, got)) {
     if (request->Read(chunk, sizeof chunk, &got) != platform::kSuccess) return false;
-    if (got == 0) break;
-    answer->append(chunk, got);
   }
   return true;
 }
@@ -220,14 +190,20 @@ bool CWebFarm::Reset() {
 
 bool CWebFarm::SetFault(const std::string& endpoint, const std::string& mode, int count, uint32_t stallMs) {
   std::string answer;
-  const std::string body = "{\"endpoint\":" + JsonString(endpoint) + ",\"mode\":" + JsonString(mode) +
-                           ",\"count\":" + std::to_string(count) + ",\"ms\":" + std::to_string(stallMs) + "}";
-  return Call("/_control/fault", body, true, &answer);
+  const auto quoted = [](const std::string& text) { return json::Writer::ToString(json::String(text)); };
+  return Call("/_control/fault",
+              "{\"endpoint\":" + quoted(endpoint) + ",\"mode\":" + quoted(mode) +
+                  ",\"count\":" + std::to_string(count) + ",\"ms\":" + std::to_string(stallMs) + "}",
+              true, &answer);
 }
 
-bool CWebFarm::SetStateFile(const std::string& name, const std::string& text) {
+bool CWebFarm::SetStateFile(const std::string& name, std::string text) {
+  for (size_t at = text.find("@BASE@"); at != std::string::npos;
+       at = text.find("@BASE@", at + m_base.size())) {
+    text.replace(at, 6, m_base);
+  }
   std::string answer;
-  return Call("/_control/state?file=" + name, Replace(text, "@BASE@", m_base), true, &answer);
+  return Call("/_control/state?file=" + name, text, true, &answer);
 }
 
 std::vector<FarmRequest> CWebFarm::Requests() {
@@ -240,8 +216,11 @@ std::vector<FarmRequest> CWebFarm::Requests() {
     for (auto it = parsed.Begin(); it != parsed.End(); ++it) {
       const json::Object& item = json::json_cast<const json::Object&>(*it);
       FarmRequest r;
-      r.role = Member(item, "role"), r.method = Member(item, "method"), r.path = Member(item, "path");
-      r.payload = Member(item, "payload"), r.fault = Member(item, "fault");
+      r.role = Member(item, "role");
+      r.method = Member(item, "method");
+      r.path = Member(item, "path");
+      r.payload = Member(item, "payload");
+      r.fault = Member(item, "fault");
       auto readable = item.Find("readable"), status = item.Find("status");
       if (readable == item.End() || status == item.End()) continue;
       r.readable = json::json_cast<const json::Boolean&>(readable->element).Value();

@@ -1,10 +1,10 @@
 // Test support: a running reference web farm and its control API.
 //
 // On Linux Start() launches a private web farm process with a fresh state
-// folder (binary from $INKORA_WEBFARM or the build tree) and ends it in the
-// destructor. When $INKORA_WEBFARM_URL is set (the Windows suite under Wine,
-// against the native farm) it attaches to that farm instead. All calls go over
-// HTTP through the platform layer, so the same code runs on both builds.
+// folder (binary from $INKORA_WEBFARM or the build tree); it ends with the
+// object, or with the thread that started it if the test process dies first.
+// When $INKORA_WEBFARM_URL is set (the Windows suite under Wine) it attaches
+// to that farm instead. All calls go over HTTP through the platform layer.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,8 @@ namespace webfarm_testing {
 
 // One request as the farm recorded it.
 struct FarmRequest {
-  std::string role;    // first_call, metadata, update_check, usage, crash, installer, definition, unknown
-  std::string method;  // GET or POST
-  std::string path;
+  std::string role;  // first_call, metadata, update_check, usage, crash, installer, definition, unknown
+  std::string method, path;
   std::string payload;  // deciphered JSON or log text
   bool readable = true;
   int status = 0;
@@ -39,21 +38,20 @@ class CWebFarm {
 
   const std::string& base() const { return m_base; }              // "http://127.0.0.1:PORT"
   const std::string& secureBase() const { return m_secureBase; }  // "https://127.0.0.1:PORT" or ""
-  std::string hostPort() const;                                   // "127.0.0.1:PORT"
+  std::string hostPort() const { return m_base.substr(m_base.find("://") + 3); }
   std::string url(const std::string& path) const { return m_base + path; }
-  // Clears faults, expectations and the request list, and puts the standard
-  // state in place: metadata version 1-0-7 with every URL on this farm.
+  long pid() const { return m_pid; }  // 0 when attached or stopped
+  // No faults, expectations or requests; metadata 1-0-7 with every URL here.
   bool Reset();
-  // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized; endpoint as
-  // FarmRequest::role or "any"; count -1 for every request until changed.
+  // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized, redirect;
+  // endpoint a FarmRequest::role or "any"; count -1 for every request.
   bool SetFault(const std::string& endpoint, const std::string& mode, int count = -1,
                 uint32_t stallMs = 5000);
   // State files; "@BASE@" in the text becomes base().
   bool SetMetadata(const std::string& json) { return SetStateFile("metadata.json", json); }
   bool SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
-  bool SetStateFile(const std::string& name, const std::string& text);
+  bool SetStateFile(const std::string& name, std::string text);
   std::vector<FarmRequest> Requests();
-
   // The farm down and back on the same port (a farm this fixture started).
   bool Stop();
   bool Restart();
@@ -66,9 +64,7 @@ class CWebFarm {
   bool Call(const std::string& path, const std::string& body, bool post, std::string* answer);
 
   std::unique_ptr<platform::Env> m_env;  // its own, whatever the test makes the default
-  std::string m_base;
-  std::string m_secureBase, m_tlsCert, m_tlsKey;
-  std::string m_state;
+  std::string m_base, m_secureBase, m_tlsCert, m_tlsKey, m_state;
   long m_pid = 0;
   int m_port = 0;
   bool m_stopped = false;
