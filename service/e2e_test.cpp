@@ -1,8 +1,16 @@
-// End-to-end runs on Linux: the program itself over a private root,
-// fast-forwarded, offline or against the reference web farm, stopped by SIGTERM
-// or killed at random moments; afterwards the hive, the identity file and every
-// log file must be whole and on disk or received.
-#if !defined(_WIN32)
+// End-to-end runs on Linux: the program itself, started as a process of its own
+// over a private root, fast-forwarded, offline or against the reference web farm
+// (down, failing or well), stopped by SIGTERM or killed at random moments;
+// afterwards the hive, the identity file and every log file must be whole and on
+// disk or received. A service dies with the test process that started it, so a
+// test ended by a time-out or a crash takes its service with it.
+#if !defined(_WIN32) && defined(INKORA_HAVE_WEBFARM_FIXTURE)
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -10,30 +18,37 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/testing/tree_fixture.h"
-#include "service/e2e_process.h"
 #include "settings/registry.h"
-
-#if defined(INKORA_HAVE_WEBFARM_FIXTURE)
 #include "webfarm/testing/webfarm_fixture.h"
-#endif
 
 namespace {
 
 namespace fs = std::filesystem;
-using service_testing::ServiceProcess;
 
 const std::string kGuid = "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}";
 const std::string kUser = "{11111111-2222-3333-4444-555555555555}";
 const std::string kIdentityBefore = "CID={00000000-0000-0000-0000-000000000000}\r\nUID=" + kUser;
 const std::string kIdentityAfter = "CID=" + kGuid + "\r\nUID=" + kUser;
 
+std::string ReadAll(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 std::string Flat(std::string text) {  // the installer upload drops CR, LF and tab
   text.erase(
       std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }),
@@ -43,13 +58,86 @@ std::string Flat(std::string text) {  // the installer upload drops CR, LF and t
 std::string Old(const std::string& path) {
   return path.substr(0, path.find_last_of('.')) + ".old";
 }
-bool Gone(pid_t pid) {  // ended: no process, or a zombie no one has reaped yet
-  std::string stat = ServiceProcess::ReadAll("/proc/" + std::to_string(pid) + "/stat");
-  return stat.empty() || stat.compare(stat.rfind(')') + 1, 3, " Z ") == 0;
-}
+
+// The program copied into root/<folder>, so its log lies beside it.
+class ServiceProcess {
+ public:
+  ServiceProcess(const std::string& root, const std::string& folder = "bin")
+      : root_(root), dir_(root + "/" + folder) {
+    fs::create_directories(dir_);
+    fs::create_directories(root + "/units");
+    fs::copy_file(INKORA_UPDATER_BIN, dir_ + "/InkoraUpdater.bin", fs::copy_options::overwrite_existing);
+  }
+  ~ServiceProcess() { Signal(SIGKILL); }
+  std::string Log() const { return ReadAll(dir_ + "/InkoraUpdater.log"); }
+  std::string Output() const { return ReadAll(dir_ + "/output.txt"); }
+  size_t Cycles() const { return Count(Log(), "Sleeping for timeout period"); }
+
+  pid_t Start(const std::vector<std::string>& args = {}) {
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ != 0) return pid_;
+    // Killed with the thread that started it; a parent already gone before
+    // the request took hold shows as another parent.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(126);
+    ::setenv("INKORA_ROOT", root_.c_str(), 1);
+    ::setenv("INKORA_UNIT_DIR", (root_ + "/units").c_str(), 1);
+    int fd = ::open((dir_ + "/output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    std::string binary = dir_ + "/InkoraUpdater.bin";
+    std::vector<char*> argv{&binary[0]};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(binary.c_str(), argv.data());
+    ::_exit(127);
+  }
+  // A command word's run to its end: the raw wait status.
+  int Run(const std::vector<std::string>& args) { return Start(args) > 0 ? Signal(0) : -1; }
+  // Polls until the condition holds or the process ended; the bound only
+  // keeps a broken run from hanging the suite.
+  bool WaitFor(const std::function<bool()>& condition, int maxSeconds = 60) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(maxSeconds);
+    while (!condition() && Running() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+  }
+  bool Running() {
+    if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = 0;
+    return pid_ > 0;
+  }
+  // Sends the signal (0: none) and waits up to the bound for the end: the raw
+  // wait status, or -1 when it had to be killed.
+  int Signal(int sig, int maxSeconds = 30) {
+    if (pid_ <= 0) return status_;
+    if (sig != 0) ::kill(pid_, sig);
+    WaitFor([] { return false; }, maxSeconds);
+    if (!Running()) return status_;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+    return -1;
+  }
+
+ private:
+  std::string root_, dir_;
+  pid_t pid_ = 0;
+  int status_ = 0;
+};
 
 class EndToEndTest : public platform_testing::TreeFixture {
  protected:
+  void SetUp() override {
+    TreeFixture::SetUp();
+    std::string error;
+    farm_ = webfarm_testing::CWebFarm::Start(&error);
+    ASSERT_TRUE(farm_ != nullptr) << error;
+  }
+  void TearDown() override {
+    farm_.reset();
+    TreeFixture::TearDown();
+  }
   void Str(const char* key, const char* name, const std::string& text) {
     SetRaw(key, name, platform::kRegSz, text + '\0');
   }
@@ -60,15 +148,23 @@ class EndToEndTest : public platform_testing::TreeFixture {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
   }
+  size_t Requests(const std::string& role, const char* method = nullptr) {
+    size_t n = 0;
+    for (const auto& r : farm_->Requests()) n += r.role == role && (method == nullptr || r.method == method);
+    return n;
+  }
+  bool AllTaken() {
+    return std::none_of(logs_.begin(), logs_.end(), [](const auto& l) { return fs::exists(l.first); });
+  }
 
   // The machine as the product leaves it: identifiers, an identity file whose
   // GUID the registry corrects, and logs of each kind.
-  void Plant(const std::string& host, uint32_t fastForward) {
+  void Plant(uint32_t fastForward) {
     Str(kProductKey, "ComputerID", kGuid);
     Str(kProductKey, "UserID", kUser);
     Str(kProductKey, "CurrentVersion", "1.0.5");
     Str(kProductKey, "ProductNumber", "INK-100");
-    Str(kServiceKey, "ProductionHost", host);
+    Str(kServiceKey, "ProductionHost", farm_->hostPort());
     SetDword(kServiceKey, "debug", 1);
     SetDword(kServiceKey, "FastForward", fastForward);
     Write(Identity(), kIdentityBefore);
@@ -89,21 +185,21 @@ class EndToEndTest : public platform_testing::TreeFixture {
 
   // Whatever moment the process ended at: the hive reads, the identity file is
   // the old or the new text whole, every log is on disk whole or was received.
-  void CheckWhole(const std::vector<std::string>& received, const std::string& when) {
+  void CheckWhole(const std::string& when) {
     SCOPED_TRACE(when);
+    std::string received;
+    for (const auto& r : farm_->Requests()) {
+      if (r.role == "usage" || r.role == "crash" || r.role == "installer") received += Flat(r.payload) + "\n";
+    }
     EXPECT_EQ(kGuid, Value(kProductKey, "ComputerID"));
     EXPECT_NE("(absent)", Value(kServiceKey, "ProductionHost"));
-    std::string identity = ServiceProcess::ReadAll(Identity());
+    std::string identity = ReadAll(Identity());
     EXPECT_TRUE(identity == kIdentityBefore || identity == kIdentityAfter) << identity;
     size_t lost = 0;
     for (const auto& log : logs_) {
-      bool sent = std::any_of(received.begin(), received.end(), [&](const std::string& r) {
-        return r.find(Flat(log.second)) != std::string::npos;
-      });
+      bool sent = received.find(Flat(log.second)) != std::string::npos;
       lost += !sent && !fs::exists(log.first) && !fs::exists(Old(log.first));
-      if (fs::exists(log.first)) {
-        EXPECT_EQ(log.second, ServiceProcess::ReadAll(log.first)) << log.first;
-      }
+      if (fs::exists(log.first)) EXPECT_EQ(log.second, ReadAll(log.first)) << log.first;
     }
     EXPECT_EQ(0u, lost);
     for (const auto& entry : fs::recursive_directory_iterator(tmp_ + "/registry")) {
@@ -111,37 +207,104 @@ class EndToEndTest : public platform_testing::TreeFixture {
     }
   }
 
+  std::unique_ptr<webfarm_testing::CWebFarm> farm_;
   std::map<std::string, std::string> logs_;
 };
 
-TEST_F(EndToEndTest, OfflineTakesTheLongSleepAndStopsCleanlyOnSigterm) {
-  Plant("127.0.0.1:9", 60000);  // 60 s -> 1 ms, 600 s -> 10 ms
+// Offline first (the long sleep, nothing sent), then the farm down, then every
+// endpoint failing once, then the bulk test switched on and off by a second
+// process while the service runs; a SIGTERM ends it cleanly.
+TEST_F(EndToEndTest, OfflineFarmDownFailingThenWellCostsNoLogAndHeedsCommandWords) {
+  Plant(6000);  // 60 s -> 10 ms, 600 s -> 100 ms; the metadata asks for a check every hour
+  ASSERT_TRUE(farm_->Stop());
   Write(tmp_ + "/offline", "");
-  ServiceProcess service(INKORA_UPDATER_BIN, tmp_);
-  ASSERT_TRUE(service.Start());
-  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= 4; })) << service.Log();
-  EXPECT_EQ(0, service.Signal(SIGTERM)) << "a clean exit with 0";
-  EXPECT_EQ("", service.Output());
-  std::string log = service.Log();
-  EXPECT_EQ(1u, ServiceProcess::Count(log, "Sleeping for timeout period:  60 seconds."));
-  EXPECT_GE(ServiceProcess::Count(log, "Sleeping for timeout period:  600 seconds."), 3u);
-  EXPECT_EQ(1u, ServiceProcess::Count(log, "ServiceControlHandler()-SERVICE_CONTROL_STOP "));
-  EXPECT_EQ(1u, ServiceProcess::Count(log, "ExecuteSubProcess()----END---"));
+  ServiceProcess service(tmp_);
+  ASSERT_GT(service.Start(), 0);
+  ASSERT_TRUE(service.WaitFor([&] { return Count(service.Log(), "600 seconds.") >= 3; })) << service.Log();
   for (const auto& l : logs_) EXPECT_TRUE(fs::exists(l.first)) << l.first << " went while offline";
-  EXPECT_EQ(kIdentityAfter, ServiceProcess::ReadAll(Identity()));
-  CheckWhole({}, "after SIGTERM");
+  fs::remove(tmp_ + "/offline");  // connected, but nobody on the farm's port for a few cycles
+  size_t cycles = service.Cycles();
+  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 3; }));
+  ASSERT_TRUE(farm_->Restart());
+  for (const char* fault : {"first_call=500", "update_check=garbage", "usage=truncated", "crash=404"}) {
+    std::string f = fault;
+    ASSERT_TRUE(farm_->SetFault(f.substr(0, f.find('=')), f.substr(f.find('=') + 1), 1));
+  }
+  cycles = service.Cycles();
+  // The garbage answer, then a good one an hour (six cycles) later.
+  ASSERT_TRUE(service.WaitFor([&] { return AllTaken() && Requests("update_check", "POST") >= 2; }))
+      << service.Log();
+  ServiceProcess command(tmp_, "bin-cmd");
+  EXPECT_EQ(0, command.Run({"-l", "C:\\test logs"}));
+  EXPECT_EQ("C:\\test logs", Value(kServiceKey, "testpath"));
+  ASSERT_TRUE(service.WaitFor([&] { return service.Log().find("Found TestSendNow") != std::string::npos; }));
+  EXPECT_EQ(0, command.Run({"-nl"}));
+  EXPECT_EQ("(absent)", Value(kServiceKey, "testsendnow"));
+  size_t after = service.Cycles();
+  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= after + 2; }));
+  size_t bulk = Count(service.Log(), "Found TestSendNow");
+  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= after + 5; }));
+  EXPECT_EQ(bulk, Count(service.Log(), "Found TestSendNow")) << "the bulk test outlived -nl";
+  ASSERT_EQ(0, service.Signal(SIGTERM, 5)) << "no clean exit with 0 within 5 s of SIGTERM";
+
+  std::string log = service.Log();
+  EXPECT_EQ("", service.Output());
+  EXPECT_EQ(1u, Count(log, "Sleeping for timeout period:  60 seconds."));
+  EXPECT_EQ(1u, Count(log, "ServiceControlHandler()-SERVICE_CONTROL_STOP "));
+  EXPECT_EQ(1u, Count(log, "ExecuteSubProcess()----END---"));
+  EXPECT_GE(Requests("first_call"), 2u);
+  size_t checks = Requests("update_check", "POST");
+  EXPECT_LE(checks, (service.Cycles() - cycles) / 3) << "a check an hour, never one a cycle";
+  EXPECT_EQ(checks, Count(log, "CClientInfo::UpdateCheck()----START---"));
+  EXPECT_EQ("1-0-7", Value(kServiceKey, "MetadataVer"));
+  EXPECT_EQ(farm_->url("/Teko/uc"), Value(kServiceKey, "UpdateCheckUrl"));
+  EXPECT_EQ("1.0.10", Value(kProductKey, "NextVersion"));
+  EXPECT_EQ(farm_->url("/downloads/InkoraSetup-1.0.10.exe"), Value(kProductKey, "NextVersionURL"));
+  EXPECT_NE("(absent)", Value(kServiceKey, "LastCheck"));
+  for (const auto& r : farm_->Requests()) {
+    EXPECT_TRUE(r.readable) << r.role << " " << r.path;
+    EXPECT_TRUE(r.role != "installer" || r.payload.find_first_of("\r\n\t") == std::string::npos) << r.payload;
+  }
+  // Usage and installer logs taken and kept as ".old"; the crash log deleted.
+  for (const auto& l : logs_) EXPECT_EQ(l.first.find("crash") == std::string::npos, fs::exists(Old(l.first)));
+  EXPECT_GE(Requests("definition"), 1u);
+  EXPECT_NE(std::string::npos, ReadAll(Symbols()).find("version=\"2.0\""));
+  EXPECT_EQ(kIdentityAfter, ReadAll(Identity()));
+  CheckWhole("after SIGTERM");
+}
+
+TEST_F(EndToEndTest, KilledAtRandomMomentsLosesNoLog) {
+  Plant(60000);  // many requests a second
+  std::mt19937 random(20261207);
+  for (int run = 0; run < 10; ++run) {
+    // Every log back in place and no requests: a log counts as received only
+    // when this run sent it.
+    ASSERT_TRUE(farm_->Reset());
+    PutLogs();
+    ServiceProcess service(tmp_);
+    ASSERT_GT(service.Start(), 0);
+    const int ms = std::uniform_int_distribution<int>(0, 300)(random);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    EXPECT_TRUE(WIFSIGNALED(service.Signal(SIGKILL)));
+    CheckWhole("run " + std::to_string(run) + " killed after " + std::to_string(ms) + " ms");
+  }
+}
+
+bool Gone(pid_t pid) {  // ended: no process, or a zombie no one has reaped yet
+  std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+  return stat.empty() || stat.compare(stat.rfind(')') + 1, 3, " Z ") == 0;
 }
 
 TEST_F(EndToEndTest, AServiceDiesWithTheProcessThatStartedIt) {
-  Plant("127.0.0.1:9", 60000);
+  Plant(60000);
   Write(tmp_ + "/offline", "");
   int pipe[2];
   ASSERT_EQ(0, ::pipe(pipe));
   pid_t helper = ::fork();
   ASSERT_GE(helper, 0);
   if (helper == 0) {  // a test process that starts its service, then hangs
-    ServiceProcess service(INKORA_UPDATER_BIN, tmp_);
-    pid_t pid = service.Start() ? service.pid() : 0;
+    ServiceProcess service(tmp_);
+    pid_t pid = service.Start();
     if (::write(pipe[1], &pid, sizeof pid) == sizeof pid) ::pause();
     ::_exit(1);
   }
@@ -150,9 +313,7 @@ TEST_F(EndToEndTest, AServiceDiesWithTheProcessThatStartedIt) {
   ::close(pipe[0]);
   ::close(pipe[1]);
   ASSERT_GT(service, 0);
-  auto cycles = [&] {
-    return ServiceProcess::Count(ServiceProcess::ReadAll(tmp_ + "/bin/InkoraUpdater.log"), "Sleeping");
-  };
+  auto cycles = [&] { return Count(ReadAll(tmp_ + "/bin/InkoraUpdater.log"), "Sleeping"); };
   for (int i = 0; i < 1000 && cycles() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_GE(cycles(), 2u) << "the service runs";
   ::kill(helper, SIGKILL);  // as a time-out or a crash would end the test
@@ -162,128 +323,6 @@ TEST_F(EndToEndTest, AServiceDiesWithTheProcessThatStartedIt) {
   if (!Gone(service)) ::kill(service, SIGKILL);
 }
 
-#if defined(INKORA_HAVE_WEBFARM_FIXTURE)
-
-using webfarm_testing::CWebFarm;
-using webfarm_testing::FarmRequest;
-
-class OnlineEndToEndTest : public EndToEndTest {
- protected:
-  void SetUp() override {
-    EndToEndTest::SetUp();
-    std::string error;
-    farm_ = CWebFarm::Start(&error);
-    ASSERT_TRUE(farm_ != nullptr) << error;
-  }
-  void TearDown() override {
-    farm_.reset();
-    EndToEndTest::TearDown();
-  }
-  size_t Count(const std::string& role, const char* method = nullptr) {
-    size_t n = 0;
-    for (const auto& r : farm_->Requests()) n += r.role == role && (method == nullptr || r.method == method);
-    return n;
-  }
-  std::vector<std::string> Received() {
-    std::vector<std::string> texts;
-    for (const auto& r : farm_->Requests()) {
-      if (r.role == "usage" || r.role == "crash" || r.role == "installer") texts.push_back(Flat(r.payload));
-    }
-    return texts;
-  }
-  bool AllTaken() {
-    return std::none_of(logs_.begin(), logs_.end(), [](const auto& l) { return fs::exists(l.first); });
-  }
-
-  std::unique_ptr<CWebFarm> farm_;
-};
-
-TEST_F(OnlineEndToEndTest, CyclesDoEveryStepOnTheirScheduleAndHeedCommandWords) {
-  Plant(farm_->hostPort(), 6000);  // 60 s -> 10 ms; the metadata asks for a check every hour
-  ServiceProcess service(INKORA_UPDATER_BIN, tmp_);
-  ASSERT_TRUE(service.Start());
-  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= 150; })) << service.Log();
-  // The bulk test switched on and off by a second process, while it runs.
-  ServiceProcess command(INKORA_UPDATER_BIN, tmp_, "bin-cmd");
-  EXPECT_EQ(0, command.Run({"-l", "C:\\test logs"}));
-  EXPECT_EQ("C:\\test logs", Value(kServiceKey, "testpath"));
-  ASSERT_TRUE(service.WaitFor([&] { return service.Log().find("Found TestSendNow") != std::string::npos; }));
-  EXPECT_EQ(0, command.Run({"-nl"}));
-  EXPECT_EQ("(absent)", Value(kServiceKey, "testsendnow"));
-  size_t cycles = service.Cycles();
-  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 2; }));
-  size_t bulk = ServiceProcess::Count(service.Log(), "Found TestSendNow");
-  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 5; }));
-  EXPECT_EQ(bulk, ServiceProcess::Count(service.Log(), "Found TestSendNow"));
-  ASSERT_EQ(0, service.Signal(SIGTERM, 5)) << "no clean end within 5 s of SIGTERM";
-
-  EXPECT_EQ(1u, Count("first_call"));
-  ASSERT_EQ(1u, Count("metadata"));
-  EXPECT_EQ("1-0-7", Value(kServiceKey, "MetadataVer"));
-  EXPECT_EQ(farm_->url("/Teko/uc"), Value(kServiceKey, "UpdateCheckUrl"));
-  EXPECT_EQ("1.0.10", Value(kProductKey, "NextVersion"));
-  EXPECT_EQ(farm_->url("/downloads/InkoraSetup-1.0.10.exe"), Value(kProductKey, "NextVersionURL"));
-  EXPECT_NE("", Value(kServiceKey, "LastCheck"));
-  // About 160 virtual minutes and a check an hour: two or three, never one a cycle.
-  size_t checks = Count("update_check", "POST");
-  EXPECT_GE(checks, 2u);
-  EXPECT_LE(checks, 3u);
-  EXPECT_EQ(checks, ServiceProcess::Count(service.Log(), "CClientInfo::UpdateCheck()----START---"));
-  for (const auto& r : farm_->Requests()) {
-    EXPECT_TRUE(r.readable) << r.role << " " << r.path;
-    EXPECT_TRUE(r.role != "installer" || r.payload.find_first_of("\r\n\t") == std::string::npos) << r.payload;
-  }
-  // Usage and installer logs taken and kept as ".old"; the crash log deleted.
-  EXPECT_TRUE(AllTaken());
-  for (const auto& l : logs_) EXPECT_EQ(l.first.find("crash") == std::string::npos, fs::exists(Old(l.first)));
-  EXPECT_GE(Count("definition"), 1u);
-  EXPECT_NE(std::string::npos, ServiceProcess::ReadAll(Symbols()).find("version=\"2.0\""));
-  CheckWhole(Received(), "after SIGTERM");
-}
-
-TEST_F(OnlineEndToEndTest, AFarmDownThenFailingCostsNoLogAndNoCrash) {
-  Plant(farm_->hostPort(), 6000);
-  ASSERT_TRUE(farm_->Stop());
-  Write(tmp_ + "/offline", "");
-  ServiceProcess service(INKORA_UPDATER_BIN, tmp_);
-  ASSERT_TRUE(service.Start());
-  ASSERT_TRUE(service.WaitFor([&] { return ServiceProcess::Count(service.Log(), "600 seconds.") >= 2; }));
-  fs::remove(tmp_ + "/offline");  // connected, but nobody on the farm's port for a few cycles
-  size_t cycles = service.Cycles();
-  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 3; }));
-  ASSERT_TRUE(farm_->Restart());
-  ASSERT_TRUE(farm_->SetFault("first_call", "500", 1));
-  ASSERT_TRUE(farm_->SetFault("update_check", "garbage", 1));
-  ASSERT_TRUE(farm_->SetFault("usage", "truncated", 1));
-  ASSERT_TRUE(farm_->SetFault("crash", "404", 1));
-  ASSERT_TRUE(service.WaitFor([&] { return AllTaken(); })) << service.Log();
-  ASSERT_EQ(0, service.Signal(SIGTERM, 5));
-  EXPECT_EQ(1u, ServiceProcess::Count(service.Log(), "Sleeping for timeout period:  60 seconds."));
-  EXPECT_GE(Count("first_call"), 2u);
-  EXPECT_GE(Count("update_check", "POST"), 2u);  // the garbage answer, then a good one
-  EXPECT_EQ("1-0-7", Value(kServiceKey, "MetadataVer"));
-  CheckWhole(Received(), "after the faults");
-}
-
-TEST_F(OnlineEndToEndTest, KilledAtRandomMomentsLosesNoLog) {
-  Plant(farm_->hostPort(), 60000);  // 60 s -> 1 ms: many requests a second
-  std::mt19937 random(20261207);
-  for (int run = 0; run < 10; ++run) {
-    // Every log back in place and no requests: a log counts as received only
-    // when this run sent it.
-    ASSERT_TRUE(farm_->Reset());
-    PutLogs();
-    ServiceProcess service(INKORA_UPDATER_BIN, tmp_);
-    ASSERT_TRUE(service.Start());
-    const int ms = std::uniform_int_distribution<int>(0, 300)(random);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    EXPECT_TRUE(WIFSIGNALED(service.Signal(SIGKILL)));
-    CheckWhole(Received(), "run " + std::to_string(run) + " killed after " + std::to_string(ms) + " ms");
-  }
-}
-
-#endif  // INKORA_HAVE_WEBFARM_FIXTURE
-
 }  // namespace
 
-#endif  // !_WIN32
+#endif  // !_WIN32 && INKORA_HAVE_WEBFARM_FIXTURE

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,24 +37,26 @@ class EntryTest : public settings_testing::SettingsFixture {
     pfnRunAsService = ExecuteSubProcess;
     SettingsFixture::TearDown();
   }
-  // The command line "word|argument" over a clean registry, a fresh manager
-  // and a "Call=code" refusal.
+  // The command line "word|argument" over a fresh manager that refuses
+  // "Call=code".
   void Run(const std::string& line, const std::string& failing = "") {
     g_runs = 0;
     env_->scm.emplace();
-    if (!failing.empty())
-      env_->scm->failures[failing.substr(0, failing.find('='))] =
-          std::stoi(failing.substr(failing.find('=') + 1));
-    std::vector<std::string> words = {"InkoraUpdater.exe"};
-    std::stringstream split(line);
-    for (std::string w; std::getline(split, w, '|');) words.push_back(w);
+    if (!failing.empty()) env_->scm->failures[Split(failing, '=')[0]] = std::stoi(Split(failing, '=')[1]);
+    std::vector<std::string> words = Split("InkoraUpdater.exe|" + line, '|');
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(&w[0]);
     CollectArguments(static_cast<int>(argv.size()), argv.data());
     ServiceMainProc();
   }
+  static std::vector<std::string> Split(const std::string& text, char at) {
+    std::vector<std::string> parts;
+    std::stringstream split(text);
+    for (std::string part; std::getline(split, part, at);) parts.push_back(part);
+    return parts;
+  }
   std::string Calls() {
-    const std::vector<std::pair<std::string, std::string>> names = {
+    const std::map<std::string, std::string> names = {
         {"OpenSCManager " + std::to_string(platform::kScManagerAllAccess), "mgr"},
         {"OpenSCManager " + std::to_string(platform::kScManagerCreateService), "create-mgr"},
         {"OpenService InkoraUpdater " + std::to_string(platform::kServiceAllAccess), "open"},
@@ -66,16 +69,13 @@ class EntryTest : public settings_testing::SettingsFixture {
         {"Delete", "delete"},
         {"Start", "start"}};
     std::string text;
-    for (std::string call : env_->scm->calls) {
-      for (const auto& n : names) call = call == n.first ? n.second : call;
-      text += (text.empty() ? "" : " ") + call;
-    }
+    for (const std::string& call : env_->scm->calls) text += (text.empty() ? "" : " ") + names.at(call);
     return text;
   }
-  // "name=text;name" against the service key: present with that text, or absent.
+  // "name=text;name" against the service key: written, or checked as present
+  // with that text or absent.
   void Values(const std::string& list, bool write) {
-    std::stringstream split(list);
-    for (std::string item; std::getline(split, item, ';');) {
+    for (const std::string& item : Split(list, ';')) {
       size_t eq = item.find('=');
       std::optional<std::string> text;
       if (eq != std::string::npos) text = item.substr(eq + 1);
@@ -139,50 +139,35 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusal) {
     EXPECT_EQ(c.scm.find("restarts") != std::string::npos, Logged("installed"));
     EXPECT_EQ(c.scm == On("delete") && c.failing.empty(), Logged("removed"));
   }
-}
-
-TEST_F(EntryTest, TheCommandWordIsAtMost31Characters) {
+  // The command word is at most 31 characters; every argument is kept.
   for (size_t n : {31, 32}) {
     Run(std::string(n, 'a') + "|next");
     EXPECT_EQ(n < 32 ? n : 0, strCommand.size());
     EXPECT_EQ((std::vector<std::string>{std::string(n, 'a'), "next"}), aArgs);
   }
-}
-
-TEST_F(EntryTest, StopAndStartReportTheirResult) {
   for (std::string failing : {"", "OpenSCManager", "OpenService", "Control", "Start"}) {
-    Run("-nl", failing + "=5");
+    Run("-nl", failing + "=5");  // stop and start report their result
     EXPECT_EQ(failing.empty() || failing == "Start", KillService("InkoraUpdater")) << failing;
     EXPECT_EQ(failing.empty() || failing == "Control", RunService("InkoraUpdater")) << failing;
   }
 }
 
-TEST_F(EntryTest, InstallGivesTheManagerAQuotedPathAndRestarts) {
-  env_->modulePath = Tmp("Program Files\\Inkora Updater\\InkoraUpdater.exe");
-  Run("-i");
-  const platform::ServiceConfig& config = env_->scm->created;
-  EXPECT_EQ("\"" + env_->modulePath + "\"", config.binaryPath);
-  EXPECT_EQ("Inkora Updater", config.displayName);
-  EXPECT_EQ(platform::kServiceWin32OwnProcess | platform::kServiceInteractiveProcess, config.serviceType);
-  EXPECT_EQ(platform::kServiceAutoStart, config.startType);
-  EXPECT_EQ(platform::kServiceErrorNormal, config.errorControl);
-  EXPECT_FALSE(env_->scm->description.empty());
-  EXPECT_EQ(86400u, env_->scm->failureActions.resetPeriodSeconds);
-  EXPECT_EQ((std::vector<uint32_t>{60000, 60000, 60000}), env_->scm->failureActions.restartDelaysMs);
-  EXPECT_TRUE(env_->scm->failureActions.thenStayStopped);
-}
-
 // A path whose fields would be cut is refused whole; so is one with no
-// three-letter extension to put ".log" in place of.
+// three-letter extension to put ".log" in place of. The service is installed
+// under the quoted path, restarted after a crash three times a minute apart.
 TEST_F(EntryTest, TheFixedFieldsComeFromTheProgramPath) {
   const struct {
     std::string name;
     size_t length;  // the path grown to this many characters (0: as it is)
     bool set;
-  } cases[] = {{"InkoraUpdater.exe", 0, true},    {"InkoraUpdater.bin", 0, true},
-               {"InkoraUpdater", 0, false},       {"InkoraUpdater.ex", 0, false},
-               {"InkoraUpdater.", 0, false},      {"InkoraUpdater.exe", 499, true},
-               {"InkoraUpdater.exe", 500, false}, {"InkoraUpdater.exe", 5000, false}};
+  } cases[] = {{"Inkora Updater\\InkoraUpdater.exe", 0, true},
+               {"InkoraUpdater.bin", 0, true},
+               {"InkoraUpdater", 0, false},
+               {"InkoraUpdater.ex", 0, false},
+               {"InkoraUpdater.", 0, false},
+               {"InkoraUpdater.exe", 499, true},
+               {"InkoraUpdater.exe", 500, false},
+               {"InkoraUpdater.exe", 5000, false}};
   for (const auto& c : cases) {
     std::string path = Tmp(c.name);
     if (c.length > path.size()) path = Tmp(std::string(c.length - path.size(), 'p') + c.name);
@@ -193,6 +178,15 @@ TEST_F(EntryTest, TheFixedFieldsComeFromTheProgramPath) {
     EXPECT_EQ(c.set ? path.substr(0, path.size() - 4) + ".log" : "", std::string(szLogPath));
     EXPECT_EQ(c.set ? "1.0.13.0" : "", std::string(szServiceVersion));
   }
+  const platform::ServiceConfig& config = env_->scm->created;
+  EXPECT_EQ("Inkora Updater", config.displayName);
+  EXPECT_EQ((std::vector<uint32_t>{platform::kServiceWin32OwnProcess | platform::kServiceInteractiveProcess,
+                                   platform::kServiceAutoStart, platform::kServiceErrorNormal}),
+            (std::vector<uint32_t>{config.serviceType, config.startType, config.errorControl}));
+  EXPECT_FALSE(env_->scm->description.empty());
+  EXPECT_EQ(86400u, env_->scm->failureActions.resetPeriodSeconds);
+  EXPECT_EQ((std::vector<uint32_t>{60000, 60000, 60000}), env_->scm->failureActions.restartDelaysMs);
+  EXPECT_TRUE(env_->scm->failureActions.thenStayStopped);
 }
 
 TEST_F(EntryTest, TheVersionTextFollowsTheFirstTranslation) {
@@ -201,19 +195,17 @@ TEST_F(EntryTest, TheVersionTextFollowsTheFirstTranslation) {
     bool loads, fixed, hasTable;
     std::string table;
     uint16_t langId;
-    std::string subBlock, text;
-    bool result;
-    std::string version, stored;
+    std::string subBlock, text, version, stored;
   } cases[] = {
-      {true, true, true, kEnUs, 0x0409, "040904B0", "1, 0, 13, 0", true, "1. 0. 13. 0", "1.0.13.0"},
-      {true, true, true, std::string("\x07\x04\xE4\x04", 4), 0x0409, "040704E4", "2,1", true, "2.1", "2.1"},
-      {true, true, false, "", 0x0407, "040704B0", "3, 2", true, "3. 2", "3.2"},
-      {true, true, true, kEnUs + kEnUs, 0x0C0A, "0C0A04B0", "4", true, "4", "4"},
-      {true, true, true, kEnUs, 0x0409, "", "", true, "", ""},
-      {false, true, true, kEnUs, 0x0409, "040904B0", "1", false, "", ""},
-      {true, false, true, kEnUs, 0x0409, "040904B0", "1, 0", false, "", ""},
-      {true, true, true, kEnUs, 0x0409, "040904B0", nines + "9", true, nines + "9", ""},
-      {true, true, true, kEnUs, 0x0409, "040904B0", nines + "  ", true, nines + "  ", nines},
+      {true, true, true, kEnUs, 0x0409, "040904B0", "1, 0, 13, 0", "1. 0. 13. 0", "1.0.13.0"},
+      {true, true, true, std::string("\x07\x04\xE4\x04", 4), 0x0409, "040704E4", "2,1", "2.1", "2.1"},
+      {true, true, false, "", 0x0407, "040704B0", "3, 2", "3. 2", "3.2"},
+      {true, true, true, kEnUs + kEnUs, 0x0C0A, "0C0A04B0", "4", "4", "4"},
+      {true, true, true, kEnUs, 0x0409, "", "", "", ""},
+      {false, true, true, kEnUs, 0x0409, "040904B0", "1", "", ""},
+      {true, false, true, kEnUs, 0x0409, "040904B0", "1, 0", "", ""},
+      {true, true, true, kEnUs, 0x0409, "040904B0", nines + "9", nines + "9", ""},
+      {true, true, true, kEnUs, 0x0409, "040904B0", nines + "  ", nines + "  ", nines},
   };
   env_->system.emplace();
   for (const auto& c : cases) {
@@ -227,7 +219,7 @@ TEST_F(EntryTest, TheVersionTextFollowsTheFirstTranslation) {
     Run("-nl");
     EXPECT_EQ(c.stored, std::string(szServiceVersion));
     std::string version;
-    EXPECT_EQ(c.result, GetFileVersion(version));
+    EXPECT_EQ(c.loads && c.fixed, GetFileVersion(version));
     EXPECT_EQ(c.version, version);
   }
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
-#include <optional>
+#include <sstream>
 #include <string>
 
 #include "settings/process_state.h"
@@ -16,13 +16,20 @@
 
 namespace {
 
-// Every step appends "name argument" to one text; answers come by step name.
+// "m" an mv URL, "u" usage logs, "c" crash logs, "0" a result code.
+UpdateResultRecord Record(const std::string& text) {
+  auto has = [&](char c) { return text.find(c) != std::string::npos; };
+  return UpdateResultRecord{has('m') ? "m" : "", has('u'), has('c'), has('0') ? "0" : ""};
+}
+
+// Every step appends "name argument" to one text; answers come by step name
+// ("Setting" and "Read" by name and argument).
 class Steps : public CMonitorSteps {
  public:
   std::string calls;
-  std::map<std::string, std::string> answers;
+  std::map<std::string, std::string> answers = {
+      {"Setting10", "uc"}, {"Setting13", "puc"}, {"Setting15", "usg"}, {"Setting16", "cr"}};
   std::deque<bool> online;  // one per cycle; online when empty
-  std::optional<UpdateResultRecord> check;
 
   std::string Note(const std::string& step, const std::string& arg = "") {
     calls += (calls.empty() ? "" : ", ") + step + (arg.empty() ? "" : " " + arg);
@@ -32,8 +39,7 @@ class Steps : public CMonitorSteps {
   std::string ReadTestSetting(const std::string& name) override { return Note("Read", name); }
   void FixUpComputerIDRegKey() override { Note("FixUp"); }
   bool InternetGetConnectedState() override {
-    Note("Online?");
-    bool on = online.empty() || online.front();
+    bool on = Note("Online?") != "0" && (online.empty() || online.front());
     if (!online.empty()) online.pop_front();
     return on;
   }
@@ -43,8 +49,8 @@ class Steps : public CMonitorSteps {
   std::string getMetadataVer() override { return Note("Mv?"); }
   std::string MakeFirstCall() override { return Note("FirstCall"); }
   void UpdateCheck(const std::string& url, UpdateResultRecord& result) override {
+    if (answers.count("Check")) result = Record(answers["Check"]);
     Note("Check", url);
-    if (check) result = *check;
   }
   void setLastCheck() override { Note("SetLastCheck"); }
   bool IsNewMetadata(const std::string& url) override { return Note("IsNew?", url) == "1"; }
@@ -56,19 +62,6 @@ class Steps : public CMonitorSteps {
   void UpdateDefinitionFile() override { Note("Definition"); }
 };
 
-UpdateResultRecord Answer(const char* mv, bool usage, bool crash, const char* code = "0") {
-  return UpdateResultRecord{mv, usage, crash, code};
-}
-
-struct CycleCase {
-  const char* label;
-  std::map<std::string, std::string> answers;
-  UpdateResultRecord before;  // the last good answer
-  std::optional<UpdateResultRecord> check;
-  bool online;
-  std::string calls;  // between the head and the installer upload
-};
-
 class MonitorTest : public settings_testing::SettingsFixture {
  protected:
   void TearDown() override {
@@ -78,74 +71,42 @@ class MonitorTest : public settings_testing::SettingsFixture {
 };
 
 TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
-  const std::string head = "Sleep 60000, Read testpath, Read testsendnow, FixUp, Online?";
-  const CycleCase cases[] = {
-      {"offline", {{"Interval?", "1"}, {"Readtestsendnow", "1"}}, {}, {}, false, ""},
-      {"not due", {}, {}, {}, true, ", Interval?, Freq?"},
-      {"frequency overrides the interval",
-       {{"Interval?", "1"}, {"Freq?", "24"}},
-       {},
-       {},
-       true,
-       ", Interval?, Freq?, Webfarm?"},
-      {"first call, new metadata",
-       {{"Interval?", "1"}, {"FirstCall", "m"}, {"IsNew?", "1"}},
-       {},
-       {},
-       true,
+  const struct {
+    std::string answers;  // "step=answer;...": "Check=" what a check answers, "Before=" the last good answer
+    std::string calls;    // between the head and the installer upload
+  } cases[] = {
+      {"Online?=0;Interval?=1;Readtestsendnow=1", ""},
+      {"", ", Interval?, Freq?"},
+      {"Interval?=1;Freq?=24", ", Interval?, Freq?, Webfarm?"},  // the frequency overrides
+      {"Interval?=1;FirstCall=m;IsNew?=1",
        ", Interval?, Freq?, Mv?, FirstCall, IsNew? m, Load m, Definition"},
-      {"first call failed",
-       {{"Interval?", "1"}},
-       {},
-       {},
-       true,
-       ", Interval?, Freq?, Mv?, FirstCall, Definition"},
-      {"first call after a good answer",
-       {{"Interval?", "1"}},
-       Answer("", false, false),
-       {},
-       true,
-       ", Interval?, Freq?, Mv?, FirstCall, SetLastCheck, Definition"},
-      {"check asks for both log kinds",
-       {{"Freq?", "1"}, {"Webfarm?", "1"}, {"Mv?", "1-0-7"}},
-       {},
-       Answer("m", true, true),
-       true,
-       ", Interval?, Freq?, Webfarm?, Mv?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, Upload1 "
-       "usg, "
-       "Setting 16, Upload2 cr, Definition"},
-      {"failed check acts on the last answer",
-       {{"Interval?", "1"}, {"Mv?", "1"}},
-       Answer("", true, false),
-       {},
-       true,
+      {"Interval?=1", ", Interval?, Freq?, Mv?, FirstCall, Definition"},
+      {"Interval?=1;Before=0", ", Interval?, Freq?, Mv?, FirstCall, SetLastCheck, Definition"},
+      {"Freq?=1;Webfarm?=1;Mv?=1-0-7;Check=muc0",
+       ", Interval?, Freq?, Webfarm?, Mv?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
+       "Upload1 usg, Setting 16, Upload2 cr, Definition"},
+      {"Interval?=1;Mv?=1;Before=u0",  // a failed check acts on the last answer
        ", Interval?, Freq?, Mv?, Setting 10, Check uc, SetLastCheck, Setting 15, Upload1 usg, Definition"},
-      {"empty log urls",
-       {{"Interval?", "1"}, {"Mv?", "1"}, {"Setting15", ""}, {"Setting16", ""}},
-       {},
-       Answer("", true, true, ""),
-       true,
+      {"Interval?=1;Mv?=1;Setting15=;Setting16=;Check=uc",
        ", Interval?, Freq?, Mv?, Setting 10, Check uc, Setting 15, Setting 16, Definition"},
-      {"bulk test",
-       {{"Readtestsendnow", "1"}, {"Setting16", ""}},
-       {},
-       {},
-       true,
+      {"Readtestsendnow=1;Setting16=",
        ", Interval?, Freq?, Setting 13, Upload0 puc, Setting 16, Setting 15, Upload1 usg"},
-      {"bulk test needs exactly 1", {{"Readtestsendnow", "1 "}}, {}, {}, true, ", Interval?, Freq?"},
+      {"Readtestsendnow=1 ", ", Interval?, Freq?"},  // the bulk test needs exactly "1"
   };
-  for (const CycleCase& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers);
     Steps steps;
-    steps.answers = {{"Setting10", "uc"}, {"Setting13", "puc"}, {"Setting15", "usg"}, {"Setting16", "cr"}};
-    for (const auto& a : c.answers) steps.answers[a.first] = a.second;
-    steps.online = {c.online};
-    steps.check = c.check;
-    UpdateResultRecord result = c.before;
+    std::stringstream split(c.answers);
+    for (std::string a; std::getline(split, a, ';');)
+      steps.answers[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
+    UpdateResultRecord result =
+        steps.answers.count("Before") ? Record(steps.answers["Before"]) : UpdateResultRecord{};
     dwTimeout = kOnlineTimeoutMs;
     RunMonitorCycle(steps, result);
-    EXPECT_EQ(head + c.calls + ", Setting 13, Upload0 puc", steps.calls);
-    EXPECT_EQ(c.online ? kOnlineTimeoutMs : kOfflineTimeoutMs, dwTimeout);
+    EXPECT_EQ("Sleep 60000, Read testpath, Read testsendnow, FixUp, Online?" + c.calls +
+                  ", Setting 13, Upload0 puc",
+              steps.calls);
+    EXPECT_EQ(steps.answers["Online?"] == "0" ? kOfflineTimeoutMs : kOnlineTimeoutMs, dwTimeout);
     EXPECT_EQ(steps.answers["Readtestsendnow"], strTestSendNow);
   }
 }
@@ -159,16 +120,13 @@ TEST_F(MonitorTest, OneOfflineCycleMakesEveryLaterSleepTenMinutes) {
   EXPECT_EQ(2u, CountLogged("Sleeping for timeout period:  60 seconds.   (1 minutes)"));
   EXPECT_EQ(2u, CountLogged("Sleeping for timeout period:  600 seconds.   (10 minutes)"));
   EXPECT_NE(std::string::npos,
-            steps.calls.find("Sleep 600000, Read testpath, Read testsendnow, FixUp, Online?, Interval?, "
-                             "Freq?, Setting 13, Upload0, Sleep 600000"));
+            steps.calls.find("Sleep 600000, Read testpath, Read testsendnow, FixUp, Online?, "
+                             "Interval?, Freq?, Setting 13, Upload0 puc, Sleep 600000"));
   EXPECT_EQ("C:\\t", strTestPath);
-}
-
-TEST_F(MonitorTest, RealStepsReadTestSettingsQuietly) {
-  CMonitorSteps real;
-  EXPECT_EQ("", real.ReadTestSetting("testpath"));
+  CMonitorSteps real;  // the real steps read the test settings quietly
   SetService("testpath", "C:\\logs");
   EXPECT_EQ("C:\\logs", real.ReadTestSetting("testpath"));
+  EXPECT_EQ("", real.ReadTestSetting("testsendnow"));
   EXPECT_FALSE(Logged("GetRegValue_String()"));
 }
 
