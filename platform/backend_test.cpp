@@ -8,13 +8,42 @@
 
 #include "platform/testing/tree_fixture.h"
 #ifdef _WIN32
-#include "platform/win32/testing/sockets.h"
+#include "platform/win32/windows_clean.h"
+// clang-format off: after <windows.h>, which is lean and so brings no winsock.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// clang-format on
 #else
-#include "platform/posix/testing/sockets.h"
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace platform {
 namespace {
+
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr int kSendFlags = 0, kShutSend = SD_SEND;
+struct SocketLibrary {
+  SocketLibrary() {
+    WSADATA wsa;
+    ::WSAStartup(MAKEWORD(2, 2), &wsa);
+  }
+  ~SocketLibrary() { ::WSACleanup(); }
+};
+#else
+using Socket = int;
+constexpr Socket INVALID_SOCKET = -1;
+constexpr int kSendFlags = MSG_NOSIGNAL, kShutSend = SHUT_WR;  // a peer that hung up: an error, not SIGPIPE
+// Shut down first: close alone does not wake a thread blocked in accept.
+void closesocket(Socket s) {
+  ::shutdown(s, SHUT_RDWR);
+  ::close(s);
+}
+struct SocketLibrary {};  // nothing to start
+#endif
 
 constexpr uint32_t k32 = kKeyWow64_32Key, k64 = kKeyWow64_64Key;
 
@@ -279,16 +308,15 @@ class LoopbackServer {
     port_ = ntohs(addr.sin_port);
     url_ = "http://127.0.0.1:" + std::to_string(port_);
     thread_ = std::thread([this] {
-      for (platform_testing::Socket s;
-           (s = ::accept(listen_, nullptr, nullptr)) != platform_testing::kNoSocket;) {
+      for (Socket s; (s = ::accept(listen_, nullptr, nullptr)) != INVALID_SOCKET;) {
         Serve(s);
-        platform_testing::ShutdownSend(s);
-        platform_testing::CloseSocket(s);
+        ::shutdown(s, kShutSend);
+        closesocket(s);
       }
     });
   }
   ~LoopbackServer() {
-    platform_testing::CloseSocket(listen_);  // accept fails and the loop ends
+    closesocket(listen_);  // accept fails and the loop ends
     thread_.join();
   }
   static std::string Answer(const std::string& status, const std::string& body, bool withLength = true) {
@@ -304,7 +332,7 @@ class LoopbackServer {
   std::string url_;
 
  private:
-  void Serve(platform_testing::Socket s) {
+  void Serve(Socket s) {
     std::string in;
     char buf[4096];
     for (size_t end; (end = in.find("\r\n\r\n")) == std::string::npos ||
@@ -324,10 +352,10 @@ class LoopbackServer {
     if (target == "/slow") out = Answer("200 OK", "slow but steady");
     if (target == "/stall") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const size_t head = target == "/slow" ? out.find("\r\n\r\n") + 4 : out.size();
-    ::send(s, out.data(), static_cast<int>(head), platform_testing::kSendFlags);
+    ::send(s, out.data(), static_cast<int>(head), kSendFlags);
     for (size_t at = head; at < out.size(); ++at) {
       std::this_thread::sleep_for(std::chrono::milliseconds(40));
-      ::send(s, out.data() + at, 1, platform_testing::kSendFlags);
+      ::send(s, out.data() + at, 1, kSendFlags);
     }
   }
   static size_t BodySize(std::string head) {
@@ -336,8 +364,8 @@ class LoopbackServer {
     return at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
   }
   std::vector<std::string>* requests_;
-  platform_testing::SocketLibrary library_;
-  platform_testing::Socket listen_;
+  SocketLibrary library_;
+  Socket listen_;
   std::thread thread_;
 };
 
