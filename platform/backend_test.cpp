@@ -77,42 +77,31 @@ class BackendTest : public platform_testing::TreeFixture {
 };
 
 TEST_F(BackendTest, KeysAreMadeWithParentsFoundWithoutRegardToCaseAndKeptPerView) {
-  const struct {
-    char op;  // c: create, o: open, d: delete the tree
-    const char* sub;
-    uint32_t view;
-    Status status;
-  } steps[] = {
-      {'o', "\\A\\Bb", k32, kErrorFileNotFound},
-      {'c', "\\A\\Bb\\C", k32, kSuccess},
-      {'c', "\\Abcdef", k32, kSuccess},
-      {'o', "\\a\\BB\\", k32, kSuccess},
-      {'o', "\\A\\Bb", k64, kErrorFileNotFound},  // the other view holds none of it
-      {'c', "\\A\\Bb", k64, kSuccess},
-      {'e', "\\a", k32, kSuccess},
-      {'d', "\\a", k32, kSuccess},
-      {'o', "\\A\\Bb", k32, kErrorFileNotFound},
-      {'o', "\\A", k32, kErrorFileNotFound},
-      {'o', "\\Abcdef", k32, kSuccess},  // a key that only starts like it
-      {'o', "\\A\\Bb", k64, kSuccess},
-      {'d', "\\A", k32, kErrorFileNotFound},
+  std::unique_ptr<RegKey> k;
+  auto open = [&](const char* sub, uint32_t view) {
+    return base_->RegOpenKey(key_ + sub, kKeyRead | view, &k);
   };
-  for (const auto& s : steps) {
-    std::unique_ptr<RegKey> k;
-    const std::string path = key_ + s.sub;
-    Status got = s.op == 'd'   ? base_->RegDeleteTree(path, s.view)
-                 : s.op == 'c' ? base_->RegCreateKey(path, kKeyAllAccess | s.view, &k)
-                               : base_->RegOpenKey(path, kKeyRead | s.view, &k);
-    EXPECT_EQ(s.status, got) << s.op << s.sub << " in " << s.view;
-    if (s.op != 'e' || got != kSuccess) continue;
-    // Subkeys one level down only, in the case they were made with; a name
-    // needs room for its closing NUL.
-    std::string name;
-    EXPECT_EQ(kErrorMoreData, k->EnumKey(0, &name, 2));
-    ASSERT_EQ(kSuccess, k->EnumKey(0, &name, 3));
-    EXPECT_EQ("Bb", name);
-    EXPECT_EQ(kErrorNoMoreItems, k->EnumKey(1, &name, 260));
-  }
+  EXPECT_EQ(kErrorFileNotFound, open("\\A\\Bb", k32));
+  ASSERT_EQ(kSuccess, base_->RegCreateKey(key_ + "\\A\\Bb\\C", kKeyAllAccess | k32, &k));
+  ASSERT_EQ(kSuccess, base_->RegCreateKey(key_ + "\\Abcdef", kKeyAllAccess | k32, &k));
+  EXPECT_EQ(kErrorFileNotFound, open("\\A\\Bb", k64)) << "the other view holds none of it";
+  ASSERT_EQ(kSuccess, base_->RegCreateKey(key_ + "\\A\\Bb", kKeyAllAccess | k64, &k));
+  EXPECT_EQ(kSuccess, open("\\a\\BB\\", k32));
+  ASSERT_EQ(kSuccess, open("\\a", k32));
+  // Subkeys one level down only, in the case they were made with; a name
+  // needs room for its closing NUL.
+  std::string name;
+  EXPECT_EQ(kErrorMoreData, k->EnumKey(0, &name, 2));
+  ASSERT_EQ(kSuccess, k->EnumKey(0, &name, 3));
+  EXPECT_EQ("Bb", name);
+  EXPECT_EQ(kErrorNoMoreItems, k->EnumKey(1, &name, 260));
+  // Delete takes the key and all below it, in one view, and no key that only
+  // starts like it.
+  ASSERT_EQ(kSuccess, base_->RegDeleteTree(key_ + "\\a", k32));
+  EXPECT_EQ(kErrorFileNotFound, open("\\A", k32));
+  EXPECT_EQ(kSuccess, open("\\Abcdef", k32));
+  EXPECT_EQ(kSuccess, open("\\A\\Bb", k64));
+  EXPECT_EQ(kErrorFileNotFound, base_->RegDeleteTree(key_ + "\\A", k32));
 }
 
 TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
@@ -127,15 +116,13 @@ TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
     const char* name;
     uint32_t room;  // 0: no buffer
     const char* result;
-  } cases[] = {
-      {"dw", 4, "0 4 4 \xEF\xBE\xAD\xDE"},
-      {"DW", 0, "0 4 4 "},
-      {"dw", 3, "234 4 4 "},
-      {"text", 11, "0 1 11 0123456789"},
-      {"text", 10, "234 1 11 "},
-      {"raw", 8, "0 3 1 7"},
-      {"missing", 8, "2 0 8 "},
-  };
+  } cases[] = {{"dw", 4, "0 4 4 \xEF\xBE\xAD\xDE"},
+               {"DW", 0, "0 4 4 "},
+               {"dw", 3, "234 4 4 "},
+               {"text", 11, "0 1 11 0123456789"},
+               {"text", 10, "234 1 11 "},
+               {"raw", 8, "0 3 1 7"},
+               {"missing", 8, "2 0 8 "}};
   for (const auto& c : cases) {
     char buf[16] = {0};
     uint32_t type = 0, size = c.room == 0 ? 8 : c.room;

@@ -2,6 +2,7 @@
 // and locking, the root setting, and the clock and locale taken from the
 // process environment.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +100,16 @@ TEST_F(PosixHiveTest, EachViewIsAFileUnderTheRootReplacedWhole) {
   EXPECT_TRUE(base_->InternetGetConnectedState());
   Put(tmp_ + "/offline", "");
   EXPECT_FALSE(base_->InternetGetConnectedState());
+  // So does one without an interface up: a network namespace of its own has
+  // only loopback, and that down.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ? 2
+                                                         : NewPosixEnv("/x")->InternetGetConnectedState());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "2: no namespaces to be had here";
   EXPECT_EQ(kErrorInvalidParameter, base_->RegCreateKey("\\", kKeyRead | k32, &k));
   EXPECT_EQ(kErrorInvalidParameter, base_->RegOpenKey("", kKeyRead | k32, &k));
 }
