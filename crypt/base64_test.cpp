@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -49,17 +48,10 @@ TEST(Base64, LenientReaderOfAnswers) {
   for (const auto& c : cases) EXPECT_EQ(Decode(c.first), c.second) << c.first;
 }
 
-TEST(Base64, RandomRoundTripsAppendToTheOutput) {
-  std::mt19937 random(7);
-  for (size_t n = 0; n < 200; ++n) {
-    std::string bytes(n, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    const std::string text = Encode(bytes);
-    ASSERT_EQ(text.size(), crypto::Base64EncodedSize(n));
-    ASSERT_EQ(Decode(text), bytes) << n;
-    ASSERT_EQ(Encode(bytes, "x"), "x" + text);
-    ASSERT_EQ(Decode(text, {'y'}), "y" + bytes);
-  }
+TEST(Base64, BothWaysAppendToTheOutput) {
+  EXPECT_EQ(Encode("foob", "x"), "xZm9vYg==");
+  EXPECT_EQ(Decode("Zm9vYg==", {'y'}), "yfoob");
+  for (size_t n = 0; n < 9; ++n) EXPECT_EQ(crypto::Base64EncodedSize(n), Encode(std::string(n, 'a')).size());
 }
 
 }  // namespace

