@@ -11,7 +11,9 @@
 
 namespace {
 
-TEST(FastForwardClock, MovesByTheWholeTimeAskedForAndSleepsAFraction) {
+using FastForwardTest = settings_testing::SettingsFixture;
+
+TEST_F(FastForwardTest, TheClockMovesByTheWholeTimeAskedForAndSleepsAFraction) {
   const struct {
     uint32_t factor;
     std::vector<uint32_t> sleeps, real;
@@ -42,11 +44,7 @@ TEST(FastForwardClock, MovesByTheWholeTimeAskedForAndSleepsAFraction) {
   platform::SystemTime t = env.GetLocalTime();
   EXPECT_EQ((std::vector<int>{2002, 1, 1, 2, 0, 0, 29}),
             (std::vector<int>{t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second}));
-}
-
-using FastForwardSwitchTest = settings_testing::SettingsFixture;
-
-TEST_F(FastForwardSwitchTest, OnlyAFactorAboveOneReplacesTheEnv) {
+  // Only a factor above one replaces the Env.
   platform::Env* before = platform::Env::Default();
   EXPECT_EQ(1u, InstallFastForwardIfSet());  // absent
   SetServiceDword(kFastForwardValue, 1);

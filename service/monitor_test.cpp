@@ -1,11 +1,10 @@
 // The monitor cycle's decisions: which steps run, in which order, from what the
-// steps answer; and the sleep rule over several cycles.
+// steps answer, and how long the cycle sleeps.
 #include "service/monitor.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <deque>
 #include <map>
 #include <sstream>
 #include <string>
@@ -29,7 +28,6 @@ class Steps : public CMonitorSteps {
   std::string calls;
   std::map<std::string, std::string> answers = {
       {"Setting10", "uc"}, {"Setting13", "puc"}, {"Setting15", "usg"}, {"Setting16", "cr"}};
-  std::deque<bool> online;  // one per cycle; online when empty
 
   std::string Note(const std::string& step, const std::string& arg = "") {
     calls += (calls.empty() ? "" : ", ") + step + (arg.empty() ? "" : " " + arg);
@@ -38,11 +36,7 @@ class Steps : public CMonitorSteps {
   void Sleep(uint32_t ms) override { Note("Sleep", std::to_string(ms)); }
   std::string ReadTestSetting(const std::string& name) override { return Note("Read", name); }
   void FixUpComputerIDRegKey() override { Note("FixUp"); }
-  bool InternetGetConnectedState() override {
-    bool on = Note("Online?") != "0" && (online.empty() || online.front());
-    if (!online.empty()) online.pop_front();
-    return on;
-  }
+  bool InternetGetConnectedState() override { return Note("Online?") != "0"; }
   bool IsTimeToCheckInterval() override { return Note("Interval?") == "1"; }
   int getUpdateFreq() override { return std::atoi(Note("Freq?").c_str()); }
   bool IsTimeToCheckWebfarm() override { return Note("Webfarm?") == "1"; }
@@ -72,10 +66,13 @@ class MonitorTest : public settings_testing::SettingsFixture {
 
 TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
   const struct {
-    std::string answers;  // "step=answer;...": "Check=" what a check answers, "Before=" the last good answer
-    std::string calls;    // between the head and the installer upload
+    // "step=answer;...": "Check=" what a check answers, "Before=" the last good
+    // answer, "Timeout=" the sleep before the cycle.
+    std::string answers;
+    std::string calls;  // between the head and the installer upload
   } cases[] = {
-      {"Online?=0;Interval?=1;Readtestsendnow=1", ""},
+      {"Online?=0;Interval?=1;Readtestsendnow=1;Readtestpath=C:\\t", ""},
+      {"Timeout=600000", ", Interval?, Freq?"},  // back online, the sleep stays ten minutes
       {"", ", Interval?, Freq?"},
       {"Interval?=1;Freq?=24", ", Interval?, Freq?, Webfarm?"},  // the frequency overrides
       {"Interval?=1;FirstCall=m;IsNew?=1",
@@ -101,28 +98,16 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
       steps.answers[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
     UpdateResultRecord result =
         steps.answers.count("Before") ? Record(steps.answers["Before"]) : UpdateResultRecord{};
-    dwTimeout = kOnlineTimeoutMs;
+    uint32_t timeout = steps.answers.count("Timeout") ? kOfflineTimeoutMs : kOnlineTimeoutMs;
+    dwTimeout = timeout;
     RunMonitorCycle(steps, result);
-    EXPECT_EQ("Sleep 60000, Read testpath, Read testsendnow, FixUp, Online?" + c.calls +
-                  ", Setting 13, Upload0 puc",
+    EXPECT_EQ("Sleep " + std::to_string(timeout) + ", Read testpath, Read testsendnow, FixUp, Online?" +
+                  c.calls + ", Setting 13, Upload0 puc",
               steps.calls);
-    EXPECT_EQ(steps.answers["Online?"] == "0" ? kOfflineTimeoutMs : kOnlineTimeoutMs, dwTimeout);
+    EXPECT_EQ(steps.answers["Online?"] == "0" ? kOfflineTimeoutMs : timeout, dwTimeout);
     EXPECT_EQ(steps.answers["Readtestsendnow"], strTestSendNow);
+    EXPECT_EQ(steps.answers["Readtestpath"], strTestPath);
   }
-}
-
-TEST_F(MonitorTest, OneOfflineCycleMakesEveryLaterSleepTenMinutes) {
-  Steps steps;
-  steps.online = {true, false, true, true};
-  steps.answers["Readtestpath"] = "C:\\t";
-  UpdateResultRecord result;
-  for (int i = 0; i < 4; ++i) RunMonitorCycle(steps, result);
-  EXPECT_EQ(2u, CountLogged("Sleeping for timeout period:  60 seconds.   (1 minutes)"));
-  EXPECT_EQ(2u, CountLogged("Sleeping for timeout period:  600 seconds.   (10 minutes)"));
-  EXPECT_NE(std::string::npos,
-            steps.calls.find("Sleep 600000, Read testpath, Read testsendnow, FixUp, Online?, "
-                             "Interval?, Freq?, Setting 13, Upload0 puc, Sleep 600000"));
-  EXPECT_EQ("C:\\t", strTestPath);
   CMonitorSteps real;  // the real steps read the test settings quietly
   SetService("testpath", "C:\\logs");
   EXPECT_EQ("C:\\logs", real.ReadTestSetting("testpath"));
