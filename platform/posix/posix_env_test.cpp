@@ -2,10 +2,15 @@
 // and locking, the root setting, and the clock and locale taken from the
 // process environment.
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -170,6 +175,33 @@ TEST_F(PosixHiveTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
       ASSERT_EQ(name, GetRaw("SOFTWARE\\Shared", name).value_or("")) << name;
     }
   }
+}
+
+// A kernel or file system without renameat2's RENAME_NOREPLACE (ENOSYS here,
+// by a seccomp filter in a child) moves by link and unlink: never over a file.
+TEST_F(PosixHiveTest, MovesWithoutRenameat2NeverReplaceEither) {
+  Put(Tmp("a"), "a");
+  Put(Tmp("b"), "b");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
+                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    sock_fprog program = {4, filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      ::_exit(2);
+    std::unique_ptr<Env> env = NewPosixEnv(tmp_);
+    ::_exit(env->MoveFile(Tmp("a"), Tmp("b")) == kErrorAlreadyExists &&
+                    env->MoveFile(Tmp("a"), Tmp("c")) == kSuccess
+                ? 0
+                : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ("b a 0", Get(Tmp("b")) + " " + Get(Tmp("c")) + " " + std::to_string(Exists(Tmp("a"))));
 }
 
 TEST(PosixRoot, FromTheEnvironmentWhenSet) {

@@ -159,24 +159,13 @@ class FakeHttpSession : public platform::HttpSession {
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
                  std::unique_ptr<platform::HttpRequest>* request) override {
     http_->events.push_back("open url " + url + " [" + headers + "] " + Hex(flags));
-    HttpCall call;
-    call.verb = "GET";
-    call.url = url;
-    call.headers = headers;
-    call.flags = flags;
-    return Open(std::move(call), request);
+    return Open(HttpCall{"GET", url, "", 0, "", headers, "", flags}, request);
   }
   Status OpenRequest(const std::string& host, uint16_t port, const std::string& verb, const std::string& path,
                      uint32_t flags, std::unique_ptr<platform::HttpRequest>* request) override {
     http_->events.push_back("open request " + host + ":" + std::to_string(port) + " " + verb + " " + path +
                             " " + Hex(flags));
-    HttpCall call;
-    call.verb = verb;
-    call.host = host;
-    call.port = port;
-    call.path = path;
-    call.flags = flags;
-    return Open(std::move(call), request);
+    return Open(HttpCall{verb, "", host, port, path, "", "", flags}, request);
   }
 
  private:
@@ -211,13 +200,10 @@ struct FakeScm {
   platform::FailureActions failureActions;
   platform::ServiceStatus status;
   std::map<std::string, Status> failures;
-  Status Result(const std::string& call) const {
-    auto it = failures.find(call);
-    return it == failures.end() ? platform::kSuccess : it->second;
-  }
   Status Call(const std::string& text, const std::string& name) {
     calls.push_back(text);
-    return Result(name);
+    auto it = failures.find(name);
+    return it == failures.end() ? platform::kSuccess : it->second;
   }
 };
 
@@ -335,8 +321,6 @@ class FakeEnv : public platform::EnvWrapper {
   // "GetKnownFolder", "RegCreateKey", "RegOpenKey", "GenRandom") returns the
   // status without reaching the backend.
   std::map<std::string, Status> failures;
-  // Called before each such call with its name and path; may change failures.
-  std::function<void(const std::string& call, const std::string& path)> onCall;
 
   std::map<platform::KnownFolder, std::string> knownFolders;  // GetKnownFolder answers these
   std::vector<std::string> messageBoxes;                      // "caption: text", never shown
@@ -351,9 +335,7 @@ class FakeEnv : public platform::EnvWrapper {
   std::string modulePath;                         // GetModulePath when not empty
   std::optional<FakeVersion> version;             // LoadVersionResource; versionLoads false fails it
   bool versionLoads = true;
-  std::vector<std::string> versionLoadsOf;
-  bool realSleep = false;  // Sleep only records unless set
-  std::vector<uint32_t> sleeps;
+  std::vector<uint32_t> sleeps;  // Sleep only records them
   // Service host: a registration handler, the statuses reported, and a control
   // the fake manager sends from inside the registration.
   bool fakeServiceHost = false;
@@ -364,34 +346,34 @@ class FakeEnv : public platform::EnvWrapper {
   uint32_t controlDuringRegister = 0;
 
   Status RegCreateKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
-    return Fault("RegCreateKey", p) ? fault_ : EnvWrapper::RegCreateKey(p, s, k);
+    return Fault("RegCreateKey") ? fault_ : EnvWrapper::RegCreateKey(p, s, k);
   }
   Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
-    return Fault("RegOpenKey", p) ? fault_ : EnvWrapper::RegOpenKey(p, s, k);
+    return Fault("RegOpenKey") ? fault_ : EnvWrapper::RegOpenKey(p, s, k);
   }
   Status ListDirectory(const std::string& f, std::vector<platform::DirEntry>* e) override {
-    return Fault("ListDirectory", f) ? fault_ : EnvWrapper::ListDirectory(f, e);
+    return Fault("ListDirectory") ? fault_ : EnvWrapper::ListDirectory(f, e);
   }
   Status CreateDirectory(const std::string& p) override {
-    return Fault("CreateDirectory", p) ? fault_ : EnvWrapper::CreateDirectory(p);
+    return Fault("CreateDirectory") ? fault_ : EnvWrapper::CreateDirectory(p);
   }
   Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
-    return Fault("ReadFile", p) ? fault_ : EnvWrapper::ReadFile(p, d, m);
+    return Fault("ReadFile") ? fault_ : EnvWrapper::ReadFile(p, d, m);
   }
   Status WriteFileAtomic(const std::string& p, const std::string& d) override {
-    return Fault("WriteFileAtomic", p) ? fault_ : EnvWrapper::WriteFileAtomic(p, d);
+    return Fault("WriteFileAtomic") ? fault_ : EnvWrapper::WriteFileAtomic(p, d);
   }
   Status AppendFile(const std::string& p, const std::string& d) override {
-    return Fault("AppendFile", p) ? fault_ : EnvWrapper::AppendFile(p, d);
+    return Fault("AppendFile") ? fault_ : EnvWrapper::AppendFile(p, d);
   }
   Status MoveFile(const std::string& f, const std::string& t) override {
-    return Fault("MoveFile", f) ? fault_ : EnvWrapper::MoveFile(f, t);
+    return Fault("MoveFile") ? fault_ : EnvWrapper::MoveFile(f, t);
   }
   Status DeleteFile(const std::string& p) override {
-    return Fault("DeleteFile", p) ? fault_ : EnvWrapper::DeleteFile(p);
+    return Fault("DeleteFile") ? fault_ : EnvWrapper::DeleteFile(p);
   }
   Status GetKnownFolder(platform::KnownFolder f, std::string* p) override {
-    if (Fault("GetKnownFolder", "")) return fault_;
+    if (Fault("GetKnownFolder")) return fault_;
     auto it = knownFolders.find(f);
     if (it == knownFolders.end()) return EnvWrapper::GetKnownFolder(f, p);
     *p = it->second;
@@ -401,7 +383,7 @@ class FakeEnv : public platform::EnvWrapper {
     messageBoxes.push_back(caption + ": " + text);
   }
   Status GenRandom(void* b, size_t n) override {
-    return Fault("GenRandom", "") ? fault_ : EnvWrapper::GenRandom(b, n);
+    return Fault("GenRandom") ? fault_ : EnvWrapper::GenRandom(b, n);
   }
 
   Status InternetOpen(const std::string& agent, std::unique_ptr<platform::HttpSession>* session) override {
@@ -426,7 +408,6 @@ class FakeEnv : public platform::EnvWrapper {
   void Sleep(uint32_t ms) override {
     sleeps.push_back(ms);
     if (now) *now += ms / 1000;
-    if (realSleep) EnvWrapper::Sleep(ms);
   }
 
   bool GetVersionEx(platform::OsVersionInfo* i) override {
@@ -488,15 +469,13 @@ class FakeEnv : public platform::EnvWrapper {
   Status LoadVersionResource(const std::string& path,
                              std::unique_ptr<platform::VersionResource>* res) override {
     if (!version) return EnvWrapper::LoadVersionResource(path, res);
-    versionLoadsOf.push_back(path);
     if (!versionLoads) return platform::kErrorFileNotFound;
     *res = std::make_unique<FakeVersion>(*version);
     return platform::kSuccess;
   }
 
  private:
-  bool Fault(const char* call, const std::string& path) {
-    if (onCall) onCall(call, path);
+  bool Fault(const char* call) {
     auto it = failures.find(call);
     if (it == failures.end()) return false;
     fault_ = it->second;

@@ -63,13 +63,6 @@ class TreeFixture : public ::testing::Test {
     return data;
   }
   bool Exists(const std::string& path) { return base_->PathExists(path); }
-  size_t CountFiles(const std::string& folder) {
-    std::vector<platform::DirEntry> entries;
-    if (base_->ListDirectory(folder, &entries) != platform::kSuccess) return 0;
-    size_t n = 0;
-    for (const auto& e : entries) n += e.isDirectory ? 0 : 1;
-    return n;
-  }
 
   // Raw registry access under HKLM, 32-bit view, past every fake.
   void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data) {

@@ -12,29 +12,20 @@ namespace platform {
 namespace {
 
 TEST(Win32StatusTest, LastErrorAndHresultBecomeStatus) {
-  struct {
-    DWORD lastError;
-    Status expected;
-  } lastErrors[] = {
-      {ERROR_ACCESS_DENIED, kErrorAccessDenied},
-      {12029, kErrorInternetCannotConnect},
-      {ERROR_SUCCESS, 31},  // a failure without a code is still a failure
-  };
+  // A failure without a code (ERROR_SUCCESS, E_FAIL) is still a failure: 31.
+  const std::pair<DWORD, Status> lastErrors[] = {
+      {ERROR_ACCESS_DENIED, kErrorAccessDenied}, {12029, kErrorInternetCannotConnect}, {ERROR_SUCCESS, 31}};
   for (const auto& c : lastErrors) {
-    ::SetLastError(c.lastError);
-    EXPECT_EQ(c.expected, StatusFromLastError()) << c.lastError;
+    ::SetLastError(c.first);
+    EXPECT_EQ(c.second, StatusFromLastError()) << c.first;
   }
-  struct {
-    HRESULT hr;
-    Status expected;
-  } hresults[] = {
+  const std::pair<HRESULT, Status> hresults[] = {
       {S_OK, kSuccess},
       {S_FALSE, kSuccess},
       {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), kErrorFileNotFound},
-      {E_INVALIDARG, kErrorInvalidParameter},  // a Windows code in HRESULT dress
-      {E_FAIL, 31},
-  };
-  for (const auto& c : hresults) EXPECT_EQ(c.expected, StatusFromHresult(c.hr)) << std::hex << c.hr;
+      {E_INVALIDARG, kErrorInvalidParameter},
+      {E_FAIL, 31}};
+  for (const auto& c : hresults) EXPECT_EQ(c.second, StatusFromHresult(c.first)) << std::hex << c.first;
 }
 
 TEST(Win32SystemTest, ClockRangeVersionArchitectureAndLocale) {
