@@ -82,6 +82,7 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
       {"FNAME without NUL", Bytes({0x1F, 0x8B, 8, 0x08, 0, 0, 0, 0, 0, 0, 'a', 'b'}), GzipError::kTruncated,
        ""},
       {"FHCRC cut", Bytes({0x1F, 0x8B, 8, 0x02, 0, 0, 0, 0, 0, 0, 1}), GzipError::kTruncated, ""},
+      {"reserved DEFLATE block type", Flipped(a, 10, a[10] ^ 0x07), GzipError::kBadData, ""},
       {"method 7", Flipped(a, 2, 0x0F), GzipError::kBadHeader, ""},
       {"reserved flag", Flipped(a, 3, 0x20), GzipError::kBadHeader, ""},
       {"damaged CRC of the second member", Flipped(ab, ab.size() - 6, 1), GzipError::kBadCrc, ""},

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "files/path_helpers.h"
+#include "settings/process_state.h"
 #include "settings/testing/settings_fixture.h"
 #include "transport/utility.h"
 
@@ -78,7 +79,6 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_FALSE(CUtility::RenameFile(Tmp("a.jlog"), Tmp("new\\deeper\\dst.old")));  // never over a file
   EXPECT_FALSE(CUtility::RenameFile(Tmp("none.jlog"), Tmp("none.old")));
   EXPECT_EQ("a", Get(Tmp("a.jlog")));
-  EXPECT_EQ(1u, CountLogged("ERROR_FILE_NOT_FOUND"));
   EXPECT_EQ("one", Get(Tmp("new\\deeper\\dst.old")));
   EXPECT_TRUE(CUtility::CreateDirectoryForFile("bare-name.txt"));
   EXPECT_TRUE(CUtility::CreateDirectoryForFile(Tmp("made\\x.txt")) && Exists(Tmp("made")));
@@ -99,7 +99,6 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("missing.txt")));
   env_->failures["ReadFile"] = platform::kErrorInvalidData;
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("zero.txt")));
-  EXPECT_TRUE(Logged("too large"));
 }
 
 TEST_F(FileHelpers, VersionIsTheQuotedValueInAnEightCharacterWindow) {
@@ -116,6 +115,87 @@ TEST_F(FileHelpers, VersionIsTheQuotedValueInAnEightCharacterWindow) {
   Put(Tmp("xml_symbols.xml"), "<x version=\"4.2\"/>");
   EXPECT_EQ("4.2", CUtility::GetVersionFromText(Tmp("xml_symbols.xml"), ""));
   EXPECT_EQ("", CUtility::GetVersionFromText(Tmp("missing.xml"), ""));
+}
+
+using Paths = std::vector<std::string>;
+
+Paths Sorted(Paths v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST_F(FileHelpers, UsageAndCrashLogsByBucket) {
+  const std::string shared =
+      Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Customer Improvement\\togo");
+  for (const char* name : {"u1.jlog", "u2.jlog", "U3.JLOG", "c1.err", "c2.ERR", "InkoraInstall.log"}) {
+    Put(shared + "\\" + name, "{}");
+  }
+  Put(Tmp("test\\t.jlog"), "{}");
+  Put(Tmp("test\\t.err"), "{}");
+  const struct {
+    bool usage;
+    std::string testPath;
+    bool noFolder;  // the common application data folder is not known
+    Paths expected;
+  } cases[] = {
+      {true, "", false, {shared + "\\u1.jlog", shared + "\\u2.jlog"}},
+      {false, "", false, {shared + "\\c1.err"}},
+      {true, Tmp("test"), false, {Tmp("test\\t.jlog")}},
+      {false, Tmp("test"), true, {Tmp("test\\t.err")}},
+      {true, "", true, {}},
+      {false, "", true, {}},
+      {true, Tmp("togo"), false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.testPath + (c.usage ? " usage" : " crash"));
+    strTestPath = c.testPath;
+    env_->failures.clear();
+    if (c.noFolder) env_->failures["GetKnownFolder"] = platform::kErrorPathNotFound;
+    Paths list;
+    EXPECT_EQ(static_cast<int>(c.expected.size()),
+              c.usage ? CUtility::GetUsageLogFiles(list) : CUtility::GetCrashLogFilesEx(list));
+    EXPECT_EQ(c.expected, Sorted(list));
+    EXPECT_EQ(c.noFolder ? "" : shared + "\\", CUtility::GetUsageLogsFolder());
+  }
+}
+
+TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
+  const std::string vista = "\\AppData\\Roaming\\Quorvex\\Inkora\\",
+                    xp = "\\Application Data\\Quorvex\\Inkora\\";
+  const struct {
+    uint32_t major;
+    std::string folder;  // public documents from 6 on, common application data before
+    std::string root;    // the profiles folder; empty: none found
+    std::string profile;
+  } cases[] = {
+      {6, Tmp("Users\\Public\\Documents"), Tmp("Users\\"), vista},
+      {10, Tmp("users\\Public\\Documents"), Tmp("users\\"), vista},  // any letter case
+      {5, Tmp("Docs\\All Users\\Application Data"), Tmp("Docs\\"), xp},
+      {5, Tmp("Docs\\all users\\Application Data"), Tmp("Docs\\"), xp},
+      {6, "Users", "Users", vista},
+      {6, "D:\\Public\\Documents", "", vista},
+      {5, "D:\\ProgramData", "", xp},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    env_->system.emplace().version.majorVersion = c.major;
+    env_->knownFolders[c.major >= 6 ? platform::KnownFolder::kPublicDocuments
+                                    : platform::KnownFolder::kCommonAppData] = c.folder;
+    Paths expected;
+    if (c.root.size() > 5) {
+      for (const char* user : {"bob", "carol"}) {
+        expected.push_back(c.root + user + c.profile + "xml_symbols.xml");
+        Put(expected.back(), "<x version=\"1.0\"/>");
+      }
+      MakeDirs(c.root + "alice" + c.profile);
+      Put(c.root + "notaprofile.txt", "x");
+    }
+    ClearLog();
+    Paths list;
+    EXPECT_EQ(0, CUtility::GetXmlFiles(list));
+    EXPECT_EQ(Sorted(expected), Sorted(list));
+    EXPECT_EQ(!c.root.empty(), Logged("strPath: " + c.root + "\n")) << LogLines();
+  }
 }
 
 }  // namespace
