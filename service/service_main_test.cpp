@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -12,26 +11,27 @@
 
 namespace {
 
+constexpr uint32_t R = platform::kServiceRunning, P = platform::kServicePaused, S = platform::kServiceStopped;
+
 class ServiceMainTest : public settings_testing::SettingsFixture {};
 
 TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
   const struct {
     platform::Status registerResult, setStatusResult;
     uint32_t duringRegister;  // a control the manager sends before the handle is known
-    std::vector<uint32_t> controls;
-    std::string reported;  // R running, P paused, S stopped
+    std::vector<uint32_t> controls, reported;
     const char* logged;
   } cases[] = {
-      {0, 0, 0, {}, "R", "ServiceMain()----END---"},
-      {0, 0, 0, {1}, "RS", "SERVICE_CONTROL_STOP "},
-      {0, 0, 0, {5}, "RS", "CONTROL_STOP"},
-      {0, 0, 0, {2, 3}, "RPR", "SERVICE_CONTROL_CONTINUE "},
-      {0, 0, 0, {2, 4}, "RPP", "SERVICE_CONTROL_INTERROGATE "},
-      {0, 0, 0, {2, 1}, "RPS", "SERVICE_CONTROL_PAUSE "},
-      {0, 0, 0, {128, 0}, "RRR", "Unrecognized opcode 128"},
-      {0, 0, 1, {}, "S", "error code = 6"},  // a stop at start-up stays
-      {1063, 0, 0, {}, "", "error code = 1063"},
-      {0, 6, 0, {4}, "RR", "ServiceControlHandler()-SetServiceStatus failed, error code = 6"},
+      {0, 0, 0, {}, {R}, "ServiceMain()----END---"},
+      {0, 0, 0, {1}, {R, S}, "SERVICE_CONTROL_STOP "},
+      {0, 0, 0, {5}, {R, S}, "CONTROL_STOP"},
+      {0, 0, 0, {2, 3}, {R, P, R}, "SERVICE_CONTROL_CONTINUE "},
+      {0, 0, 0, {2, 4}, {R, P, P}, "SERVICE_CONTROL_INTERROGATE "},
+      {0, 0, 0, {2, 1}, {R, P, S}, "SERVICE_CONTROL_PAUSE "},
+      {0, 0, 0, {128, 0}, {R, R, R}, "Unrecognized opcode 128"},
+      {0, 0, 1, {}, {S}, "error code = 6"},  // a stop at start-up stays
+      {1063, 0, 0, {}, {}, "error code = 1063"},
+      {0, 6, 0, {4}, {R, R}, "ServiceControlHandler()-SetServiceStatus failed, error code = 6"},
   };
   env_->fakeServiceHost = true;
   strServiceName = "InkoraUpdater";
@@ -48,11 +48,9 @@ TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
     ServiceStatus.waitHint = 3000;
     ServiceStatus.win32ExitCode = c.controls.empty() ? 0 : 1067;
     for (uint32_t control : c.controls) EXPECT_EQ(0u, ServiceControlHandler(control, 0, nullptr, nullptr));
-    std::map<uint32_t, char> letters = {
-        {platform::kServiceRunning, 'R'}, {platform::kServicePaused, 'P'}, {platform::kServiceStopped, 'S'}};
-    std::string states;
+    std::vector<uint32_t> states;
     for (const auto& s : env_->reported) {
-      states += letters[s.currentState];
+      states.push_back(s.currentState);
       EXPECT_EQ(platform::kServiceWin32, s.serviceType);
       EXPECT_EQ(7u, s.controlsAccepted);
       EXPECT_TRUE(s.currentState != platform::kServiceStopped ||
