@@ -134,8 +134,12 @@ bool CWebFarm::Stop() {
   if (m_pid <= 0) return false;
   const pid_t pid = static_cast<pid_t>(m_pid);
   kill(pid, SIGTERM);
-  for (int i = 0; i < 200 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) usleep(10000);
-  if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+  bool ended = false;
+  for (int i = 0; i < 200 && !(ended = waitpid(pid, nullptr, WNOHANG) == pid); ++i) usleep(10000);
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
   m_pid = 0;
   m_stopped = true;
   return true;
@@ -172,8 +176,9 @@ bool CWebFarm::Call(const std::string& path, const std::string& body, bool post,
     return false;
   }
   char chunk[4096];
-  for (uint32_t got = 1; got > 0; answer->append(chunk, got)) {
+  for (uint32_t got = 1; got > 0;) {
     if (request->Read(chunk, sizeof chunk, &got) != platform::kSuccess) return false;
+    answer->append(chunk, got);
   }
   return true;
 }
@@ -220,7 +225,6 @@ std::vector<FarmRequest> CWebFarm::Requests() {
       r.method = Member(item, "method");
       r.path = Member(item, "path");
       r.payload = Member(item, "payload");
-      r.fault = Member(item, "fault");
       auto readable = item.Find("readable"), status = item.Find("status");
       if (readable == item.End() || status == item.End()) continue;
       r.readable = json::json_cast<const json::Boolean&>(readable->element).Value();

@@ -23,7 +23,6 @@ struct FarmRequest {
   std::string payload;  // deciphered JSON or log text
   bool readable = true;
   int status = 0;
-  std::string fault;
 };
 
 class CWebFarm {
