@@ -218,6 +218,11 @@ TEST_F(EndToEndTest, OfflineFarmDownFailingThenWellCostsNoLogAndHeedsCommandWord
   ASSERT_TRUE(service.WaitFor([&] { return service.Log().find("Found TestSendNow") != std::string::npos; }));
   EXPECT_EQ(0, command.Start({"-nl"}) > 0 ? command.Stop(0) : -1);
   EXPECT_EQ("(absent)", Value(kServiceKey, "testsendnow"));
+  // Two virtual hours more: two checks, not one a cycle; no bulk test after -nl
+  // but from a cycle that read the switch before it.
+  size_t bulk = Count(service.Log(), "Found TestSendNow");
+  ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 24; }));
+  EXPECT_LE(Count(service.Log(), "Found TestSendNow"), bulk + 1) << "the bulk test outlived -nl";
   ASSERT_EQ(0, service.Stop(SIGTERM, 5)) << "no clean exit with 0 within 5 s of SIGTERM";
 
   std::string log = service.Log();
