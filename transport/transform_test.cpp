@@ -1,10 +1,15 @@
-// The wire envelope against its cipher, base64 and gzip pieces: requests, the
-// answers taken and refused, and the size protocols of the single steps.
+// The wire envelope against its cipher, base64 and gzip pieces (requests, the
+// answers taken and refused, the size protocols of the single steps), and
+// against independent tools: openssl for DES-CBC and base64, gzip for the
+// member, skipped where the tools are missing.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,6 +67,19 @@ std::string JsonLike(size_t n, unsigned seed = 1) {
   return s.substr(0, n);
 }
 
+// The base64 text of a request, its three escapes undone; false when anything
+// but letters, digits and those escapes went out.
+bool Unescape(const std::string& request, std::string* base64) {
+  for (size_t at = 0; at < request.size(); ++at) {
+    const std::string esc = request.substr(at, 3);
+    const bool escaped = esc == "%2B" || esc == "%2F" || esc == "%3D";
+    if (!escaped && !std::isalnum(static_cast<unsigned char>(request[at]))) return false;
+    *base64 += !escaped ? request[at] : esc == "%2B" ? '+' : esc == "%2F" ? '/' : '=';
+    at += escaped ? 2 : 0;
+  }
+  return true;
+}
+
 // Only letters, digits and three escapes go out; the member inside is the
 // one gzip makes, under a fresh IV each time. No IV, nothing sent.
 TEST_F(Transform, RequestsAreGzipDesBase64AndEscapedUnderAFreshIv) {
@@ -71,13 +89,7 @@ TEST_F(Transform, RequestsAreGzipDesBase64AndEscapedUnderAFreshIv) {
     SCOPED_TRACE(text.size());
     std::string request, back, again, base64;
     ASSERT_TRUE(CUtility::TransformDataToSend(text, request));
-    for (size_t at = 0; at < request.size(); ++at) {
-      const std::string esc = request.substr(at, 3);
-      const bool escaped = esc == "%2B" || esc == "%2F" || esc == "%3D";
-      base64 += !escaped ? request[at] : esc == "%2B" ? '+' : esc == "%2F" ? '/' : '=';
-      at += escaped ? 2 : 0;
-      ASSERT_TRUE(escaped || std::isalnum(static_cast<unsigned char>(request[at]))) << request;
-    }
+    ASSERT_TRUE(Unescape(request, &base64)) << request;
     EXPECT_EQ(Member(text).size(), Open(Decode(base64)).size());
     ASSERT_TRUE(CUtility::TransformData_Decrypt(base64, back));
     EXPECT_TRUE(text == back);
@@ -190,5 +202,64 @@ TEST(HexToBytes, PairsReadAsStrtolReadsThem) {
     EXPECT_EQ(0xEE, out.back()) << c.first;
   }
 }
+
+#if !defined(_WIN32)
+
+const char kKeyHex[] = "5e83c0d7a91f2b64";
+const char kDesCbc[] = "openssl enc -des-cbc -provider legacy -provider default";
+
+class Oracle : public settings_testing::SettingsFixture {
+ protected:
+  void SetUp() override {
+    SettingsFixture::SetUp();
+    if (!Run("gzip --version") || !Run("printf 12345678 | " + std::string(kDesCbc) + " -K " + kKeyHex +
+                                       " -iv 0000000000000000 -out " + Path("probe"))) {
+      GTEST_SKIP() << "openssl with the legacy provider, or gzip, is not available";
+    }
+  }
+  std::string Path(const std::string& name) const { return tmp_ + "/" + name; }
+  static bool Run(const std::string& command) {
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+  }
+  void Write(const std::string& name, const std::string& data) {
+    std::ofstream(Path(name), std::ios::binary) << data;
+  }
+  std::string Read(const std::string& name) {
+    std::stringstream s;
+    s << std::ifstream(Path(name), std::ios::binary).rdbuf();
+    return s.str();
+  }
+};
+
+// Requests decipher with openssl and pass "gzip -t"; answers made by gzip (with
+// and without a name) and openssl read back.
+TEST_F(Oracle, RequestsAndAnswersAgainstOpensslAndGzip) {
+  for (size_t n : {1, 77, 4096, 200000}) {
+    const std::string text = JsonLike(n, static_cast<unsigned>(n));
+    SCOPED_TRACE(n);
+    std::string request, base64, out;
+    ASSERT_TRUE(CUtility::TransformDataToSend(text, request));
+    ASSERT_TRUE(Unescape(request, &base64));
+    Write("b64", base64);
+    ASSERT_TRUE(Run("openssl base64 -d -A -in " + Path("b64") + " -out " + Path("env")));
+    ASSERT_TRUE(Run("head -c 8 " + Path("env") + " | od -An -tx1 | tr -d ' \\n' > " + Path("iv") +
+                    " && tail -c +9 " + Path("env") + " > " + Path("cipher")));
+    ASSERT_TRUE(Run(std::string(kDesCbc) + " -d -K " + kKeyHex + " -iv " + Read("iv") + " -in " +
+                    Path("cipher") + " -out " + Path("member.gz")));
+    ASSERT_TRUE(
+        Run("gzip -t " + Path("member.gz") + " && gzip -dc " + Path("member.gz") + " > " + Path("plain")));
+    EXPECT_TRUE(text == Read("plain"));  // large texts: no dump on failure
+    // Line-broken base64 of IV and cipher text, as a web server may send it.
+    const char* gzip = n == 1 ? "gzip -6 -n -c" : n == 77 ? "gzip -9 -n -c" : "gzip -6 -c";
+    ASSERT_TRUE(Run(std::string(gzip) + " " + Path("plain") + " | " + kDesCbc + " -K " + kKeyHex +
+                    " -iv 0f1e2d3c4b5a6978 -out " + Path("cipher") +
+                    " && (printf '\\017\\036\\055\\074\\113\\132\\151\\170'; cat " + Path("cipher") +
+                    ") | openssl base64 -out " + Path("b64")));
+    ASSERT_TRUE(CUtility::TransformData_Decrypt(Read("b64"), out));
+    EXPECT_TRUE(text == out);
+  }
+}
+
+#endif  // !_WIN32
 
 }  // namespace
