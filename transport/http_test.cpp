@@ -113,7 +113,7 @@ TEST_F(Http, RequestsCarryTheirPortFlagsAndTimeouts) {
        "farm.example:8080 /uc 84000100 q | http://farm.example:8080/uc?v=1 [] 80000000"},
       {true, "https://farm.example/uc", 0,
        "farm.example:443 /uc 00800100 q | https://farm.example/uc [] 80000000"},
-      {true, "https://farm.example:8443/uc", 0,
+      {false, "https://farm.example:8443/uc", 0,  // TLS by the scheme alone
        "farm.example:8443 /uc 00800100 q | https://farm.example:8443/uc [] 80000000"},
   };
   for (const auto& c : cases) {
