@@ -218,8 +218,8 @@ TEST_F(EndToEndTest, OfflineFarmDownFailingThenWellCostsNoLogAndHeedsCommandWord
   ASSERT_TRUE(service.WaitFor([&] { return service.Log().find("Found TestSendNow") != std::string::npos; }));
   EXPECT_EQ(0, command.Start({"-nl"}) > 0 ? command.Stop(0) : -1);
   EXPECT_EQ("(absent)", Value(kServiceKey, "testsendnow"));
-  // Two virtual hours more: two checks, not one a cycle; no bulk test after -nl
-  // but from a cycle that read the switch before it.
+  // Four virtual hours from the farm's return: a check an hour, not one a
+  // cycle; no bulk test after -nl but from a cycle that read the switch before.
   size_t bulk = Count(service.Log(), "Found TestSendNow");
   ASSERT_TRUE(service.WaitFor([&] { return service.Cycles() >= cycles + 24; }));
   EXPECT_LE(Count(service.Log(), "Found TestSendNow"), bulk + 1) << "the bulk test outlived -nl";
