@@ -70,16 +70,24 @@ TEST_F(FarmTest, AnswersEachEndpointInTheEnvelope) {
               {"GET", "/Teko/metadata/1-0-7", "", "", 404, ""},
               {"GET", "/d.xml", "", "", 200, "<symbols version=\"2.0\"/>"},
               {"GET", "/elsewhere", "", "", 404, ""},
-              {"POST", "/Teko/uc", "", "query=%%%not-an-envelope", 400, ""}};
+              {"POST", "/Teko/uc", "", "query=%%%not-an-envelope", 400, ""},
+              {"POST", "/Teko/usage", "", "no=query", 400, ""}};
   for (const auto& r : rows) {
     const webfarm::Reply reply = Call(r.method, r.path, r.query, r.body);
     EXPECT_EQ(r.status, reply.status) << r.path;
     EXPECT_NE(std::string::npos, Open(reply.body).find(r.answer)) << r.path << ": " << Open(reply.body);
+    EXPECT_EQ(std::string::npos, reply.body.find('\0')) << r.path;
   }
   const std::string records = farm_->RequestsJson();
-  EXPECT_NE(records.find("\"payload\" : \"log text\""), std::string::npos);
-  EXPECT_NE(records.find("\"readable\" : false"), std::string::npos);
-  EXPECT_EQ(9, std::distance(fs::directory_iterator(state_ + "/received"), fs::directory_iterator()));
+  auto count = [&records](const std::string& part) {
+    size_t n = 0;
+    for (size_t at = records.find(part); at != std::string::npos; at = records.find(part, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(1u, count("\"payload\" : \"log text\""));
+  EXPECT_EQ(2u, count("\"readable\" : false")) << records;  // the two posts with no envelope
+  EXPECT_EQ(std::size(rows), count("\"fault\" : \"\"")) << records;
+  EXPECT_EQ(10, std::distance(fs::directory_iterator(state_ + "/received"), fs::directory_iterator()));
 }
 
 TEST_F(FarmTest, FaultsByCountStrictModeAndRefusedControlInput) {
@@ -92,6 +100,7 @@ TEST_F(FarmTest, FaultsByCountStrictModeAndRefusedControlInput) {
   webfarm::Fault fault;
   Call("GET", "/Teko/UC.hsh", Query("{}"), "", &fault);
   EXPECT_EQ(webfarm::FaultMode::kTruncated, fault.mode);
+  EXPECT_NE(farm_->RequestsJson().find("\"fault\" : \"truncated\""), std::string::npos);
   for (const char* body : {"not json", "{\"endpoint\":\"usage\",\"mode\":\"slow\"}",
                            "{\"endpoint\":\"nowhere\",\"mode\":\"500\"}"})
     EXPECT_FALSE(farm_->SetFault(body, &error)) << body;
