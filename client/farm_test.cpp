@@ -49,6 +49,7 @@ class ClientFarm : public settings_testing::SettingsFixture {
 };
 
 TEST_F(ClientFarm, FirstCallMetadataAndUpdateCheckArriveWholeAndAreStored) {
+  env_->now = 1000000000;  // a fixed clock, so the check's "utc" matches the copy built below
   const std::string mvUrl = client_.MakeFirstCall();
   EXPECT_EQ(farm_->url("/Teko/metadata/1-0-7"), mvUrl);
   ASSERT_TRUE(client_.IsNewMetadata(mvUrl) && client_.LoadMetadataFromServer(mvUrl)) << LogText();
