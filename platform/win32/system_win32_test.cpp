@@ -1,7 +1,5 @@
 // What only the Windows backend has: error codes from the system, clock range,
-// system description, write sharing of appends, the port test of URLs and the
-// web farm reached through WinINet.
-#include <cstdlib>
+// system description, write sharing of appends and the port test of URLs.
 #include <thread>
 
 #include "platform/testing/tree_fixture.h"
@@ -81,28 +79,6 @@ TEST(Win32UrlTest, ExplicitPortIsFoundInTheAuthorityOnly) {
   for (const char* url :
        {"http://h/x:80", "http://u:p@h/x", "http://[::1]/", "http://h:/x", "h:80", "http://h:8a/"})
     EXPECT_FALSE(UrlHasExplicitPort(url)) << url;
-}
-
-// The web farm the dev script runs for the Wine suite, when there is one.
-TEST(Win32WebFarmTest, AnswersGetAndPost) {
-  const char* base = std::getenv("INKORA_WEBFARM_URL");
-  if (base == nullptr || *base == '\0') GTEST_SKIP() << "INKORA_WEBFARM_URL is not set";
-  Win32Env env{std::string()};
-  UrlComponents parts;
-  ASSERT_EQ(kSuccess, env.CrackUrl(base, &parts));
-  std::unique_ptr<HttpSession> session;
-  ASSERT_EQ(kSuccess, env.InternetOpen("InkoraUpdater", &session));
-  std::unique_ptr<HttpRequest> get, post;
-  ASSERT_EQ(kSuccess, session->OpenUrl(std::string(base) + "/Teko/UC.hsh?query=", "Accept: */*\r\n\r\n",
-                                       kInternetFlagNoCacheWrite, &get));
-  uint32_t status = 0;
-  EXPECT_EQ(kSuccess, get->QueryStatusCode(&status));
-  EXPECT_GE(status, 200u);
-  ASSERT_EQ(kSuccess, session->OpenRequest(parts.host, parts.port, "POST", "/Teko/UC.hsh",
-                                           kInternetFlagReload | kInternetFlagNoCacheWrite, &post));
-  ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query="));
-  EXPECT_EQ(kSuccess, post->QueryStatusCode(&status));
-  EXPECT_GE(status, 200u);
 }
 
 }  // namespace
