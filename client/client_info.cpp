@@ -10,6 +10,7 @@
 #include <string>
 
 #include "client/numbers.h"
+#include "files/probes.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/registry.h"
@@ -126,6 +127,19 @@ std::string NameOfServer2003(const platform::OsVersionInfo& v, uint16_t arch) {
 }
 
 }  // namespace
+
+// The maker of the machine from its pointing device's hardware identifier,
+// the ACPI tree before the Root tree; an unknown maker keeps the name held.
+std::string CClientInfo::DetectOEM() {
+  std::string hardwareID;
+  bool found = FindDeviceHardwareID("System\\CurrentControlSet\\Enum\\ACPI", "", hardwareID, 2);
+  if (!found) found = FindDeviceHardwareID("System\\CurrentControlSet\\Enum\\Root", "", hardwareID, 2);
+  if (found) {
+    std::string name = LookUpOEMName(hardwareID);
+    if (!name.empty()) strOEM = name;
+  }
+  return strOEM;
+}
 
 int CClientInfo::Initialize() {
   LoadOSName();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -37,6 +38,28 @@ class ClientInfo : public settings_testing::SettingsFixture {
   }
   CClientInfo client_;
 };
+
+// The pointing device driven by the QrxTP filter names the maker: the ACPI
+// tree is asked before the Root tree, and an unknown maker keeps the name.
+TEST_F(ClientInfo, MakerFromTheAcpiTreeBeforeTheRootTree) {
+  const std::string enumTree = "System\\CurrentControlSet\\Enum\\", device = "\\InkoraTestDevice";
+  auto add = [&](const char* tree, const std::string& id) {
+    std::unique_ptr<platform::RegKey> key;
+    ASSERT_EQ(platform::kSuccess,
+              base_->RegCreateKey(enumTree + tree + device + "\\0", platform::kKeyAllAccess, &key));
+    const std::string filters("QrxTP\0\0", 7), ids = id + std::string(2, '\0');
+    key->SetValue("UpperFilters", platform::kRegMultiSz, filters.data(), 7);
+    key->SetValue("HardwareID", platform::kRegMultiSz, ids.data(), static_cast<uint32_t>(ids.size()));
+  };
+  client_.strOEM = "previous";
+  add("Root", "ROOT\\SNY0001");
+  EXPECT_EQ("Sony", client_.DetectOEM());
+  add("ACPI", "ACPI\\QRX1B1C");
+  EXPECT_EQ("Acer", client_.DetectOEM());
+  add("ACPI", "ACPI\\ZZZ0001");
+  EXPECT_EQ("Acer", client_.DetectOEM());
+  for (const char* tree : {"ACPI", "Root"}) base_->RegDeleteTree(enumTree + tree + device, 0);
+}
 
 TEST_F(ClientInfo, OsNameTable) {
   const struct {

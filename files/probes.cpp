@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#include "client/client_info.h"
 #include "files/vista_compat.h"
 #include "platform/env.h"
 
@@ -122,17 +121,6 @@ std::string LookUpOEMName(const std::string& hardwareID) {
     if (hardwareID.compare(0, std::strlen(row.code), row.code) == 0) return row.name;
   }
   return std::string();
-}
-
-std::string CClientInfo::DetectOEM() {
-  std::string hardwareID;
-  bool found = FindDeviceHardwareID("System\\CurrentControlSet\\Enum\\ACPI", "", hardwareID, 2);
-  if (!found) found = FindDeviceHardwareID("System\\CurrentControlSet\\Enum\\Root", "", hardwareID, 2);
-  if (found) {
-    std::string name = LookUpOEMName(hardwareID);
-    if (!name.empty()) strOEM = name;
-  }
-  return strOEM;
 }
 
 int CVistaCompat::GetMajorOSVersion() {

@@ -2,7 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "client/client_info.h"
 #include "files/probes.h"
 #include "files/vista_compat.h"
 #include "settings/testing/settings_fixture.h"
@@ -10,8 +9,6 @@
 namespace {
 
 const char kTree[] = "SOFTWARE\\InkoraTests\\Enum";
-const char kAcpi[] = "System\\CurrentControlSet\\Enum\\ACPI\\InkoraTestDevice";
-const char kRoot[] = "System\\CurrentControlSet\\Enum\\Root\\InkoraTestDevice";
 
 std::string MultiSz(const std::vector<std::string>& strings) {
   std::string data;
@@ -22,7 +19,7 @@ std::string MultiSz(const std::vector<std::string>& strings) {
 class Probes : public settings_testing::SettingsFixture {
  protected:
   void TearDown() override {
-    for (const char* key : {kTree, kAcpi, kRoot}) base_->RegDeleteTree(key, 0);
+    base_->RegDeleteTree(kTree, 0);
     SettingsFixture::TearDown();
   }
   // A device key of the default registry view with its filter list and hardware identifiers.
@@ -75,7 +72,7 @@ TEST_F(Probes, TheWalkFindsTheFirstFilterStringTwoLevelsDownAtMost) {
   EXPECT_FALSE(FindDeviceHardwareID("SOFTWARE\\InkoraTests\\Missing", "", id, 2));
 }
 
-TEST_F(Probes, MakersByHardwareIdentifierAndTheAcpiTreeFirst) {
+TEST_F(Probes, MakersByHardwareIdentifier) {
   const std::pair<const char*, const char*> cases[] = {
       {"QRX1B1C", "Acer"}, {"QRX2000", "HPConsumer"},
       {"DLL0400", "Dell"}, {"NCT1", "NEC branding"},
@@ -83,19 +80,6 @@ TEST_F(Probes, MakersByHardwareIdentifierAndTheAcpiTreeFirst) {
       {"len0042", ""},     {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.second, LookUpOEMName(c.first)) << c.first;
-  CClientInfo client;
-  client.strOEM = "previous";
-  AddDevice(std::string(kRoot) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
-            MultiSz({"ROOT\\SNY0001"}));
-  EXPECT_EQ("Sony", client.DetectOEM());
-  AddDevice(std::string(kAcpi) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
-            MultiSz({"ACPI\\QRX1B1C"}));
-  EXPECT_EQ("Acer", client.DetectOEM());
-  base_->RegDeleteTree(kAcpi, 0);
-  base_->RegDeleteTree(kRoot, 0);
-  AddDevice(std::string(kAcpi) + "\\0", platform::kRegMultiSz, MultiSz({"QrxTP"}),
-            MultiSz({"ACPI\\ZZZ0001"}));
-  EXPECT_EQ("Acer", client.DetectOEM());  // an unknown maker keeps the name
 }
 
 // The version six test and its failures; GetXmlFiles shows the rest.
