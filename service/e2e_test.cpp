@@ -179,7 +179,9 @@ class EndToEndTest : public platform_testing::TreeFixture {
     std::string identity = ReadAll(Identity());
     EXPECT_TRUE(identity == kIdentityBefore || identity == kIdentityAfter) << identity;
     for (const auto& log : logs_) {
-      if (fs::exists(log.first)) EXPECT_EQ(log.second, ReadAll(log.first)) << log.first;
+      if (fs::exists(log.first)) {
+        EXPECT_EQ(log.second, ReadAll(log.first)) << log.first;
+      }
       EXPECT_TRUE(fs::exists(log.first) || fs::exists(Old(log.first)) ||
                   received.find(log.second) != std::string::npos)
           << log.first << " lost";
