@@ -159,6 +159,9 @@ TEST_F(ClientInfo, SettingsKeepTheirStoredFormats) {
   client_.setMetadataVer("1-0-7");
   client_.setMetadataVer("");  // an empty version is not stored
   EXPECT_EQ("1-0-7", client_.getMetadataVer());
+  ClearLog();
+  EXPECT_EQ("", client_.getProductNumber());  // a missing product number leaves a line in the log
+  EXPECT_TRUE(Logged("QueryValue() FAILED")) << LogText();
   for (int row : {-1, kRegValueCount}) {  // refused before any setting is read
     ClearLog();
     EXPECT_EQ("", client_.GetSetting(row));

@@ -173,6 +173,7 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
       {5, Tmp("Docs\\All Users\\Application Data"), Tmp("Docs\\"), xp},
       {5, Tmp("Docs\\all users\\Application Data"), Tmp("Docs\\"), xp},
       {6, "Users", "Users", vista},
+      {6, "Q:\\Users", "Q:\\Users", vista},  // the name ends the path
       {6, "D:\\Public\\Documents", "", vista},
       {5, "D:\\ProgramData", "", xp},
   };
@@ -182,7 +183,7 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
     env_->knownFolders[c.major >= 6 ? platform::KnownFolder::kPublicDocuments
                                     : platform::KnownFolder::kCommonAppData] = c.folder;
     Paths expected;
-    if (c.root.size() > 5) {
+    if (c.root.size() > 8) {
       for (const char* user : {"bob", "carol"}) {
         expected.push_back(c.root + user + c.profile + "xml_symbols.xml");
         Put(expected.back(), "<x version=\"1.0\"/>");
