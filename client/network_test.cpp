@@ -8,7 +8,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,9 +71,8 @@ class CProxy {
     std::filesystem::remove(log_);  // readiness is read from it
     std::ofstream(conf) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\nLogLevel Info\nLogFile \""
                         << log_ << "\"\nMaxClients 20\nAllow " << allow << "\n";
-    pid_ = fork();
+    pid_ = static_cast<pid_t>(webfarm_testing::ForkTiedToTest());  // gone with the test, however it ends
     if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with the test, however it ends
       execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }

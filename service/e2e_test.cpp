@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,11 +73,7 @@ class ServiceProcess {
   size_t Cycles() const { return Count(Log(), "Sleeping for timeout period"); }
 
   pid_t Start(const std::vector<std::string>& args = {}) {
-    const pid_t parent = ::getpid();
-    if ((pid_ = ::fork()) != 0) return pid_;
-    // Killed with the thread that started it; a parent already gone before
-    // the request took hold shows as another parent.
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(126);
+    if ((pid_ = static_cast<pid_t>(webfarm_testing::ForkTiedToTest())) != 0) return pid_;
     ::setenv("INKORA_ROOT", root_.c_str(), 1);
     ::setenv("INKORA_UNIT_DIR", (root_ + "/units").c_str(), 1);
     int fd = ::open((dir_ + "/output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -81,12 +81,8 @@ bool CWebFarm::Launch(int port, std::string* error) {
     return false;
   }
   const std::string portText = std::to_string(port);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
+  const pid_t pid = static_cast<pid_t>(ForkTiedToTest());
   if (pid == 0) {
-    // Killed with the thread that started it; a parent gone before the
-    // request took hold shows as another parent.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(126);
     dup2(out[1], 1);
     close(out[0]);
     close(out[1]);
@@ -236,5 +232,15 @@ std::vector<FarmRequest> CWebFarm::Requests() {
   }
   return list;
 }
+
+#if !defined(_WIN32)
+long ForkTiedToTest() {
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  // A parent gone before the request took hold shows as another parent.
+  if (pid == 0 && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)) _exit(126);
+  return pid;
+}
+#endif
 
 }  // namespace webfarm_testing

@@ -69,4 +69,11 @@ class CWebFarm {
   bool m_stopped = false;
 };
 
+#if !defined(_WIN32)
+// fork() for a child that must not outlive the test: it is killed when the
+// thread that forked it ends, and ends itself at once when that parent was
+// already gone. The parent gets the pid (or -1), the child 0.
+long ForkTiedToTest();
+#endif
+
 }  // namespace webfarm_testing
