@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <sstream>
 #include <string>
 
@@ -44,12 +43,9 @@ class ClientInfo : public settings_testing::SettingsFixture {
 TEST_F(ClientInfo, MakerFromTheAcpiTreeBeforeTheRootTree) {
   const std::string enumTree = "System\\CurrentControlSet\\Enum\\", device = "\\InkoraTestDevice";
   auto add = [&](const char* tree, const std::string& id) {
-    std::unique_ptr<platform::RegKey> key;
-    ASSERT_EQ(platform::kSuccess,
-              base_->RegCreateKey(enumTree + tree + device + "\\0", platform::kKeyAllAccess, &key));
-    const std::string filters("QrxTP\0\0", 7), ids = id + std::string(2, '\0');
-    key->SetValue("UpperFilters", platform::kRegMultiSz, filters.data(), 7);
-    key->SetValue("HardwareID", platform::kRegMultiSz, ids.data(), static_cast<uint32_t>(ids.size()));
+    const std::string key = enumTree + tree + device + "\\0";
+    SetRaw(key, "UpperFilters", platform::kRegMultiSz, std::string("QrxTP\0\0", 7), 0);
+    SetRaw(key, "HardwareID", platform::kRegMultiSz, id + std::string(2, '\0'), 0);
   };
   client_.strOEM = "previous";
   add("Root", "ROOT\\SNY0001");

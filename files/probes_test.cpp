@@ -1,4 +1,3 @@
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,11 +24,8 @@ class Probes : public settings_testing::SettingsFixture {
   // A device key of the default registry view with its filter list and hardware identifiers.
   void AddDevice(const std::string& path, uint32_t filterType, const std::string& filters,
                  const std::string& ids) {
-    std::unique_ptr<platform::RegKey> key;
-    ASSERT_EQ(platform::kSuccess, base_->RegCreateKey(path, platform::kKeyAllAccess, &key)) << path;
-    key->SetValue("UpperFilters", filterType, filters.data(), static_cast<uint32_t>(filters.size()));
-    if (!ids.empty())
-      key->SetValue("HardwareID", platform::kRegSz, ids.data(), static_cast<uint32_t>(ids.size()));
+    SetRaw(path, "UpperFilters", filterType, filters, 0);
+    if (!ids.empty()) SetRaw(path, "HardwareID", platform::kRegSz, ids, 0);
   }
 };
 

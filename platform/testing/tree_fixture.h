@@ -64,11 +64,12 @@ class TreeFixture : public ::testing::Test {
   }
   bool Exists(const std::string& path) { return base_->PathExists(path); }
 
-  // Raw registry access under HKLM, 32-bit view, past every fake.
-  void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data) {
+  // Raw registry access under HKLM, 32-bit view unless told (0: the default
+  // view), past every fake.
+  void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data,
+              uint32_t view = platform::kKeyWow64_32Key) {
     std::unique_ptr<platform::RegKey> k;
-    ASSERT_EQ(platform::kSuccess,
-              base_->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &k));
+    ASSERT_EQ(platform::kSuccess, base_->RegCreateKey(key, platform::kKeyAllAccess | view, &k)) << key;
     ASSERT_EQ(platform::kSuccess, k->SetValue(name, type, data.data(), static_cast<uint32_t>(data.size())));
   }
   void SetDword(const std::string& key, const std::string& name, uint32_t value) {
