@@ -1,10 +1,12 @@
-// The first call, the metadata load and the update check against the web farm
-// played by the shared fake: what each answer does to the result and settings.
+// The first call, the metadata load, the update check, the log upload and the
+// symbol file refresh against the web farm played by the shared fake: what each
+// answer does to the result, the settings and the files.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <optional>
+#include <algorithm>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "client/client_info.h"
 #include "client/testing/farm_script.h"
@@ -18,14 +20,19 @@ using client_testing::Answer;
 using platform_testing::Reply;
 
 const char kMetadata[] =
-    "{\"mv_ver\":\"1-0-8\",\"in_ver\":\"1.0.10\",\"uc_url\":\"u/uc\",\"puc_url\":\"u/puc\",\"log_url\":\"u/"
-    "log\","
-    "\"uc_freq\":12,\"in_url\":\"u/setup.exe\",\"df_url\":\"u/df\",\"cr_url\":\"u/cr\"}";
-const std::string kGood = client_testing::Sealed("{\"code\":\"0\",\"mv_url\":\"http://m/1-0-8\"}");
-// Transport faults: no usable answer, whatever the call.
-const Reply kFaults[] = {Reply::Refused(),      Reply::Body("<html>", 404), Reply::Body("<html>", 500),
-                         Reply::Body("<html>"), Reply::Truncated(kGood),    Reply::Broken(kGood),
-                         Reply::Body("")};
+    R"({"mv_ver":"1-0-8","in_ver":"1.0.10","uc_url":"u/uc","puc_url":"u/puc","log_url":"u/log",)"
+    R"("uc_freq":12,"in_url":"u/setup.exe","df_url":"u/df","cr_url":"u/cr"})";
+
+const char kGuid[] = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
+const char kUrl[] = "http://farm.test/Teko/upload.hsh";
+
+struct Kind {
+  LogTypes type;
+  const char *prefix, *ext;
+};
+const Kind kKinds[] = {{LogTypes::Usage, "session", ".jlog"},
+                       {LogTypes::Installer, "InkoraInstall_", ".log"},
+                       {LogTypes::Inkora_Crash, "crash", ".err"}};
 
 class Answers : public settings_testing::SettingsFixture {
  protected:
@@ -35,10 +42,13 @@ class Answers : public settings_testing::SettingsFixture {
     client_testing::PlayFarm(*env_->http);
     env_->now = 1000000000;
     SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
-    SetProduct("ComputerID", "{ID}");
+    SetProduct("ComputerID", kGuid);
     SetProduct("CurrentVersion", "1.0.5");
     SetService("MetadataVer", "1-0-7");
     client_.getComputerID();
+    folder_ = Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Customer Improvement\\togo");
+    Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
+        "CID=" + std::string(kGuid) + "\r\nUID=user-7\r\n");
   }
   void Script(const Reply& reply) {
     env_->http->replies = {reply};
@@ -48,66 +58,74 @@ class Answers : public settings_testing::SettingsFixture {
     Script(reply);
     return client_.LoadMetadataFromServer("http://farm.test/meta/1-0-8");
   }
-  std::map<std::string, std::optional<std::string>> Stored() {
-    std::map<std::string, std::optional<std::string>> values;
+  std::string Stored() {
+    std::string all;
     for (const char* name : {"UpdateFreq", "LastCheck", "MetadataVer", "PostInstUrl", "UpdateCheckUrl",
                              "UsgLogUrl", "CrashLogUrl", "DefinitionUrl"})
-      values[name] = Service(name);
-    values["NextVersion"] = Product("NextVersion");
-    values["NextVersionURL"] = Product("NextVersionURL");
-    return values;
+      all += Service(name).value_or("-") + "|";
+    return all + Product("NextVersion").value_or("-") + "|" + Product("NextVersionURL").value_or("-");
   }
+  std::string Path(const std::string& name) { return folder_ + "\\" + name; }
+  std::string Old(const std::string& name) { return Path(name.substr(0, name.rfind('.')) + ".old"); }
+  // A log as the product writes it, and as the web farm should get it.
+  static std::string Content(const std::string& tag) {
+    return "{\"cid\":\"\",\"uid\":\"\",\r\n\t\"tag\":\"" + tag + "\"}\r\n";
+  }
+  static std::string Sent(const Kind& kind, const std::string& tag) {
+    const bool flat = kind.type == LogTypes::Installer;  // sent without line breaks and tabs
+    return "{\"cid\":\"" + std::string(kGuid) + "\",\"uid\":\"user-7\"," + (flat ? "" : "\r\n\t") +
+           "\"tag\":\"" + tag + "\"}" + (flat ? "" : "\r\n");
+  }
+  std::string folder_;
   CClientInfo client_;
 };
 
 TEST_F(Answers, FirstCallGivesTheMetadataUrlUnlessACodeAboveZeroSaysNo) {
   const struct {
     const char *answer, *result;
-  } rows[] = {{"{\"code\":\"0\",\"mv_url\":\"http://m/1-0-8\"}", "http://m/1-0-8"},
-              {"{\"code\":\"-1\",\"mv_url\":\"http://m/1-0-8\"}", "http://m/1-0-8"},
-              {"{\"code\":\" 3x\",\"msg\":\"later\",\"mv_url\":\"http://m/1-0-8\"}", ""},
-              {"{\"code\":3,\"mv_url\":\"http://m/1-0-8\"}", "http://m/1-0-8"},  // a number is no code
-              {"{\"code\":\"0\",\"mv_url\":7}", ""}};
+  } rows[] = {{R"({"code":"0","mv_url":"http://m/1-0-8"})", "http://m/1-0-8"},
+              {R"({"code":"-1","mv_url":"http://m/1-0-8"})", "http://m/1-0-8"},
+              {R"({"code":" 3x","msg":"later","mv_url":"http://m/1-0-8"})", ""},
+              {R"({"code":3,"mv_url":"http://m/1-0-8"})", "http://m/1-0-8"},  // a number is no code
+              {R"({"code":"0","mv_url":7})", ""}};
   for (const auto& r : rows) {
     Script(Answer(r.answer));
     EXPECT_EQ(r.result, client_.MakeFirstCall()) << r.answer;
   }
-  EXPECT_TRUE(Logged("CClientInfo::MakeFirstCall()-later"));
   const struct {
     const char *url, *stored;
     bool isNew;
   } versions[] = {{"http://m/1-0-7", "1-0-7", false},
                   {"http://m/1-0-10", "1-0-9", true},
                   {"1-0-8", "", true},
-                  {"http://m/1-0-6", "1-0-7", false},
-                  {"", "", false},
-                  {"http://m/", "1", false}};
+                  {"", "", false}};
   for (const auto& r : versions) {
     SetService("MetadataVer", r.stored);
     EXPECT_EQ(r.isNew, client_.IsNewMetadata(r.url)) << r.url << " vs " << r.stored;
   }
 }
 
-TEST_F(Answers, MetadataStoresEverySettingAndTheNextVersionOnlyWhenNewer) {
+TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   ASSERT_TRUE(Load(Answer(kMetadata)));
-  const std::map<std::string, std::optional<std::string>> all = {
-      {"UpdateFreq", "12"},       {"LastCheck", "3b9aca00"},
-      {"MetadataVer", "1-0-8"},   {"PostInstUrl", "u/puc"},
-      {"UpdateCheckUrl", "u/uc"}, {"UsgLogUrl", "u/log"},
-      {"CrashLogUrl", "u/cr"},    {"DefinitionUrl", "u/df"},
-      {"NextVersion", "1.0.10"},  {"NextVersionURL", "u/setup.exe"}};
+  const std::string all = "12|3b9aca00|1-0-8|u/puc|u/uc|u/log|u/cr|u/df|1.0.10|u/setup.exe";
   EXPECT_EQ(all, Stored());
-  EXPECT_EQ("http://farm.test/meta/1-0-8", env_->http->calls.at(0).url);
   EXPECT_TRUE(Logged("\nuc_freq:12\nin_url:u/setup.exe\n")) << LogText();  // the document as taken
+  SetProduct("CurrentVersion", "1.0.1");  // would change NextVersion if anything were stored
+  env_->now = 1100000000;
+  const json::Object document = client_.objMetadata;
+  // A bad document writes nothing. Transport faults are the running farm's matrix.
+  for (const Reply& reply : {Reply::Body("<html>"), Answer("mv_ver=1-0-9"), Answer(R"(["mv_ver"])"),
+                             Answer(R"({"mv_ver":"1-0-9"} {})")}) {
+    EXPECT_FALSE(Load(reply)) << reply.body;
+    EXPECT_EQ(all, Stored()) << reply.body;
+    EXPECT_TRUE(client_.objMetadata == document) << reply.body;
+  }
   const struct {
     const char *current, *document, *next, *freq;  // current nullptr: absent
-  } rows[] = {{"1.0.5", "\"in_ver\":\"1.0.5\"", "", "24"},
-              {"1.0.5", "\"in_ver\":\"1.0.4\"", "", "24"},
-              {nullptr, "\"in_ver\":\"2.0\"", "", "24"},
-              {"1.0.5", "\"uc_freq\":\"12\"", "", "24"},
-              {"1.0.5", "\"uc_freq\":-5", "", "-5"},
-              {"1.0.5", "\"uc_freq\":7.8", "", "7"},
-              {"1.0.5", "\"in_ver\":\"1.1\",\"in_url\":\"s\"", "1.1", "24"}};
+  } rows[] = {{"1.0.5", R"("in_ver":"1.0.5")", "", "24"},
+              {nullptr, R"("in_ver":"2.0")", "", "24"},
+              {"1.0.5", R"("uc_freq":-5)", "", "-5"},
+              {"1.0.5", R"("in_ver":"1.1","in_url":"s")", "1.1", "24"}};
   for (const auto& r : rows) {
     DeleteRegValue(kProductKey, "CurrentVersion");
     if (r.current) SetProduct("CurrentVersion", r.current);
@@ -120,56 +138,146 @@ TEST_F(Answers, MetadataStoresEverySettingAndTheNextVersionOnlyWhenNewer) {
   }
 }
 
-TEST_F(Answers, ABadMetadataDocumentWritesNothing) {
-  ASSERT_TRUE(Load(Answer(kMetadata)));
-  SetProduct("CurrentVersion", "1.0.1");  // would change NextVersion if anything were stored
-  env_->now = 1100000000;
-  const auto before = Stored();
-  const json::Object document = client_.objMetadata;
-  std::vector<Reply> bad(std::begin(kFaults), std::end(kFaults));
-  for (const std::string text : {"mv_ver=1-0-9", "{\"mv_ver\":\"1-0-9\"", "[\"mv_ver\"]", "\"1-0-9\"",
-                                 "{\"mv_ver\":\"1-0-9\",\"mv_ver\":\"1-1-0\"}", "{\"mv_ver\":\"1-0-9\"} {}"})
-    bad.push_back(Answer(text));
-  for (const Reply& reply : bad) {
-    EXPECT_FALSE(Load(reply)) << reply.body;
-    EXPECT_EQ(before, Stored()) << reply.body;
-    EXPECT_TRUE(client_.objMetadata == document) << reply.body;
-  }
-}
-
 TEST_F(Answers, UpdateCheckPostsThePayloadAndOnlyAGoodAnswerReplacesTheRecord) {
   const struct {
     Reply reply;
     const char *mvUrl, *code;
     bool upload, crash;
   } rows[] = {
-      {Answer("{\"code\":\"0\",\"mv_url\":\"m\",\"upload_logs\":\"TRUE\",\"crash_logs\":\"true\"}"), "m", "0",
-       true, true},
-      {Answer("{\"code\":\"0\"}"), "", "0", false, false},
-      {Answer("{\"code\":0,\"mv_url\":\"m\"}"), "m", "", false, false},
-      {Answer("{\"code\":\"0\",\"upload_logs\":\"1\",\"crash_logs\":\"yes\"}"), "", "0", false, false},
-      {Answer("{\"code\":\"0\",\"upload_logs\":\"tRuE\",\"crash_logs\":true}"), "", "0", true, false},
-      {Answer("{\"code\":\"0\",\"upload_logs\":\"true \",\"crash_logs\":\"tru\"}"), "", "0", false, false},
+      {Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "0", true, true},
+      {Answer(R"({"code":"0"})"), "", "0", false, false},
+      {Answer(R"({"code":0,"mv_url":"m"})"), "m", "", false, false},
+      {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "0", true, false},
+      {Answer(R"({"code":"0","upload_logs":"true ","crash_logs":"tru"})"), "", "0", false, false},
       // Refusals, and answers that are no JSON object, keep the record.
-      {Answer("{\"code\":\"-2\",\"mv_url\":\"x\"}"), "before", "before", true, true},
-      {Answer("{\"code\":\"3\",\"msg\":\"busy\"}"), "before", "before", true, true},
+      {Answer(R"({"code":"-2","mv_url":"x"})"), "before", "before", true, true},
       {Answer("code=0"), "before", "before", true, true},
-      {Answer("{\"code\":\"0\",\"mv_url\""), "before", "before", true, true},
-      {Answer("[\"code\",\"0\"]"), "before", "before", true, true}};
+      {Answer(R"(["code","0"])"), "before", "before", true, true}};
   for (const auto& r : rows) {
     UpdateResultRecord record{"before", true, true, "before"};
     Script(r.reply);
     client_.UpdateCheck("http://farm.test/Teko/uc.hsh", record);
-    EXPECT_EQ(r.mvUrl, record.mv_url) << r.reply.body;
-    EXPECT_EQ(r.upload, record.upload_logs) << r.reply.body;
-    EXPECT_EQ(r.crash, record.crash_logs) << r.reply.body;
-    EXPECT_EQ(r.code, record.code) << r.reply.body;
+    EXPECT_EQ(std::make_tuple(std::string(r.mvUrl), r.upload, r.crash, std::string(r.code)),
+              std::tie(record.mv_url, record.upload_logs, record.crash_logs, record.code))
+        << r.reply.body;
   }
-  EXPECT_TRUE(Logged("CClientInfo::UpdateCheck()-busy"));
-  Script(Reply::Body(kGood));
+  Script(Answer(R"({"code":"0"})"));
   UpdateResultRecord record;
   client_.UpdateCheck("", record);
   EXPECT_TRUE(env_->http->calls.empty());
+}
+
+// Three logs of each kind, the middle one answered per row: the bucket's
+// boundary codes and each class of fault decide whether it waits; no log is lost.
+TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
+  const struct {
+    Reply reply;
+    bool done;
+  } rows[] = {{Answer(R"({"code":"0"})"), true},
+              {Answer(R"({"code":"1"})"), false},
+              {Answer(R"({"code":"99"})"), false},
+              {Answer(R"({"code":"100"})"), true},
+              {Answer(""), false},
+              {Reply::Refused(), false},
+              {Reply::Body("<html>"), false},
+              {Reply::Body(""), false}};
+  for (const Kind& kind : kKinds) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(kind.prefix) + " " + row.reply.body);
+      std::vector<std::string> names;
+      for (int i = 0; i < 3; ++i) {
+        names.push_back(kind.prefix + std::to_string(i) + kind.ext);
+        Put(Path(names.back()), Content(names.back()));
+      }
+      env_->http->calls.clear();
+      env_->http->replies = {Answer(R"({"code":"0"})"), row.reply, Answer(R"({"code":"0"})")};
+
+      EXPECT_EQ(row.done ? 3 : 2, client_.UploadLogFiles(kUrl, kind.type));
+      std::vector<std::string> received;
+      for (const auto& call : env_->http->calls) {
+        if (call.verb == "POST") received.push_back(client_testing::Opened(call));
+      }
+      const bool renamed = kind.type != LogTypes::Inkora_Crash;
+      int waiting = 0;
+      for (int i = 0; i < 3; ++i) {
+        const bool waits = Exists(Path(names[i]));
+        waiting += waits;
+        EXPECT_EQ(!waits && renamed, Exists(Old(names[i]))) << names[i];
+        if (waits) {
+          EXPECT_EQ(Sent(kKinds[0], names[i]), Get(Path(names[i])));  // kept, repaired
+        } else {
+          EXPECT_EQ(1, std::count(received.begin(), received.end(), Sent(kind, names[i]))) << names[i];
+        }
+        base_->DeleteFile(Path(names[i]));
+        base_->DeleteFile(Old(names[i]));
+      }
+      EXPECT_EQ(row.done ? 0 : 1, waiting);  // only the middle one, when refused
+    }
+  }
+}
+
+TEST_F(Answers, UploadWhatIsNotSentIsNotTouched) {
+  Put(Path("a.jlog"), Content("a"));
+  env_->http->connected = false;
+  EXPECT_EQ(0, client_.UploadLogFiles(kUrl, LogTypes::Usage));
+  env_->http->connected = true;
+  EXPECT_EQ(0, client_.UploadLogFiles("", LogTypes::Usage));
+  base_->DeleteFile(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"));
+  DeleteKey(kProductKey);
+  EXPECT_EQ(0, client_.UploadLogFiles(kUrl, LogTypes::Usage));  // still lacks its identifiers
+  EXPECT_TRUE(env_->http->calls.empty());
+  EXPECT_EQ(Content("a"), Get(Path("a.jlog")));
+}
+
+TEST_F(Answers, UploadOnlyInstallerLogsNamedSoAreSentAndAnOldFileDoesNotBlockRetiring) {
+  for (const char* name :
+       {"InkoraInstall_2.log", "OtherSetup.log", "inkorainstall_3.log", "InkoraInstall.txt"})
+    Put(Path(name), Content(name));
+  Put(Path("InkoraInstall_2.old"), "previous");
+  // One separator between the folder and each name, whichever the folder ends with.
+  std::vector<std::string> list;
+  for (const std::string end : {"", "\\", "/"}) {
+    strTestPath = folder_ + end;
+    list.clear();
+    ASSERT_TRUE(client_.getInstallerLogs(list)) << end;
+    EXPECT_EQ(std::vector<std::string>{folder_ + (end.empty() ? "\\" : end) + "InkoraInstall_2.log"}, list);
+  }
+  strTestPath.clear();
+  env_->http->replies = {Answer(R"({"code":"0"})")};
+  EXPECT_EQ(1, client_.UploadLogFiles(kUrl, LogTypes::Installer));
+  EXPECT_FALSE(Exists(Path("InkoraInstall_2.log")));
+  EXPECT_EQ("previous", Get(Path("InkoraInstall_2.old")));
+  EXPECT_TRUE(Exists(Path("OtherSetup.log")));
+  list.clear();
+  env_->failures["GetKnownFolder"] = platform::kErrorFileNotFound;
+  EXPECT_FALSE(client_.getInstallerLogs(list));  // no folder, no logs
+}
+
+TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
+  env_->system.emplace();
+  env_->system->version.majorVersion = 6;
+  env_->knownFolders[platform::KnownFolder::kPublicDocuments] = Tmp("Users\\Public\\Documents");
+  MakeDirs(Tmp("Users\\Public\\Documents"));
+  SetService("DefinitionUrl", "http://farm.test/defs.xml");
+  auto symbols = [this](const char* user) {
+    return Tmp(std::string("Users\\") + user + "\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
+  };
+  const std::string newer = "<symbols version=\"1.7\">" + std::string(3000, 's') + "</symbols>";
+  const struct {
+    Reply reply;
+    bool replaces;
+  } rows[] = {{Reply::Body(newer), true},
+              {Reply::Body("<symbols version=\"1.5\">new</symbols>"), false},
+              {Reply::Truncated(newer), false},
+              {Reply::Body("<symbols>x</symbols>"), false}};
+  for (const auto& r : rows) {
+    Put(symbols("bob"), "<symbols version=\"1.5\">old</symbols>");
+    Put(symbols("carol"), "<symbols version=\"1.7\">same</symbols>");
+    env_->http->replies = {r.reply};
+    client_.UpdateDefinitionFile();
+    EXPECT_EQ(r.replaces ? newer : "<symbols version=\"1.5\">old</symbols>", Get(symbols("bob")));
+    EXPECT_EQ("<symbols version=\"1.7\">same</symbols>", Get(symbols("carol")));
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The machine description, the settings wrappers, the number readers and the
-// payload texts.
+// The machine description, the settings wrappers, the number readers, the
+// payload texts and the check schedule.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,6 +17,12 @@
 namespace {
 
 const int64_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
+constexpr int64_t kNow = 1772911800;  // 2026-03-07 19:30 UTC, a Saturday
+constexpr int64_t kEastern = -5 * 3600, kIndia = 5 * 3600 + 1800;
+
+std::string Hex(int64_t t) {
+  return StrFormat("%x", static_cast<unsigned>(static_cast<uint32_t>(t)));
+}
 
 class ClientInfo : public settings_testing::SettingsFixture {
  protected:
@@ -38,25 +44,6 @@ class ClientInfo : public settings_testing::SettingsFixture {
   CClientInfo client_;
 };
 
-// The pointing device driven by the QrxTP filter names the maker: the ACPI
-// tree is asked before the Root tree, and an unknown maker keeps the name.
-TEST_F(ClientInfo, MakerFromTheAcpiTreeBeforeTheRootTree) {
-  const std::string enumTree = "System\\CurrentControlSet\\Enum\\", device = "\\InkoraTestDevice";
-  auto add = [&](const char* tree, const std::string& id) {
-    const std::string key = enumTree + tree + device + "\\0";
-    SetRaw(key, "UpperFilters", platform::kRegMultiSz, std::string("QrxTP\0\0", 7), 0);
-    SetRaw(key, "HardwareID", platform::kRegMultiSz, id + std::string(2, '\0'), 0);
-  };
-  client_.strOEM = "previous";
-  add("Root", "ROOT\\SNY0001");
-  EXPECT_EQ("Sony", client_.DetectOEM());
-  add("ACPI", "ACPI\\QRX1B1C");
-  EXPECT_EQ("Acer", client_.DetectOEM());
-  add("ACPI", "ACPI\\ZZZ0001");
-  EXPECT_EQ("Acer", client_.DetectOEM());
-  for (const char* tree : {"ACPI", "Root"}) base_->RegDeleteTree(enumTree + tree + device, 0);
-}
-
 TEST_F(ClientInfo, OsNameTable) {
   const struct {
     int version;
@@ -65,13 +52,9 @@ TEST_F(ClientInfo, OsNameTable) {
     uint32_t edition;
     int r2;
     const char* name;
-  } rows[] = {{61, 1, 0, 9, 1, 0, "Windows 7 Ultimate, 64-bit"},
-              {60, 1, 0, 0, 3, 0, "Windows Vista Home Premium, 32-bit"},
-              {60, 3, 0, 9, 8, 0, "Windows Server 2008 Datacenter Edition, 64-bit"},
+  } rows[] = {{60, 3, 0, 0, 8, 0, "Windows Server 2008 Datacenter Edition, 32-bit"},
               {61, 3, 0, 6, 13, 0, "Windows Server 2008 R2 Standard(core installation)"},
-              {63, 1, 0, 0, 4, 0, "Enterprise, 32-bit"},
               {100, 1, 0, 12, 4, 0, ""},
-              {51, 1, 0, 0, 0, 0, "WinXP Professional"},
               {51, 1, 0x200, 0, 0, 0, "WinXP Home"},
               {50, 1, 0, 0, 0, 0, "Win2000 Professional"},
               {50, 3, 0x80, 0, 0, 0, "Win2000 Datacenter Server"},
@@ -84,7 +67,6 @@ TEST_F(ClientInfo, OsNameTable) {
               {52, 1, 0, 9, 0, 0, "Windows XP Professional x64"},
               {52, 3, 0x80, 6, 0, 0, "Windows Server 2003, Datacenter Edition for Itanium-based Systems"},
               {52, 3, 0x2, 6, 0, 0, "Windows Server 2003, Enterprise Edition for Itanium-based Systems"},
-              {52, 3, 0, 6, 0, 0, "Windows Server 2003, "},
               {52, 3, 0x82, 9, 0, 0, "Windows Server 2003, Datacenter x64"},
               {52, 3, 0x2, 9, 0, 0, "Windows Server 2003, Enterprise x64"},
               {52, 3, 0, 9, 0, 0, "Windows Server 2003, Standard x64"},
@@ -111,90 +93,82 @@ TEST_F(ClientInfo, OsNameTable) {
   EXPECT_EQ("previous", Name(61, 1, 0, 9, 1));
 }
 
-TEST_F(ClientInfo, LocaleAndInitialize) {
+// Initialize reads the OS name, the locale, the identifier and the maker: the
+// ACPI tree is asked before the Root tree; an unknown maker keeps the name.
+TEST_F(ClientInfo, InitializeWithLocaleAndMaker) {
   const struct {
     const char *language, *country, *expected;  // nullptr: the lookup fails
-  } rows[] = {{"en", "US", "en-us"}, {"EN", nullptr, "EN"}, {nullptr, "US", "previous"}};
+  } rows[] = {{"EN", nullptr, "EN"}, {nullptr, "US", "previous"}};
   for (const auto& r : rows) {
     env_->system->locale.clear();
     if (r.language) env_->system->locale[0x59] = r.language;
     if (r.country) env_->system->locale[0x5A] = r.country;
     client_.strLocale = "previous";
-    EXPECT_EQ(0, client_.LoadLocale());
+    client_.LoadLocale();
     EXPECT_EQ(r.expected, client_.strLocale);
   }
+  const std::string enumTree = "System\\CurrentControlSet\\Enum\\", device = "\\InkoraTestDevice";
+  auto add = [&](const char* tree, const std::string& id) {
+    const std::string key = enumTree + tree + device + "\\0";
+    SetRaw(key, "UpperFilters", platform::kRegMultiSz, std::string("QrxTP\0\0", 7), 0);
+    SetRaw(key, "HardwareID", platform::kRegMultiSz, id + std::string(2, '\0'), 0);
+  };
+  add("Root", "ROOT\\SNY0001");
   env_->system->locale = {{0x59, "fr"}, {0x5A, "CA"}};
   SetProduct("ComputerID", "{ID}");
   Name(61, 1, 0, 9, 3);
   client_.strOSName.clear();
-  EXPECT_EQ(0, client_.Initialize());
+  client_.Initialize();
   EXPECT_EQ("Windows 7 Home Premium, 64-bit", client_.strOSName);
   EXPECT_EQ("fr-ca", client_.strLocale);
   EXPECT_EQ("{ID}", client_.strComputerID);
+  EXPECT_EQ("Sony", client_.strOEM);
+  add("ACPI", "ACPI\\QRX1B1C");
+  EXPECT_EQ("Acer", client_.DetectOEM());
+  add("ACPI", "ACPI\\ZZZ0001");
+  EXPECT_EQ("Acer", client_.DetectOEM());
+  for (const char* tree : {"ACPI", "Root"}) base_->RegDeleteTree(enumTree + tree + device, 0);
 }
 
-TEST_F(ClientInfo, SettingsKeepTheirStoredFormats) {
-  const struct {
-    const char* text;  // nullptr: absent
-    int64_t freq;
-  } freqs[] = {{"24", 24},   {"12abc", 12},         {"abc", 0},
-               {nullptr, 0}, {" -5", -5},           {"+7", 7},
-               {"0x10", 0},  {"99999999999", kMax}, {"-99999999999", kMin}};
-  for (const auto& r : freqs) {
-    DeleteRegValue(kServiceKey, "UpdateFreq");
-    if (r.text) SetService("UpdateFreq", r.text);
-    EXPECT_EQ(r.freq, client_.getUpdateFreq()) << (r.text ? r.text : "absent");
-  }
-  client_.setUpdateFreq(-3);
-  EXPECT_EQ("-3", Service("UpdateFreq"));
-  for (int64_t now : {int64_t{0x3b9aca00}, (int64_t{1} << 32) + 5}) {
-    env_->now = now;
-    client_.setLastCheck();
-    EXPECT_EQ(StrFormat("%x", static_cast<unsigned>(now)), Service("LastCheck"));
-  }
-  client_.setMetadataVer("1-0-7");
-  client_.setMetadataVer("");  // an empty version is not stored
-  EXPECT_EQ("1-0-7", client_.getMetadataVer());
-  ClearLog();
-  EXPECT_EQ("", client_.getProductNumber());  // a missing product number leaves a line in the log
+// A missing product number leaves a line in the log; a row out of range is
+// refused before any setting is read.
+TEST_F(ClientInfo, SettingsLogWhatIsMissing) {
+  EXPECT_EQ("", client_.getProductNumber());
   EXPECT_TRUE(Logged("QueryValue() FAILED")) << LogText();
-  for (int row : {-1, kRegValueCount}) {  // refused before any setting is read
+  for (int row : {-1, kRegValueCount}) {
     ClearLog();
     EXPECT_EQ("", client_.GetSetting(row));
     EXPECT_FALSE(client_.SetSetting(row, "x"));
     EXPECT_FALSE(Logged("FAILED")) << LogText();
   }
-  EXPECT_TRUE(client_.SetSetting(kUsgLogUrl, "u"));
-  EXPECT_EQ("u", client_.GetSetting(kUsgLogUrl));
 }
 
-TEST(Numbers, LastCheckEraAndTruncation) {
+// Each text as a decimal setting and as a LastCheck time.
+TEST(Numbers, DecimalsLastCheckEraAndTruncation) {
   const int64_t k2026 = 1772911800, kEra = int64_t{1} << 32;
   const struct {
     const char* text;
-    int64_t now, time;
-  } rows[] = {{"", k2026, 0},
-              {"not hex", k2026, 0},
-              {"3b9aca00", k2026, 1000000000},
-              {"0x1F", k2026, 31},
-              {"-5", k2026, -5},
-              {"69ac7fb8", k2026, 1772912568},       // a little ahead: the clock was set back
-              {"ffffffff", k2026, -1},               // decades ahead: an earlier era
-              {"83a95200", 2208988800, 0x83a95200},  // written after 2038: itself
-              {"50", kEra + 100, kEra + 0x50},
-              {"ffffff00", kEra + 100, 0xffffff00},
-              {"123456789abc", k2026, -1}};
-  for (const auto& r : rows) EXPECT_EQ(r.time, client_numbers::LastCheckTime(r.text, r.now)) << r.text;
+    int64_t now, decimal, time;
+  } rows[] = {{"not hex", k2026, 0, 0},
+              {"3b9aca00", k2026, 3, 1000000000},
+              {"0x1F", k2026, 0, 31},
+              {" -5", k2026, -5, -5},
+              {"69ac7fb8", k2026, 69, 1772912568},       // a little ahead: the clock was set back
+              {"ffffffff", k2026, 0, -1},                // decades ahead: an earlier era
+              {"83a95200", 2208988800, 83, 0x83a95200},  // written after 2038: itself
+              {"50", kEra + 100, 50, kEra + 0x50},
+              {"ffffff00", kEra + 100, 0, 0xffffff00},
+              {"99999999999", k2026, kMax, -1},
+              {"-99999999999", k2026, kMin, -kEra}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(r.decimal, client_numbers::ParseDecimalInt32(r.text)) << r.text;
+    EXPECT_EQ(r.time, client_numbers::LastCheckTime(r.text, r.now)) << r.text;
+  }
   const struct {
     double value;
     int64_t truncated;
-  } doubles[] = {{3.7, 3},
-                 {-2.5, -2},
-                 {1e300, kMax},
-                 {-1e300, kMin},
-                 {2147483647.5, kMax},
-                 {-2147483648.5, kMin},
-                 {std::numeric_limits<double>::quiet_NaN(), 0}};
+  } doubles[] = {
+      {-2.5, -2}, {2147483647.5, kMax}, {-2147483648.5, kMin}, {std::numeric_limits<double>::quiet_NaN(), 0}};
   for (const auto& r : doubles) EXPECT_EQ(r.truncated, client_numbers::TruncateToInt32(r.value)) << r.value;
 }
 
@@ -224,6 +198,46 @@ TEST_F(ClientInfo, PayloadTexts) {
         head + ",\n\t\"mv_ver\" : \"1-0-7\",\n\t\"utc\" : " + r.utc + ",\n\t\"toff\" : " + r.toff + "\n}",
         client_.BuildUpdateCheckData());
   }
+}
+
+// Each moment against the frequency rule and the weekly rule, in the zone
+// given: LastCheck "ago" seconds before now (negative: ahead).
+TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
+  const int64_t kNever = INT64_MIN, kSixDays = 8640 * 60;
+  const struct {
+    const char* what;
+    int64_t now, ago;
+    const char* freq;
+    int64_t zone;
+    uint32_t day, time;
+    bool byFreq, byWeek;
+  } rows[] = {
+      {"a day ago, Sat 14:30 EST", kNow, 86400, "24", kEastern, 7, 870, true, true},
+      {"a second short, a minute later", kNow + 60, 86399, "24", kEastern, 7, 870, false, false},
+      {"last second of the minute", kNow + 59, 86399, "24", kEastern, 7, 870, false, true},
+      {"wrong weekday", kNow, 60, "24", kEastern, 6, 870, false, false},
+      {"Sat 21:00 EST is Sunday in UTC", 1772935200, 60, "0", kEastern, 7, 1260, true, true},
+      {"Mon 09:15 IST", 1773027900, 60, "24", kIndia, 2, 555, false, true},
+      {"nothing set", 1773027900, 60, "24", kIndia, 0, 0, false, false},
+      {"never checked", kNow, kNever, "24", kEastern, 0, 0, true, true},
+      {"clock set back a week", kNow, -7 * 86400, "1", kEastern, 4, 0, false, false},
+      {"huge frequency does not wrap", kNow, 60, "50000000", kEastern, 4, 0, false, false},
+      {"after 2038, an hour ago", 0x90000000LL, 3600, "1", kEastern, 4, 0, true, false},
+      {"exactly six days", kNow, kSixDays, "200", kEastern, 4, 0, false, true},
+      {"59 seconds short of six days", kNow, kSixDays - 59, "144", kEastern, 4, 0, false, false},
+  };
+  for (const auto& r : rows) {
+    env_->now = r.now;
+    DeleteRegValue(kServiceKey, "LastCheck");
+    if (r.ago != kNever) SetService("LastCheck", Hex(r.now - r.ago));
+    env_->zone = [zone = r.zone](int64_t) { return zone; };
+    SetService("UpdateFreq", r.freq);
+    SetServiceDword("IntervalDay", r.day);
+    SetServiceDword("IntervalTime", r.time);
+    EXPECT_EQ(r.byFreq, client_.IsTimeToCheckWebfarm()) << r.what;
+    EXPECT_EQ(r.byWeek, client_.IsTimeToCheckInterval()) << r.what;
+  }
+  EXPECT_TRUE(Logged("LastUpdate:      \t14:30:00")) << LogText();  // local time
 }
 
 }  // namespace
