@@ -66,6 +66,7 @@ class Answers : public settings_testing::SettingsFixture {
     return all + Product("NextVersion").value_or("-") + "|" + Product("NextVersionURL").value_or("-");
   }
   std::string Path(const std::string& name) { return folder_ + "\\" + name; }
+  std::string Read(const std::string& path) { return Exists(path) ? Get(path) : "-"; }
   std::string Old(const std::string& name) { return Path(name.substr(0, name.rfind('.')) + ".old"); }
   // A log as the product writes it, and as the web farm should get it.
   static std::string Content(const std::string& tag) {
@@ -184,32 +185,23 @@ TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
   for (const Kind& kind : kKinds) {
     for (const auto& row : rows) {
       SCOPED_TRACE(std::string(kind.prefix) + " " + row.reply.body);
-      std::vector<std::string> names;
-      for (int i = 0; i < 3; ++i) {
-        names.push_back(kind.prefix + std::to_string(i) + kind.ext);
-        Put(Path(names.back()), Content(names.back()));
-      }
+      auto name = [&kind](int i) { return kind.prefix + std::to_string(i) + kind.ext; };
+      for (int i = 0; i < 3; ++i) Put(Path(name(i)), Content(name(i)));
       env_->http->calls.clear();
       env_->http->replies = {Answer(R"({"code":"0"})"), row.reply, Answer(R"({"code":"0"})")};
-
       EXPECT_EQ(row.done ? 3 : 2, client_.UploadLogFiles(kUrl, kind.type));
       std::vector<std::string> received;
-      for (const auto& call : env_->http->calls) {
-        if (call.verb == "POST") received.push_back(client_testing::Opened(call));
-      }
-      const bool renamed = kind.type != LogTypes::Inkora_Crash;
+      for (const auto& call : env_->http->calls) received.push_back(client_testing::Opened(call));
       int waiting = 0;
       for (int i = 0; i < 3; ++i) {
-        const bool waits = Exists(Path(names[i]));
+        const bool waits = Exists(Path(name(i)));
         waiting += waits;
-        EXPECT_EQ(!waits && renamed, Exists(Old(names[i]))) << names[i];
-        if (waits) {
-          EXPECT_EQ(Sent(kKinds[0], names[i]), Get(Path(names[i])));  // kept, repaired
-        } else {
-          EXPECT_EQ(1, std::count(received.begin(), received.end(), Sent(kind, names[i]))) << names[i];
-        }
-        base_->DeleteFile(Path(names[i]));
-        base_->DeleteFile(Old(names[i]));
+        EXPECT_EQ(waits ? Sent(kKinds[0], name(i)) : "-", Read(Path(name(i))));  // kept, repaired
+        EXPECT_EQ(!waits && kind.type != LogTypes::Inkora_Crash, Exists(Old(name(i)))) << name(i);
+        EXPECT_TRUE(waits || std::count(received.begin(), received.end(), Sent(kind, name(i))) == 1)
+            << name(i);
+        base_->DeleteFile(Path(name(i)));
+        base_->DeleteFile(Old(name(i)));
       }
       EXPECT_EQ(row.done ? 0 : 1, waiting);  // only the middle one, when refused
     }

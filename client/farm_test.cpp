@@ -5,9 +5,7 @@
 
 #if defined(INKORA_HAVE_WEBFARM_FIXTURE)
 
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,50 +16,40 @@
 namespace {
 
 using webfarm_testing::CWebFarm;
-
-const char kGuid[] = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
-
-class ClientFarm : public settings_testing::SettingsFixture {
- protected:
-  void SetUp() override {
-    SettingsFixture::SetUp();
-    std::string error;
-    farm_ = CWebFarm::Start(&error);
-    if (farm_ == nullptr) GTEST_SKIP() << error;
-    SetService("TestHost", farm_->hostPort());  // reached as a deployed client reaches the test farm
-    SetService("UseStaging", "2");
-    SetServiceDword("HttpTimeoutMs", 1500);  // the stall fault waits longer
-    SetProduct("ComputerID", kGuid);
-    SetProduct("CurrentVersion", "1.0.5");
-    Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
-        "CID=" + std::string(kGuid) + "\r\nUID=user-7\r\n");
-    client_.getComputerID();
-  }
-  std::map<std::string, std::optional<std::string>> Stored() {
-    std::map<std::string, std::optional<std::string>> values;
-    for (const char* name : {"UpdateFreq", "LastCheck", "MetadataVer", "UpdateCheckUrl", "UsgLogUrl"})
-      values[name] = Service(name);
-    values["NextVersion"] = Product("NextVersion");
-    return values;
-  }
-  std::unique_ptr<CWebFarm> farm_;
-  CClientInfo client_;
-};
+using ClientFarm = settings_testing::SettingsFixture;
 
 TEST_F(ClientFarm, EveryFaultFailsTheCycleCleanlyAndLosesNoLog) {
+  std::string error;
+  const auto farm = CWebFarm::Start(&error);
+  if (farm == nullptr) GTEST_SKIP() << error;
+  SetService("TestHost", farm->hostPort());  // reached as a deployed client reaches the test farm
+  SetService("UseStaging", "2");
+  SetServiceDword("HttpTimeoutMs", 1500);  // the stall fault waits longer
+  const char kGuid[] = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
+  SetProduct("ComputerID", kGuid);
+  Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
+      "CID=" + std::string(kGuid) + "\r\nUID=user-7\r\n");
+  auto stored = [this] {
+    std::string all;
+    for (const char* name : {"UpdateFreq", "LastCheck", "MetadataVer", "UpdateCheckUrl", "UsgLogUrl"})
+      all += Service(name).value_or("-") + "|";
+    return all + Product("NextVersion").value_or("-");
+  };
+  CClientInfo client;
+  client.getComputerID();
   env_->now = 1000000000;  // a fixed clock, so the check's "utc" matches the copy built below
-  const std::string mvUrl = farm_->url("/Teko/metadata/1-0-7");
-  ASSERT_TRUE(client_.LoadMetadataFromServer(mvUrl)) << LogText();
-  EXPECT_EQ(farm_->url("/Teko/uc"), Service("UpdateCheckUrl"));
-  SetProduct("CurrentVersion", "1.0.1");  // a load would change NextVersion
-  const auto before = Stored();
+  const std::string mvUrl = farm->url("/Teko/metadata/1-0-7");
+  ASSERT_TRUE(client.LoadMetadataFromServer(mvUrl)) << LogText();
+  EXPECT_EQ(farm->url("/Teko/uc"), Service("UpdateCheckUrl"));
+  SetProduct("CurrentVersion", "1.0.1");  // a load would set NextVersion
+  const auto before = stored();
   const std::string log = Known(platform::KnownFolder::kCommonAppData,
                                 "Quorvex\\Inkora\\Customer Improvement\\togo\\session1.jlog");
   for (const char* mode : {"refuse", "404", "500", "garbage", "truncated", "stall", "oversized", "none"}) {
     SCOPED_TRACE(mode);
     const bool ok = std::string(mode) == "none";
-    ASSERT_TRUE(farm_->Reset());
-    ASSERT_TRUE(farm_->SetFault("any", mode, -1, 4000));
+    ASSERT_TRUE(farm->Reset());
+    ASSERT_TRUE(farm->SetFault("any", mode, -1, 4000));
 #if defined(_WIN32)
     // Wine's WinINet gives a stalled GET no receive time-out; the POST times out.
     const bool getTimesOut = std::string(mode) != "stall";
@@ -69,25 +57,25 @@ TEST_F(ClientFarm, EveryFaultFailsTheCycleCleanlyAndLosesNoLog) {
     const bool getTimesOut = true;
 #endif
     if (getTimesOut) {
-      EXPECT_EQ(ok ? mvUrl : "", client_.MakeFirstCall());
-      EXPECT_EQ(ok, client_.LoadMetadataFromServer(mvUrl));
+      EXPECT_EQ(ok ? mvUrl : "", client.MakeFirstCall());
+      EXPECT_EQ(ok, client.LoadMetadataFromServer(mvUrl));
     }
     UpdateResultRecord record{"kept", false, true, "kept"};
-    client_.UpdateCheck(farm_->url("/Teko/uc"), record);
+    client.UpdateCheck(farm->url("/Teko/uc"), record);
     EXPECT_EQ(ok ? mvUrl : "kept", record.mv_url);
     EXPECT_EQ(ok, record.upload_logs);
     Put(log, "{\"cid\":\"\",\"uid\":\"\"}");
-    EXPECT_EQ(ok ? 1 : 0, client_.UploadLogFiles(farm_->url("/Teko/usage"), LogTypes::Usage));
+    EXPECT_EQ(ok ? 1 : 0, client.UploadLogFiles(farm->url("/Teko/usage"), LogTypes::Usage));
     EXPECT_EQ(!ok, Exists(log));
-    EXPECT_TRUE(ok || before == Stored());
+    EXPECT_TRUE(ok || before == stored());
   }
   std::vector<std::string> sent;
-  for (const auto& r : farm_->Requests()) {
+  for (const auto& r : farm->Requests()) {
     if (r.role == "first_call" || (r.role == "update_check" && r.method == "POST"))
       sent.push_back(r.role + " " + r.payload);
   }
-  EXPECT_EQ((std::vector<std::string>{"first_call " + client_.BuildFirstCallData(),
-                                      "update_check " + client_.BuildUpdateCheckData()}),
+  EXPECT_EQ((std::vector<std::string>{"first_call " + client.BuildFirstCallData(),
+                                      "update_check " + client.BuildUpdateCheckData()}),
             sent);
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -92,88 +93,31 @@ class CProxy {
   pid_t pid_ = -1;
 };
 
-class NetworkTest : public settings_testing::SettingsFixture {
- protected:
-  static void SetUpTestSuite() {
-    for (const char* name : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"})
-      unsetenv(name);  // the farm's control calls run outside any proxy
-    if (!HaveTool("openssl")) return;
-    const std::string dir =
-        std::filesystem::temp_directory_path() / ("inkora-pki-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/make.sh") << kMakeCertificates;
-    if (std::system(("cd " + dir + " && sh make.sh >make.log 2>&1").c_str()) == 0) pki_ = dir;
-  }
-  static void TearDownTestSuite() {
-    if (!pki_.empty()) std::filesystem::remove_all(pki_);
-  }
-  void SetUp() override {
-    SettingsFixture::SetUp();
-    if (pki_.empty()) GTEST_SKIP() << "openssl is missing or failed: no certificates";
-    SetService("UseStaging", "2");
-    SetService("HttpCaFile", pki_ + "/ca.pem");
-    SetServiceDword("HttpTimeoutMs", 5000);
-    SetProduct(RegValueNames[kComputerID], "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}");
-    SetProduct(RegValueNames[kProductNumber], "INK-100");
-    strTestPath = Tmp("togo");
-    MakeDirs(strTestPath);
-    Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
-        "CID={8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}\r\nUID=user-7\r\n");
-  }
-
-  // A farm with this certificate whose answers send the client to its TLS
-  // side, or with https URLs of its plain side.
-  void StartFarm(const std::string& cert, bool httpsToPlain = false) {
-    std::string error;
-    farm_ = CWebFarm::Start(&error, pki_ + "/" + cert + ".pem", pki_ + "/leaf.key");
-    ASSERT_TRUE(farm_ != nullptr) << error;
-    secure_ = farm_->secureBase();
-    secure_.replace(secure_.find("127.0.0.1"), 9, "localhost");
-    if (httpsToPlain) secure_ = "https://localhost" + farm_->hostPort().substr(farm_->hostPort().find(':'));
-    SetService("TestHost", farm_->hostPort());
-    std::string metadata = CWebFarm::StandardMetadata();
-    for (size_t at; (at = metadata.find("@BASE@")) != std::string::npos;) metadata.replace(at, 6, secure_);
-    ASSERT_TRUE(farm_->SetMetadata(metadata));
-    ASSERT_TRUE(
-        farm_->SetAnswers("{\"mv_url\":\"" + secure_ + "/Teko/metadata/1-0-7\",\"upload_logs\":\"true\"}"));
-  }
-  // One pass as the monitor makes it, a usage and a crash log waiting.
-  void Cycle(const std::string& proxy = std::string()) {
-    for (const char* name : {"http_proxy", "https_proxy"}) {
-      if (!proxy.empty()) setenv(name, proxy.c_str(), 1);
-    }
-    Put(strTestPath + "\\session1.jlog", "{\"cid\":\"\",\"uid\":\"\",\"tag\":\"usage\"}\r\n");
-    Put(strTestPath + "\\crash1.err", "{\"cid\":\"\",\"uid\":\"\",\"tag\":\"crash\"}\r\n");
-    record_ = UpdateResultRecord();
-    const std::string mvUrl = client_.MakeFirstCall();
-    client_.LoadMetadataFromServer(mvUrl);
-    client_.UpdateCheck(secure_ + "/Teko/uc", record_);
-    client_.UploadLogFiles(secure_ + "/Teko/usage", LogTypes::Usage);
-    client_.UploadLogFiles(secure_ + "/Teko/crash", LogTypes::Inkora_Crash);
-    unsetenv("http_proxy");
-    unsetenv("https_proxy");
-  }
-  size_t Served(const std::string& role) {
-    size_t n = 0;
-    for (const auto& r : farm_->Requests()) n += r.role == role && r.status == 200;
-    return n;
-  }
-  bool LogsKept() { return Exists(strTestPath + "\\session1.jlog") && Exists(strTestPath + "\\crash1.err"); }
-
-  inline static std::string pki_;  // the certificates, made once
-  std::unique_ptr<CWebFarm> farm_;
-  std::string secure_;
-  CClientInfo client_;
-  UpdateResultRecord record_;
-};
+using NetworkTest = settings_testing::SettingsFixture;
 
 // A certificate the store does not vouch for, or plain http behind an https
 // URL, fails every https request with its own code (never retried as http); a
 // proxy that serves, refuses, or is not there at all.
 TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificateAndThroughAProxy) {
+  for (const char* name : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"})
+    unsetenv(name);  // the farm's control calls run outside any proxy
+  const std::string pki = tmp_ + "/pki";
+  std::filesystem::create_directories(pki);
+  std::ofstream(pki + "/make.sh") << kMakeCertificates;
+  if (std::system(("cd " + pki + " && sh make.sh >make.log 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "openssl is missing or failed: no certificates";
+  SetService("UseStaging", "2");
+  SetService("HttpCaFile", pki + "/ca.pem");
+  SetServiceDword("HttpTimeoutMs", 5000);
+  SetProduct(RegValueNames[kComputerID], "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}");
+  SetProduct(RegValueNames[kProductNumber], "INK-100");
+  strTestPath = Tmp("togo");
+  MakeDirs(strTestPath);
+  Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
+      "CID={8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}\r\nUID=user-7\r\n");
   const struct {
     const char* cert;
-    bool plain;
+    bool plain;         // the farm's https URLs name its plain side
     const char* proxy;  // Allow of tinyproxy; "": none, "-": nothing listens
     const char* error;  // in the log line; empty: the cycle succeeds
   } rows[] = {{"good", false, "", ""},
@@ -188,27 +132,52 @@ TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificateAndThroughAProxy) {
     SCOPED_TRACE(std::string(row.proxy) + row.error);
     const bool proxied = *row.proxy != '\0', good = *row.error == '\0';
     if (proxied && !HaveTool("tinyproxy")) continue;
-    ASSERT_NO_FATAL_FAILURE(StartFarm(row.cert, row.plain));
+    std::string error;
+    const auto farm = CWebFarm::Start(&error, pki + "/" + row.cert + ".pem", pki + "/leaf.key");
+    ASSERT_TRUE(farm != nullptr) << error;
+    std::string secure = farm->secureBase();
+    secure.replace(secure.find("127.0.0.1"), 9, "localhost");
+    if (row.plain) secure = "https://localhost" + farm->hostPort().substr(farm->hostPort().find(':'));
+    SetService("TestHost", farm->hostPort());
+    std::string metadata = CWebFarm::StandardMetadata();
+    for (size_t at; (at = metadata.find("@BASE@")) != std::string::npos;) metadata.replace(at, 6, secure);
+    ASSERT_TRUE(farm->SetMetadata(metadata));
+    ASSERT_TRUE(
+        farm->SetAnswers("{\"mv_url\":\"" + secure + "/Teko/metadata/1-0-7\",\"upload_logs\":\"true\"}"));
     std::unique_ptr<CProxy> proxy;
     if (proxied)
       proxy = std::make_unique<CProxy>(tmp_, std::string(row.proxy) == "-" ? "127.0.0.1" : row.proxy);
-    const std::string url = proxy ? proxy->url() : "";
+    for (const char* name : {"http_proxy", "https_proxy"}) {
+      if (proxy) setenv(name, proxy->url().c_str(), 1);  // as libcurl reads it
+    }
     if (std::string(row.proxy) == "-") proxy.reset();
+    // One pass as the monitor makes it, a usage and a crash log waiting.
     ClearLog();
-    Cycle(url);
+    Put(strTestPath + "\\session1.jlog", "{\"cid\":\"\",\"uid\":\"\",\"tag\":\"usage\"}\r\n");
+    Put(strTestPath + "\\crash1.err", "{\"cid\":\"\",\"uid\":\"\",\"tag\":\"crash\"}\r\n");
+    CClientInfo client;
+    UpdateResultRecord record;
+    client.LoadMetadataFromServer(client.MakeFirstCall());
+    client.UpdateCheck(secure + "/Teko/uc", record);
+    client.UploadLogFiles(secure + "/Teko/usage", LogTypes::Usage);
+    client.UploadLogFiles(secure + "/Teko/crash", LogTypes::Inkora_Crash);
+    unsetenv("http_proxy");
+    unsetenv("https_proxy");
+    std::map<std::string, size_t> served;
+    for (const auto& r : farm->Requests()) served[r.role] += r.status == 200;
     // The first call is plain http to the built-in host; then the metadata,
     // probe and post of the check and of each upload.
-    EXPECT_EQ(good || !proxied ? 1u : 0u, Served("first_call"));
+    EXPECT_EQ(good || !proxied ? 1u : 0u, served["first_call"]);
     EXPECT_EQ(good ? 7u : 0u,
-              Served("metadata") + Served("update_check") + Served("usage") + Served("crash"));
-    EXPECT_EQ(!good, LogsKept());
-    EXPECT_EQ(good ? "0" : "", record_.code) << LogText();
+              served["metadata"] + served["update_check"] + served["usage"] + served["crash"]);
+    EXPECT_EQ(!good, Exists(strTestPath + "\\session1.jlog") && Exists(strTestPath + "\\crash1.err"));
+    EXPECT_EQ(good ? "0" : "", record.code) << LogText();
     if (!good) {
       EXPECT_EQ(4u, CountLogged(row.error)) << LogText();
     } else if (proxy) {
       const std::string log = proxy->Log();
-      EXPECT_NE(std::string::npos, log.find("GET " + farm_->base() + "/Teko/UC.hsh?query=")) << log;
-      const std::string tunnel = "CONNECT localhost" + secure_.substr(secure_.rfind(':')) + " ";
+      EXPECT_NE(std::string::npos, log.find("GET " + farm->base() + "/Teko/UC.hsh?query=")) << log;
+      const std::string tunnel = "CONNECT localhost" + secure.substr(secure.rfind(':')) + " ";
       size_t tunnels = 0;
       for (size_t at = log.find(tunnel); at != std::string::npos; at = log.find(tunnel, at + 1)) ++tunnels;
       EXPECT_EQ(7u, tunnels) << log;

@@ -1,6 +1,6 @@
-// The web farm played by the shared fake's HTTP layer: each request takes the
-// next scripted reply (Refused when none is left); the status probe of a POST
-// (a GET of its URL) is answered with the POST's reply and "OK" as body.
+// The web farm played by the fake HTTP layer: each request takes the next
+// scripted reply (Refused when none is left); the status probe of a POST (a GET
+// of its URL) is answered with the POST's reply and "OK" as body.
 #pragma once
 
 #include <memory>
@@ -38,10 +38,9 @@ inline std::string Opened(const platform_testing::HttpCall& call) {
   const std::string& text = call.verb == "GET" ? call.url : call.data;
   const size_t at = text.find("query=");
   std::string json;
-  if (at == std::string::npos || !CUtility::TransformData_Decrypt(UrlDecode(text.substr(at + 6)), json)) {
-    return "<none>";
-  }
-  return json;
+  const bool ok =
+      at != std::string::npos && CUtility::TransformData_Decrypt(UrlDecode(text.substr(at + 6)), json);
+  return ok ? json : "<none>";
 }
 
 inline void PlayFarm(platform_testing::FakeHttp& http) {
