@@ -1,6 +1,5 @@
-// The first call, the metadata load, the update check, the log upload and the
-// symbol file refresh against the web farm played by the shared fake: what each
-// answer does to the result, the settings and the files.
+// The first call, metadata, update check, log upload and symbol file refresh
+// against the farm played by the fake: what each answer does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -236,9 +235,8 @@ TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
   env_->knownFolders[platform::KnownFolder::kPublicDocuments] = Tmp("Users\\Public\\Documents");
   MakeDirs(Tmp("Users\\Public\\Documents"));
   SetService("DefinitionUrl", "http://farm.test/defs.xml");
-  auto symbols = [this](const char* user) {
-    return Tmp(std::string("Users\\") + user + "\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
-  };
+  const std::string file = Tmp("Users\\bob\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
+  const std::string old = "<symbols version=\"1.5\">old</symbols>";
   const std::string newer = "<symbols version=\"1.7\">" + std::string(3000, 's') + "</symbols>";
   const struct {
     Reply reply;
@@ -248,12 +246,10 @@ TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
               {Reply::Truncated(newer), false},
               {Reply::Body("<symbols>x</symbols>"), false}};
   for (const auto& r : rows) {
-    Put(symbols("bob"), "<symbols version=\"1.5\">old</symbols>");
-    Put(symbols("carol"), "<symbols version=\"1.7\">same</symbols>");
+    Put(file, old);
     env_->http->replies = {r.reply};
     client_.UpdateDefinitionFile();
-    EXPECT_EQ(r.replaces ? newer : "<symbols version=\"1.5\">old</symbols>", Get(symbols("bob")));
-    EXPECT_EQ("<symbols version=\"1.7\">same</symbols>", Get(symbols("carol")));
+    EXPECT_EQ(r.replaces ? newer : old, Get(file));
   }
 }
 
