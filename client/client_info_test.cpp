@@ -160,8 +160,7 @@ TEST_F(ClientInfo, PayloadTexts) {
     int64_t now;
     int32_t bias;
     const char *utc, *toff;
-  } rows[] = {{1000000000, -60, "1000000000", "60"},
-              {2147483648LL, 330, "-2147483648", "-330"},  // after January 2038: negative
+  } rows[] = {{2147483648LL, 330, "-2147483648", "-330"},  // after January 2038: negative
               {(int64_t{1} << 32) + 7, 0, "7", "0"}};
   for (const auto& r : rows) {
     env_->now = r.now;
@@ -188,7 +187,6 @@ TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
       {"last second of the minute", kNow + 59, 86399, "24", kEastern, 7, 870, false, true},
       {"wrong weekday", kNow, 60, "24", kEastern, 6, 870, false, false},
       {"Sat 21:00 EST is Sunday in UTC", 1772935200, 60, "0", kEastern, 7, 1260, true, true},
-      {"Mon 09:15 IST", 1773027900, 60, "24", kIndia, 2, 555, false, true},
       {"nothing set", 1773027900, 60, "24", kIndia, 0, 0, false, false},
       {"never checked", kNow, kNever, "24", kEastern, 0, 0, true, true},
       {"clock set back a week", kNow, -7 * 86400, "1", kEastern, 4, 0, false, false},

@@ -58,8 +58,7 @@ int FreePort() {
 }
 
 // tinyproxy in the foreground on a free loopback port; ended with the object.
-class CProxy {
- public:
+struct CProxy {
   CProxy(const std::string& dir, const std::string& allow) : port_(FreePort()), log_(dir + "/proxy.log") {
     const std::string conf = dir + "/proxy.conf";
     std::filesystem::remove(log_);  // readiness is read from it
@@ -81,8 +80,6 @@ class CProxy {
     std::ifstream in(log_);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-
- private:
   int port_;
   std::string log_;
   pid_t pid_ = -1;
