@@ -96,7 +96,7 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
     EXPECT_TRUE(client_.objMetadata == document) << reply.body;
   }
   const struct {
-    const char *current, *document, *stored;  // current nullptr: absent
+    const char *current, *document, *stored;  // current nullptr: absent; a document without mv_ver keeps it
   } rows[] = {{"1.0.5", R"("in_ver":"1.0.5")", "24 1-0-8  "},
               {nullptr, R"("in_ver":"2.0")", "24 1-0-8  "},
               {"1.0.5", R"("uc_freq":-5)", "-5 1-0-8  "},
@@ -105,7 +105,6 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
     DeleteRegValue(kProductKey, "CurrentVersion");
     if (r.current) SetProduct("CurrentVersion", r.current);
     ASSERT_TRUE(Load(Answer(std::string("{") + r.document + "}"))) << r.document;
-    // The version is kept when the document has none.
     EXPECT_EQ(r.stored, *Service("UpdateFreq") + " " + *Service("MetadataVer") + " " +
                             *Product("NextVersion") + " " + *Product("NextVersionURL"));
   }

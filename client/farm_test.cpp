@@ -1,6 +1,5 @@
-// The client against the running reference web farm over the real HTTP
-// backend: every fault the farm can inject fails the whole cycle cleanly with
-// no log lost; with none, the requests arrive whole.
+// The client against the running web farm over the real HTTP backend: every
+// fault fails the whole cycle cleanly, no log lost; with none, requests arrive whole.
 #include <gtest/gtest.h>
 
 #if defined(INKORA_HAVE_WEBFARM_FIXTURE)

@@ -101,7 +101,6 @@ TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificateAndThroughAProxy) {
   SetService("HttpCaFile", pki + "/ca.pem");
   SetServiceDword("HttpTimeoutMs", 5000);
   SetProduct(RegValueNames[kComputerID], "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}");
-  SetProduct(RegValueNames[kProductNumber], "INK-100");
   strTestPath = Tmp("togo");
   MakeDirs(strTestPath);
   Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"),
@@ -151,12 +150,10 @@ TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificateAndThroughAProxy) {
     client.UpdateCheck(secure + "/Teko/uc", record);
     client.UploadLogFiles(secure + "/Teko/usage", LogTypes::Usage);
     client.UploadLogFiles(secure + "/Teko/crash", LogTypes::Inkora_Crash);
-    unsetenv("http_proxy");
-    unsetenv("https_proxy");
+    for (const char* name : {"http_proxy", "https_proxy"}) unsetenv(name);
     std::map<std::string, size_t> served;
     for (const auto& r : farm->Requests()) served[r.role] += r.status == 200;
-    // The first call is plain http to the built-in host; then the metadata,
-    // probe and post of the check and of each upload.
+    // The first call is plain http to the built-in host; then metadata, probe and post of check and uploads.
     EXPECT_EQ(good || !proxied ? 1u : 0u, served["first_call"]);
     EXPECT_EQ(good ? 7u : 0u,
               served["metadata"] + served["update_check"] + served["usage"] + served["crash"]);

@@ -1,6 +1,5 @@
-// The web farm played by the fake HTTP layer: each request takes the next
-// scripted reply (Refused when none is left); the status probe of a POST (a GET
-// of its URL) is answered with the POST's reply and "OK" as body.
+// The web farm played by the fake HTTP layer: each request takes the next scripted reply (Refused when
+// none is left); the status probe of a POST (a GET of its URL) gets the POST's reply with "OK" as body.
 #pragma once
 
 #include <memory>
