@@ -61,7 +61,6 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
     state.PauseTiming();
     DeleteRegValue(kServiceKey, "MetadataVer");
     env.http->calls.clear();
-    env.http->events.clear();
     env.http->replies = {first, metadata, check};
     UpdateResultRecord result;
     int64_t base = g_live.load();

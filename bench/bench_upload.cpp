@@ -66,8 +66,6 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
     env.WriteFileAtomic(folder + "\\usage.jlog", text);
     env.http->calls.clear();
     env.http->calls.shrink_to_fit();
-    env.http->events.clear();
-    env.http->events.shrink_to_fit();
     env.http->replies = {answer};
     int64_t base = g_live.load();
     g_peak.store(base);

@@ -66,6 +66,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   world.fake->http->replies.push_back(platform_testing::Reply::Truncated(client_testing::Sealed(text)));
   if (!client.LoadMetadataFromServer("http://farm.test/meta/1-0-8") && Settings() != after) std::abort();
   world.fake->http->calls.clear();
-  world.fake->http->events.clear();
   return 0;
 }

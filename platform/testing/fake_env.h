@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -86,7 +85,6 @@ struct FakeHttp {
   std::deque<Reply> replies;
   std::function<Reply(const HttpCall&)> responder;
   std::vector<HttpCall> calls;  // every request, complete once its handle is closed
-  std::vector<std::string> events;
   uint32_t largestRead = 0;
   // Called with true before and false after the fake copies what was sent
   // (a benchmark leaves that out of the client's heap).
@@ -105,10 +103,8 @@ class FakeHttpRequest : public platform::HttpRequest {
  public:
   FakeHttpRequest(FakeHttp* http, Reply reply, size_t call)
       : http_(http), reply_(std::move(reply)), call_(call) {}
-  ~FakeHttpRequest() override { http_->events.push_back("close request"); }
   Status Send(const std::string& headers, const std::string& data) override {
     if (http_->onFakeSide) http_->onFakeSide(true);
-    http_->events.push_back("send [" + headers + "] [" + data + "]");
     http_->calls[call_].headers += headers;
     http_->calls[call_].data = data;
     if (http_->onFakeSide) http_->onFakeSide(false);
@@ -149,22 +145,17 @@ class FakeHttpRequest : public platform::HttpRequest {
 class FakeHttpSession : public platform::HttpSession {
  public:
   explicit FakeHttpSession(FakeHttp* http) : http_(http) {}
-  ~FakeHttpSession() override { http_->events.push_back("close session"); }
   Status SetTimeouts(uint32_t connectMs, uint32_t receiveMs) override {
-    http_->events.push_back("timeouts " + std::to_string(connectMs) + " " + std::to_string(receiveMs));
     connectMs_ = connectMs;
     receiveMs_ = receiveMs;
     return platform::kSuccess;
   }
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
                  std::unique_ptr<platform::HttpRequest>* request) override {
-    http_->events.push_back("open url " + url + " [" + headers + "] " + Hex(flags));
     return Open(HttpCall{"GET", url, "", 0, "", headers, "", flags}, request);
   }
   Status OpenRequest(const std::string& host, uint16_t port, const std::string& verb, const std::string& path,
                      uint32_t flags, std::unique_ptr<platform::HttpRequest>* request) override {
-    http_->events.push_back("open request " + host + ":" + std::to_string(port) + " " + verb + " " + path +
-                            " " + Hex(flags));
     return Open(HttpCall{verb, "", host, port, path, "", "", flags}, request);
   }
 
@@ -179,11 +170,6 @@ class FakeHttpSession : public platform::HttpSession {
     if (reply.open != platform::kSuccess || reply.noHandle) return reply.open;
     request->reset(new FakeHttpRequest(http_, std::move(reply), http_->calls.size() - 1));
     return platform::kSuccess;
-  }
-  static std::string Hex(uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08X", v);
-    return text;
   }
   FakeHttp* http_;
   uint32_t connectMs_ = 0, receiveMs_ = 0;
@@ -388,7 +374,6 @@ class FakeEnv : public platform::EnvWrapper {
 
   Status InternetOpen(const std::string& agent, std::unique_ptr<platform::HttpSession>* session) override {
     if (!http) return EnvWrapper::InternetOpen(agent, session);
-    http->events.push_back("internet open " + agent);
     if (http->internetOpen != platform::kSuccess) return http->internetOpen;
     session->reset(new FakeHttpSession(&*http));
     return platform::kSuccess;
