@@ -1,20 +1,14 @@
-// The web farm's rules (which endpoint a request is, the envelope both ways,
-// faults by count, the strict mode, refused control input), then the real
-// process through the fixture.
+// The web farm's rules: which endpoint a request is, the envelope both ways,
+// faults by count, the strict mode and refused control input. The running
+// process is driven through its fixture by the client and end-to-end suites.
 #include "webfarm/farm.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "transport/utility.h"
-#include "webfarm/testing/webfarm_fixture.h"
 
 namespace {
 
@@ -124,65 +118,6 @@ TEST_F(FarmTest, FaultsByCountStrictModeAndRefusedControlInput) {
   farm_->Reset();
   farm_->VerifyJson(&ok);
   EXPECT_TRUE(ok);
-}
-
-TEST(WebFarmProcess, FixtureDrivesARunningFarm) {
-  std::string error;
-  std::unique_ptr<webfarm_testing::CWebFarm> farm = webfarm_testing::CWebFarm::Start(&error);
-  ASSERT_TRUE(farm) << error;
-  std::unique_ptr<platform::Env> env = platform::NewIsolatedEnv(fs::temp_directory_path().string());
-  platform::ScopedDefaultEnv scoped(env.get());
-  std::string body;
-  ASSERT_TRUE(CUtility::SendWebRequest_GET(farm->url("/Teko/metadata/1-0-7"), body));
-  EXPECT_NE(Open(body).find(farm->url("/Teko/uc")), std::string::npos);
-  ASSERT_TRUE(farm->SetFault("usage", "404", 1));
-  EXPECT_FALSE(CUtility::SendWebRequest_POST(false, farm->url("/Teko/usage"), Query("refused"), body));
-  ASSERT_TRUE(CUtility::SendWebRequest_POST(false, farm->url("/Teko/usage"), Query("log\r\nline 2"), body));
-  const std::vector<webfarm_testing::FarmRequest> requests = farm->Requests();
-  ASSERT_EQ(requests.size(), 4u);  // GET metadata, a refused probe, the probe and the POST
-  EXPECT_EQ("usage", requests[3].role);
-  EXPECT_EQ("log\r\nline 2", requests[3].payload);
-  EXPECT_EQ(404, requests[1].status);
-  EXPECT_TRUE(requests[3].readable);
-
-  ASSERT_TRUE(farm->Stop());
-  EXPECT_TRUE(CUtility::SendWebRequest_GET(farm->url("/Teko/metadata/1-0-7"), body));
-  EXPECT_EQ("", body);  // nobody listens: an empty body
-  ASSERT_TRUE(farm->Restart());
-  ASSERT_TRUE(farm->Reset());
-  EXPECT_TRUE(farm->Requests().empty());
-}
-
-// A test process killed outright (a time-out, a crash) takes its farm along.
-TEST(WebFarmProcess, DiesWithTheProcessThatStartedIt) {
-  const std::string temp =
-      (fs::temp_directory_path() / ("inkora-orphan-" + std::to_string(getpid()))).string();
-  fs::create_directories(temp);
-  int channel[2];
-  ASSERT_EQ(0, pipe(channel));
-  const pid_t test = fork();
-  if (test == 0) {
-    setenv("TMPDIR", temp.c_str(), 1);  // the farm's state folder, removed below
-    std::string error;
-    auto farm = webfarm_testing::CWebFarm::Start(&error);
-    const long pid = farm ? farm->pid() : 0;
-    if (write(channel[1], &pid, sizeof pid) != sizeof pid) _exit(1);
-    raise(SIGKILL);  // no destructor runs
-  }
-  long farm = 0;
-  close(channel[1]);
-  ASSERT_EQ(static_cast<ssize_t>(sizeof farm), read(channel[0], &farm, sizeof farm));
-  waitpid(test, nullptr, 0);
-  ASSERT_GT(farm, 0);
-  auto gone = [farm] {  // no such process, or a zombie left for init
-    std::ifstream stat("/proc/" + std::to_string(farm) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    return text.empty() || text.find(") Z") != std::string::npos;
-  };
-  for (int i = 0; i < 500 && !gone(); ++i) usleep(10000);
-  EXPECT_TRUE(gone());
-  if (!gone()) kill(static_cast<pid_t>(farm), SIGKILL);
-  fs::remove_all(temp);
 }
 
 }  // namespace
