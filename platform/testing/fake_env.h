@@ -1,15 +1,11 @@
-// The one fake of the platform layer for the unit suites: an EnvWrapper over a
-// real backend (normally platform::NewIsolatedEnv on a private tree) that can
-// fail any file or registry call by name and fakes, each when switched on, the
-// HTTP layer (scripted replies, every request recorded), the clock and zone,
-// the system description, the Service Control Manager, the service host, the
-// program path and its version resource. What is not switched on reaches the
-// real backend.
+// The platform fake of the unit suites: a real backend underneath, calls failed
+// by name, and each faked part (HTTP, clock, system, services) switched on alone.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,7 +23,7 @@ using platform::Status;
 
 // How one faked HTTP request handle behaves.
 struct Reply {
-  Status open = platform::kSuccess;  // OpenUrl / OpenRequest; kErrorInternetCannotConnect: refused
+  Status open = platform::kSuccess;
   Status send = platform::kSuccess;
   Status statusQuery = platform::kSuccess;
   uint32_t code = 200;
@@ -36,8 +32,8 @@ struct Reply {
   std::string body;
   size_t failAt = std::string::npos;  // bytes served before the read error
   Status readError = platform::kErrorInternetConnectionReset;
-  bool throwAtFail = false;  // the read throws instead of failing
-  bool noHandle = false;     // the open gives its status but no handle
+  bool throwAtFail = false;
+  bool noHandle = false;  // the open succeeds without a handle
 
   static Reply Body(std::string text, uint32_t code = 200) {
     Reply r;
@@ -50,7 +46,7 @@ struct Reply {
     r.open = platform::kErrorInternetCannotConnect;
     return r;
   }
-  // Half the body arrives, then the read ends (short) or breaks.
+  // Half the body, then the read ends (short) or breaks.
   static Reply Truncated(std::string text) {
     Reply r = Body(std::move(text));
     r.failAt = r.body.size() / 2;
@@ -64,30 +60,27 @@ struct Reply {
   }
 };
 
-// One request as the fake saw it.
 struct HttpCall {
-  std::string verb;  // "GET" (OpenUrl) or the verb of OpenRequest
-  std::string url;   // the whole URL of a GET
+  std::string verb;
+  std::string url;  // of a GET
   std::string host;
   uint16_t port = 0;
   std::string path;
   std::string headers;
-  std::string data;  // what Send carried
+  std::string data;
   uint32_t flags = 0;
   uint32_t connectMs = 0, receiveMs = 0;
 };
 
-// The faked HTTP layer: replies taken in order (Refused when none is left),
-// or computed by a responder from the request.
+// Replies in order (then Refused), or from a responder.
 struct FakeHttp {
   Status internetOpen = platform::kSuccess;
   bool connected = true;
   std::deque<Reply> replies;
   std::function<Reply(const HttpCall&)> responder;
-  std::vector<HttpCall> calls;  // every request, complete once its handle is closed
+  std::vector<HttpCall> calls;
   uint32_t largestRead = 0;
-  // Called with true before and false after the fake copies what was sent
-  // (a benchmark leaves that out of the client's heap).
+  // Brackets the fake's own copying, which a benchmark keeps out of the client's heap.
   std::function<void(bool)> onFakeSide;
 
   Reply Next(const HttpCall& call) {
@@ -163,8 +156,7 @@ class FakeHttpSession : public platform::HttpSession {
   Status Open(HttpCall call, std::unique_ptr<platform::HttpRequest>* request) {
     call.connectMs = connectMs_;
     call.receiveMs = receiveMs_;
-    // A POST's reply is chosen when the request is opened: the responder sees
-    // the URL, the data is filled in by Send.
+    // Chosen at open: a POST's data comes later, with Send.
     Reply reply = http_->Next(call);
     http_->calls.push_back(std::move(call));
     if (reply.open != platform::kSuccess || reply.noHandle) return reply.open;
@@ -175,10 +167,7 @@ class FakeHttpSession : public platform::HttpSession {
   uint32_t connectMs_ = 0, receiveMs_ = 0;
 };
 
-// What the faked Service Control Manager was asked, one text per call, and the
-// results to give by call name ("OpenSCManager", "CreateService",
-// "SetDescription", "SetFailureActions", "QueryFailureActions", "OpenService",
-// "Delete", "Start", "Control", "QueryStatus").
+// The calls made to the Service Control Manager, and failures by call name.
 struct FakeScm {
   std::vector<std::string> calls;
   platform::ServiceConfig created;
@@ -246,7 +235,6 @@ class FakeScManager : public platform::ScManager {
   FakeScm* scm_;
 };
 
-// A version resource with the translation 0409/04B0 and the strings given.
 class FakeVersion : public platform::VersionResource {
  public:
   bool fixed = true;
@@ -267,31 +255,10 @@ class FakeVersion : public platform::VersionResource {
   }
 };
 
-// Local calendar fields of a moment, seconds already shifted into the zone.
-inline void CivilFields(int64_t seconds, platform::LocalTimeFields* f) {
-  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-  int64_t rest = seconds - days * 86400;
-  f->hour = static_cast<int>(rest / 3600);
-  f->minute = static_cast<int>(rest % 3600 / 60);
-  f->second = static_cast<int>(rest % 60);
-  f->weekday = static_cast<int>(((days % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
-  int64_t z = days + 719468;                                // days to civil date, proleptic Gregorian
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  f->day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  f->month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  f->year = static_cast<int>(yoe + era * 400 + (f->month <= 2 ? 1 : 0));
-}
-
-// The described machine of a faked system.
 struct FakeSystem {
   bool versionOk = true;
   platform::OsVersionInfo version;
   uint16_t arch = 9;
-  bool productInfoOk = true;
   uint32_t productType = 0;
   int serverR2 = 0;  // GetSystemMetrics(SM_SERVERR2)
   std::map<uint32_t, std::string> locale{{0x59, "en"}, {0x5A, "US"}};
@@ -302,28 +269,23 @@ class FakeEnv : public platform::EnvWrapper {
  public:
   explicit FakeEnv(platform::Env* target) : EnvWrapper(target) {}
 
-  // Fault switches: a call named here ("ReadFile", "WriteFileAtomic",
-  // "AppendFile", "MoveFile", "DeleteFile", "CreateDirectory", "ListDirectory",
-  // "GetKnownFolder", "RegCreateKey", "RegOpenKey", "GenRandom") returns the
-  // status without reaching the backend.
-  std::map<std::string, Status> failures;
+  std::map<std::string, Status> failures;  // by call name, e.g. "ReadFile"
 
-  std::map<platform::KnownFolder, std::string> knownFolders;  // GetKnownFolder answers these
-  std::vector<std::string> messageBoxes;                      // "caption: text", never shown
+  std::map<platform::KnownFolder, std::string> knownFolders;
+  std::vector<std::string> messageBoxes;  // "caption: text"
 
-  std::optional<FakeHttp> http;          // faked HTTP when set
-  std::optional<int64_t> now;            // faked clock: Now(), moved on by Sleep
-  std::function<int64_t(int64_t)> zone;  // with a faked clock: seconds to add to UTC
+  std::optional<FakeHttp> http;
+  std::optional<int64_t> now;            // moved on by Sleep
+  std::function<int64_t(int64_t)> zone;  // seconds to add to UTC
   int32_t bias = 0;
-  std::optional<platform::SystemTime> localTime;  // GetLocalTime
-  std::optional<FakeSystem> system;               // faked system description
-  std::optional<FakeScm> scm;                     // faked Service Control Manager
-  std::string modulePath;                         // GetModulePath when not empty
-  std::optional<FakeVersion> version;             // LoadVersionResource; versionLoads false fails it
+  std::optional<platform::SystemTime> localTime;
+  std::optional<FakeSystem> system;
+  std::optional<FakeScm> scm;
+  std::string modulePath;
+  std::optional<FakeVersion> version;
   bool versionLoads = true;
-  std::vector<uint32_t> sleeps;  // Sleep only records them
-  // Service host: a registration handler, the statuses reported, and a control
-  // the fake manager sends from inside the registration.
+  std::vector<uint32_t> sleeps;  // never slept
+  // The service host; the control is sent from inside the registration.
   bool fakeServiceHost = false;
   Status registerResult = platform::kSuccess;
   Status setStatusResult = platform::kSuccess;
@@ -385,7 +347,10 @@ class FakeEnv : public platform::EnvWrapper {
   int64_t Now() override { return now ? *now : EnvWrapper::Now(); }
   bool ToLocalTime(int64_t s, platform::LocalTimeFields* f) override {
     if (!now) return EnvWrapper::ToLocalTime(s, f);
-    CivilFields(s + (zone ? zone(s) : 0), f);
+    const std::time_t local = static_cast<std::time_t>(s + (zone ? zone(s) : 0));
+    const std::tm* tm = std::gmtime(&local);
+    if (tm == nullptr) return false;
+    *f = {tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec, tm->tm_wday};
     return true;
   }
   int32_t GetTimeZoneBias() override { return now ? bias : EnvWrapper::GetTimeZoneBias(); }
@@ -405,8 +370,8 @@ class FakeEnv : public platform::EnvWrapper {
   }
   bool GetProductInfo(uint32_t a, uint32_t b, uint32_t* t) override {
     if (!system) return EnvWrapper::GetProductInfo(a, b, t);
-    if (system->productInfoOk) *t = system->productType;
-    return system->productInfoOk;
+    *t = system->productType;
+    return true;
   }
   int GetSystemMetrics(int index) override {
     if (!system) return EnvWrapper::GetSystemMetrics(index);

@@ -1,7 +1,5 @@
-// A test fixture with a private folder tree: the backend of the platform over
-// that tree (hive and known folders inside it; on Windows the real registry),
-// wrapped in a FakeEnv that is the default Env for the test's lifetime, and
-// file helpers that go through the same backend as the code under test.
+// A private folder tree with the platform backend over it (on Windows the real
+// registry), wrapped in a FakeEnv that is the default Env while the test runs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +10,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <vector>
 
 #include "platform/env.h"
 #include "platform/testing/fake_env.h"
@@ -39,7 +36,6 @@ class TreeFixture : public ::testing::Test {
     std::filesystem::remove_all(tmp_, ignored);
   }
 
-  // A path below the private tree ("\"-separated).
   std::string Tmp(const std::string& relative) const { return tmp_ + "\\" + relative; }
   std::string Known(platform::KnownFolder folder, const std::string& relative) {
     std::string base;
@@ -64,8 +60,7 @@ class TreeFixture : public ::testing::Test {
   }
   bool Exists(const std::string& path) { return base_->PathExists(path); }
 
-  // Raw registry access under HKLM, 32-bit view unless told (0: the default
-  // view), past every fake.
+  // Registry access past the fakes, in the 32-bit view unless told.
   void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data,
               uint32_t view = platform::kKeyWow64_32Key) {
     std::unique_ptr<platform::RegKey> k;
@@ -75,9 +70,8 @@ class TreeFixture : public ::testing::Test {
   void SetDword(const std::string& key, const std::string& name, uint32_t value) {
     SetRaw(key, name, platform::kRegDword, std::string(reinterpret_cast<const char*>(&value), sizeof value));
   }
-  // A value's bytes (a REG_SZ without its closing NUL), or nothing when absent.
-  std::optional<std::string> GetRaw(const std::string& key, const std::string& name,
-                                    uint32_t* type = nullptr) {
+  // A REG_SZ comes without its closing NUL.
+  std::optional<std::string> GetRaw(const std::string& key, const std::string& name) {
     std::unique_ptr<platform::RegKey> k;
     if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess) {
       return std::nullopt;
@@ -88,7 +82,6 @@ class TreeFixture : public ::testing::Test {
     if (size > 0 && k->QueryValue(name, &t, &data[0], &size) != platform::kSuccess) return std::nullopt;
     data.resize(size);
     if (t == platform::kRegSz && !data.empty() && data.back() == '\0') data.pop_back();
-    if (type != nullptr) *type = t;
     return data;
   }
   void DeleteKey(const std::string& key) { base_->RegDeleteTree(key, platform::kKeyWow64_32Key); }

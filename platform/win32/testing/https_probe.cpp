@@ -1,6 +1,5 @@
-// GETs each URL given with WinINet as the updater's backend opens it and
-// prints "status N" or "error N" per URL: what WinINet makes of a server's
-// certificate.
+// GETs each URL with WinINet as the backend opens it and prints "status N" or
+// "error N": what WinINet makes of a server's certificate.
 #include <windows.h>
 #include <wininet.h>
 
