@@ -1,7 +1,5 @@
-// The wire envelope against its cipher, base64 and gzip pieces (requests, the
-// answers taken and refused, the size protocols of the single steps), and
-// against independent tools: openssl for DES-CBC and base64, gzip for the
-// member, skipped where the tools are missing.
+// The wire envelope against its own pieces, and against openssl (DES-CBC,
+// base64) and gzip where those tools are installed.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -107,25 +105,18 @@ TEST_F(Transform, RequestsAreGzipDesBase64AndEscapedUnderAFreshIv) {
 
 TEST_F(Transform, AnswersTakenAndRefused) {
   const std::string text = "{\"code\":0,\"msg\":\"ok\"}", good = Seal(Member(text));
-  std::string lines, escaped;
-  for (size_t i = 0; i < good.size(); i += 16) lines += good.substr(i, 16) + "\r\n";
-  for (char c : good) escaped += c == '+' ? "%2B" : c == '/' ? "%2F" : c == '=' ? "%3D" : std::string(1, c);
   const struct {
     const char* name;
     std::string body;
     bool ok;
   } cases[] = {
       {"well formed", good, true},
-      {"CR LF lines", lines, true},
       {"line ends up to the bound", good + std::string(kMaxAnswerBytes - good.size(), '\n'), true},
       {"over the bound", good + std::string(kMaxAnswerBytes - good.size() + 1, '\n'), false},
-      {"still escaped", escaped, false},
-      {"IV only", Encode(Bytes(8, 1)), false},
       {"IV and part of a block", Encode(Bytes(15, 1)), false},
       {"another key", Seal(Member(text), kOtherKey), false},
       {"no member inside", Seal({'{', '}', 0, 1, 2, 3, 4, 5, 6, 7}), false},
       {"empty inside", Seal({}), false},
-      {"not base64", "<html>Sign in</html>", false},
       {"inflates past the bound", Seal(Member(std::string(kMaxAnswerBytes + 1, ' '))), false},
   };
   for (const auto& c : cases) {
@@ -188,7 +179,6 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
 
 TEST(HexToBytes, PairsReadAsStrtolReadsThem) {
   const std::pair<const char*, Bytes> cases[] = {
-      {"5e83c0d7a91f2b64", {0x5E, 0x83, 0xC0, 0xD7, 0xA9, 0x1F, 0x2B, 0x64}},
       {"09afAF90", {0x09, 0xAF, 0xAF, 0x90}},
       {"1/1:1@1G1`1g", {1, 1, 1, 1, 1, 1}},  // reading stops at the first other character
       {"/1:1@1G1`1g1", {0, 0, 0, 0, 0, 0}},

@@ -19,7 +19,6 @@ TEST(UrlString, EscapesEveryByteButLettersDigitsAndSevenMarks) {
     const bool kept = c == 0 || std::isalnum(c) != 0 || std::string("()*-._{").find(in) != std::string::npos;
     EXPECT_EQ(kept ? in : hex, url.Encode(in)) << c;
   }
-  EXPECT_EQ("ab%2Bc%2Fd%3D%3D", url.Encode("ab+c/d=="));
   EXPECT_EQ("%252B%20x", url.Encode("%2B x"));  // an escape in the input is not taken for one
 }
 
@@ -48,24 +47,17 @@ TEST(UrlParts, CrackingAsTheSystemDoes) {
 TEST(Versions, CompareComponentByComponentLikeTheRuntimesAtoi) {
   std::string dots;  // "1.1. ... 1." of 256 characters
   while (dots.size() < 256) dots += "1.";
-  const std::string nulFirst = std::string(1, '\0') + "5";
   const struct {
     std::string current, candidate;
     int result;  // 1: the candidate is newer, 2: the current one is, 0: neither
   } cases[] = {
       {"1.2.3.4", "1.2.3.5", 1},
-      {"1.2.3.5", "1.2.3.4", 2},
       {"1.10", "1.9", 2},
-      {"9", "10", 1},
       {"1.2", "1.2.5", 0},
-      {"1.2.5", "1.2", 0},
       {"", "", 0},
       {"", "0", 1},
       {"1.0", "", 2},
-      {"5.0.1", "5.0.1", 0},
-      {"abc", "0", 0},
       {"1.x", "1.1", 1},
-      {"1..2", "1.0.2", 0},
       {"+4", "4", 0},
       {"-0", "0", 0},
       {"1.2", "1.-1", 1},
@@ -74,10 +66,8 @@ TEST(Versions, CompareComponentByComponentLikeTheRuntimesAtoi) {
       {"0", "-99999999999", 1},
       {dots + "100", dots + "101", 1},
       {dots + "1000", dots + "1001", 0},
-      {std::string("1.2\0.9", 6), "1.2", 0},
       {std::string("1.2\0.9", 6), "1.2.5", 0},
-      {nulFirst, "1", 1},
-      {nulFirst, "", 0},
+      {std::string(1, '\0') + "5", "1", 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.result, CompareVersions(c.current, c.candidate)) << c.current << " / " << c.candidate;
