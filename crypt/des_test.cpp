@@ -14,16 +14,6 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
   return out;
 }
 
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
-}
-
 // Known answers of the NBS validation set (variable plaintext, variable key,
 // permutation and S-box rows) and the classic worked example; the parity bit
 // of each key byte is ignored.
@@ -48,9 +38,9 @@ TEST(Des, KnownAnswerBlocksBothWays) {
     const crypto::CDes des(FromHex(c.key).data());
     std::vector<uint8_t> block = FromHex(c.plain);
     des.EncryptBlock(block.data(), block.data());
-    EXPECT_EQ(ToHex(block), c.cipher) << c.key << " " << c.plain;
+    EXPECT_EQ(block, FromHex(c.cipher)) << c.key << " " << c.plain;
     des.DecryptBlock(block.data(), block.data());
-    EXPECT_EQ(ToHex(block), c.plain) << c.key << " " << c.plain;
+    EXPECT_EQ(block, FromHex(c.plain)) << c.key << " " << c.plain;
   }
 }
 
@@ -69,11 +59,7 @@ TEST(Des, CbcVectorsAndInPlaceRoundTripsOfEveryPadLength) {
     std::vector<uint8_t> buffer(text.begin(), text.begin() + static_cast<long>(n));
     buffer.resize(crypto::CbcPaddedSize(n));
     des.CbcEncryptPadded(iv.data(), buffer.data(), n, buffer.data());
-    for (const auto& v : vectors) {
-      if (v.first == n) {
-        EXPECT_EQ(ToHex(buffer), v.second);
-      }
-    }
+    for (const auto& v : vectors) EXPECT_TRUE(v.first != n || buffer == FromHex(v.second)) << n;
     size_t got = 0;
     ASSERT_TRUE(des.CbcDecryptUnpad(iv.data(), buffer.data(), buffer.size(), buffer.data(), &got)) << n;
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(got)), text.substr(0, n));

