@@ -1,10 +1,9 @@
-// Test support: a running reference web farm and its control API.
+// Test support: a running reference web farm and its control API over HTTP.
 //
-// On Linux Start() launches a private web farm process with a fresh state
-// folder (binary from $INKORA_WEBFARM or the build tree); it ends with the
-// object, or with the thread that started it if the test process dies first.
-// When $INKORA_WEBFARM_URL is set (the Windows suite under Wine) it attaches
-// to that farm instead. All calls go over HTTP through the platform layer.
+// On Linux Start() launches a private farm with a fresh state folder (binary
+// from $INKORA_WEBFARM or the build tree), ended with the object or with the
+// thread that started it. With $INKORA_WEBFARM_URL set (the Windows suite
+// under Wine) it attaches to that farm instead.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +18,8 @@ namespace webfarm_testing {
 // One request as the farm recorded it.
 struct FarmRequest {
   std::string role;  // first_call, metadata, update_check, usage, crash, installer, definition, unknown
-  std::string method, path;
+  std::string method;
   std::string payload;  // deciphered JSON or log text
-  bool readable = true;
   int status = 0;
 };
 
@@ -32,15 +30,12 @@ class CWebFarm {
   static std::unique_ptr<CWebFarm> Start(std::string* error, const std::string& tlsCert = std::string(),
                                          const std::string& tlsKey = std::string());
   ~CWebFarm();
-  CWebFarm(const CWebFarm&) = delete;
-  CWebFarm& operator=(const CWebFarm&) = delete;
 
   const std::string& base() const { return m_base; }              // "http://127.0.0.1:PORT"
   const std::string& secureBase() const { return m_secureBase; }  // "https://127.0.0.1:PORT" or ""
   std::string hostPort() const { return m_base.substr(m_base.find("://") + 3); }
   std::string url(const std::string& path) const { return m_base + path; }
-  long pid() const { return m_pid; }  // 0 when attached or stopped
-  // No faults, expectations or requests; metadata 1-0-7 with every URL here.
+  // No faults or requests; metadata 1-0-7 with every URL here.
   bool Reset();
   // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized, redirect;
   // endpoint a FarmRequest::role or "any"; count -1 for every request.
@@ -51,22 +46,17 @@ class CWebFarm {
   bool SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
   bool SetStateFile(const std::string& name, std::string text);
   std::vector<FarmRequest> Requests();
-  // The farm down and back on the same port (a farm this fixture started).
-  bool Stop();
-  bool Restart();
 
   static std::string StandardMetadata();  // with "@BASE@"
 
  private:
   CWebFarm() = default;
-  bool Launch(int port, std::string* error);
-  bool Call(const std::string& path, const std::string& body, bool post, std::string* answer);
+  bool Launch(const std::string& tlsCert, const std::string& tlsKey, std::string* error);
+  bool Call(const std::string& path, const std::string& body, std::string* answer = nullptr);
 
   std::unique_ptr<platform::Env> m_env;  // its own, whatever the test makes the default
-  std::string m_base, m_secureBase, m_tlsCert, m_tlsKey, m_state;
+  std::string m_base, m_secureBase, m_state;
   long m_pid = 0;
-  int m_port = 0;
-  bool m_stopped = false;
 };
 
 #if !defined(_WIN32)
