@@ -62,6 +62,8 @@ Bytes WithFields(const Bytes& m, uint8_t flags, const Bytes& fields) {
 
 TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
   const Bytes a = Gzip("first "), b = Gzip("second"), ab = Cat(a, b), z = Gzip(std::string(100000, 'z'));
+  // A stored block of ten bytes cut after five: all input is used when the output reaches five.
+  const Bytes cutStored = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 0, 1, 10, 0, 0xF5, 0xFF, 'a', 'b', 'c', 'd', 'e'};
   Bytes lying = Gzip("small");  // an ISIZE that sizes nothing beyond the bound
   for (size_t i = 1; i <= 4; ++i) lying[lying.size() - i] = 0xFF;
   const struct {
@@ -90,6 +92,8 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
       {"one byte", Bytes({0x1F}), GzipError::kNotGzip, ""},
       {"inflates to the bound", z, GzipError::kNone, std::string(100000, 'z'), 100000},
       {"over the bound", z, GzipError::kTooLarge, "", 99999},
+      {"cut stored block past the bound", cutStored, GzipError::kTooLarge, "", 4},
+      {"cut stored block", cutStored, GzipError::kTruncated, "", 5},
       {"nothing allowed", z, GzipError::kTooLarge, "", 0},
       {"two members over the bound", Cat(z, z), GzipError::kTooLarge, "", 150000},
       {"lying ISIZE", lying, GzipError::kBadLength, ""},
