@@ -25,7 +25,6 @@ TEST(PathHelpers, AppendAndRenameExtensionKeepToTheFixedField) {
       {true, a250, "123456789", false, a250},
       {false, "C:\\togo\\x.y.jlog", ".old", true, "C:\\togo\\x.y.old"},
       {false, "C:\\a.b\\name", ".old", true, "C:\\a.b\\name.old"},  // a folder's dot is no extension
-      {false, "C:\\a.\\name", ".old", true, "C:\\a.\\name.old"},
       {false, "C:/a.b/name", ".old", true, "C:/a.b/name.old"},
       {false, "plain", ".old", true, "plain.old"},
       {false, b255 + ".jlog", ".old", true, b255 + ".old"},
@@ -106,7 +105,6 @@ TEST_F(FileHelpers, VersionIsTheQuotedValueInAnEightCharacterWindow) {
       {"<symbols version=\"1.6\" date=\"x\">", "1.6"},
       {"version=\"1.2.34\" rest", "1.2.34"},
       {"version=\"1.2.3.45\" rest", ""},  // seven or more leave only the opening quote
-      {"version=\"1\"", "1"},
       {"version=1.6 more", ""},
       {"Version=\"2.0\"", ""},
       {"a version=\"3.1\" b version=\"9.9\"", "3.1"},
@@ -143,8 +141,6 @@ TEST_F(FileHelpers, UsageAndCrashLogsByBucket) {
       {true, Tmp("test"), false, {Tmp("test\\t.jlog")}},
       {false, Tmp("test"), true, {Tmp("test\\t.err")}},
       {true, "", true, {}},
-      {false, "", true, {}},
-      {true, Tmp("togo"), false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.testPath + (c.usage ? " usage" : " crash"));
@@ -168,12 +164,9 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
     std::string root;    // the profiles folder; empty: none found
     std::string profile;
   } cases[] = {
-      {6, Tmp("Users\\Public\\Documents"), Tmp("Users\\"), vista},
       {10, Tmp("users\\Public\\Documents"), Tmp("users\\"), vista},  // any letter case
       {5, Tmp("Docs\\All Users\\Application Data"), Tmp("Docs\\"), xp},
-      {5, Tmp("Docs\\all users\\Application Data"), Tmp("Docs\\"), xp},
-      {6, "Users", "Users", vista},
-      {6, "Q:\\Users", "Q:\\Users", vista},  // the name ends the path
+      {6, "Users", "Users", vista},  // the name is the whole path
       {6, "D:\\Public\\Documents", "", vista},
       {5, "D:\\ProgramData", "", xp},
   };

@@ -39,21 +39,18 @@ TEST_F(Probes, TheWalkFindsTheFirstFilterStringTwoLevelsDownAtMost) {
     const char* id;  // nullptr: not found
   } cases[] = {
       {"", kMulti, qrx, MultiSz({"ACPI\\QRX1B1C", "*QRX1B"}), "QRX1B1C"},
-      {"QRX1B", kMulti, qrx, MultiSz({"ACPI\\VEN\\QRX0E00"}), "QRX0E00"},
       {"QRX1B\\4&1a2b", kMulti, qrx, MultiSz({"QRX0A12"}), "QRX0A12"},
       {"QRX1B\\4&1a2b\\too-deep", kMulti, qrx, MultiSz({"X"}), nullptr},
       {"Dev\\0", kMulti, MultiSz({"QrxTP", "mouclass"}), MultiSz({"ACPI\\LEN0042"}), "LEN0042"},
       {"Dev\\0", kMulti, MultiSz({"mouclass", "QrxTP"}), MultiSz({"ACPI\\X"}), nullptr},
       {"Dev\\0", kSz, std::string("qrxtp") + '\0', MultiSz({"ACPI\\SNY9001"}), "SNY9001"},
       {"Dev\\0", kSz, "QRXTP", "IBM0057", "IBM0057"},  // neither value ends in NUL
-      {"Dev\\0", kSz, std::string("QrxTPx") + '\0', MultiSz({"X"}), nullptr},
       {"Dev\\0", kSz, std::string("QrxT") + '\0', MultiSz({"X"}), nullptr},
       {"Dev\\0", platform::kRegBinary, qrx, MultiSz({"X"}), nullptr},
 #ifndef _WIN32  // Wine's ANSI conversion refuses an unterminated value that fills the field
       {"Dev\\0", kMulti, qrx, q260, q260.c_str()},  // fills the field: not read past it
 #endif
       {"Dev\\0", kMulti, qrx, MultiSz({std::string(300, 'Q')}), nullptr},
-      {"Dev\\0", kMulti, qrx, "", nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.device);
