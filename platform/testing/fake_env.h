@@ -46,18 +46,14 @@ struct Reply {
     r.open = platform::kErrorInternetCannotConnect;
     return r;
   }
-  // Half the body, then the read ends (short) or breaks.
-  static Reply Truncated(std::string text) {
+  // Half the body, then the read breaks (or, with kSuccess, ends short).
+  static Reply Broken(std::string text, Status error = platform::kErrorInternetConnectionReset) {
     Reply r = Body(std::move(text));
     r.failAt = r.body.size() / 2;
-    r.readError = platform::kSuccess;
+    r.readError = error;
     return r;
   }
-  static Reply Broken(std::string text) {
-    Reply r = Body(std::move(text));
-    r.failAt = r.body.size() / 2;
-    return r;
-  }
+  static Reply Truncated(std::string text) { return Broken(std::move(text), platform::kSuccess); }
 };
 
 struct HttpCall {
@@ -173,7 +169,6 @@ struct FakeScm {
   platform::ServiceConfig created;
   std::string description;
   platform::FailureActions failureActions;
-  platform::ServiceStatus status;
   std::map<std::string, Status> failures;
   Status Call(const std::string& text, const std::string& name) {
     calls.push_back(text);
@@ -201,11 +196,11 @@ class FakeScService : public platform::ScService {
   Status Delete() override { return scm_->Call("Delete", "Delete"); }
   Status Start() override { return scm_->Call("Start", "Start"); }
   Status Control(uint32_t control, platform::ServiceStatus* status) override {
-    *status = scm_->status;
+    *status = platform::ServiceStatus();
     return scm_->Call("Control " + std::to_string(control), "Control");
   }
   Status QueryStatus(platform::ServiceStatus* status) override {
-    *status = scm_->status;
+    *status = platform::ServiceStatus();
     return scm_->Call("QueryStatus", "QueryStatus");
   }
 
@@ -269,7 +264,7 @@ class FakeEnv : public platform::EnvWrapper {
  public:
   explicit FakeEnv(platform::Env* target) : EnvWrapper(target) {}
 
-  std::map<std::string, Status> failures;  // by call name, e.g. "ReadFile"
+  std::map<std::string, Status> failures;  // ReadFile, WriteFileAtomic, GetKnownFolder, GenRandom
 
   std::map<platform::KnownFolder, std::string> knownFolders;
   std::vector<std::string> messageBoxes;  // "caption: text"
@@ -293,32 +288,11 @@ class FakeEnv : public platform::EnvWrapper {
   std::vector<platform::ServiceStatus> reported;
   uint32_t controlDuringRegister = 0;
 
-  Status RegCreateKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
-    return Fault("RegCreateKey") ? fault_ : EnvWrapper::RegCreateKey(p, s, k);
-  }
-  Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
-    return Fault("RegOpenKey") ? fault_ : EnvWrapper::RegOpenKey(p, s, k);
-  }
-  Status ListDirectory(const std::string& f, std::vector<platform::DirEntry>* e) override {
-    return Fault("ListDirectory") ? fault_ : EnvWrapper::ListDirectory(f, e);
-  }
-  Status CreateDirectory(const std::string& p) override {
-    return Fault("CreateDirectory") ? fault_ : EnvWrapper::CreateDirectory(p);
-  }
   Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
     return Fault("ReadFile") ? fault_ : EnvWrapper::ReadFile(p, d, m);
   }
   Status WriteFileAtomic(const std::string& p, const std::string& d) override {
     return Fault("WriteFileAtomic") ? fault_ : EnvWrapper::WriteFileAtomic(p, d);
-  }
-  Status AppendFile(const std::string& p, const std::string& d) override {
-    return Fault("AppendFile") ? fault_ : EnvWrapper::AppendFile(p, d);
-  }
-  Status MoveFile(const std::string& f, const std::string& t) override {
-    return Fault("MoveFile") ? fault_ : EnvWrapper::MoveFile(f, t);
-  }
-  Status DeleteFile(const std::string& p) override {
-    return Fault("DeleteFile") ? fault_ : EnvWrapper::DeleteFile(p);
   }
   Status GetKnownFolder(platform::KnownFolder f, std::string* p) override {
     if (Fault("GetKnownFolder")) return fault_;
