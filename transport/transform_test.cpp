@@ -177,22 +177,6 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
                 uncompress(buffer.data(), needed - 1) + uncompress(buffer.data(), needed));
 }
 
-TEST(HexToBytes, PairsReadAsStrtolReadsThem) {
-  const std::pair<const char*, Bytes> cases[] = {
-      {"09afAF90", {0x09, 0xAF, 0xAF, 0x90}},
-      {"1/1:1@1G1`1g", {1, 1, 1, 1, 1, 1}},  // reading stops at the first other character
-      {"/1:1@1G1`1g1", {0, 0, 0, 0, 0, 0}},
-      {"123", {0x12}},  // a lone last digit writes nothing
-      {"", {}},
-  };
-  for (const auto& c : cases) {
-    Bytes out(c.second.size() + 1, 0xEE);
-    CUtility::HexToBytes(c.first, out.data());
-    EXPECT_EQ(c.second, Bytes(out.begin(), out.end() - 1)) << c.first;
-    EXPECT_EQ(0xEE, out.back()) << c.first;
-  }
-}
-
 #if !defined(_WIN32)
 
 const char kKeyHex[] = "5e83c0d7a91f2b64";
