@@ -1,7 +1,5 @@
-// The fixture of every suite above the settings store: the private tree of
-// TreeFixture, the service and product keys emptied before and after, the
-// process state reset, and the debug log switched on into a file of the tree
-// so a test can read what was logged.
+// TreeFixture with the settings keys and process state cleared around each
+// test, and the debug log on, into a file of the tree.
 #pragma once
 
 #include <string>
@@ -30,8 +28,7 @@ class SettingsFixture : public platform_testing::TreeFixture {
   static void ResetState() {
     strTestPath.clear();
     strTestSendNow.clear();
-    for (char* field : {szModulePath, szLogPath}) SetFixedField(field, sizeof(szModulePath), "");
-    SetFixedField(szServiceVersion, sizeof(szServiceVersion), "");
+    szModulePath[0] = szLogPath[0] = szServiceVersion[0] = '\0';
   }
   void CleanRegistry() {
     DeleteKey(kServiceKey);
@@ -48,7 +45,7 @@ class SettingsFixture : public platform_testing::TreeFixture {
   std::optional<std::string> Service(const std::string& name) { return GetRaw(kServiceKey, name); }
   std::optional<std::string> Product(const std::string& name) { return GetRaw(kProductKey, name); }
 
-  // The log file as written, and with its CR LF line ends read back as LF.
+  // The log file as written, and with CR LF read back as LF.
   std::string LogText() {
     std::string data;
     base_->ReadFile(logPath_, &data, 1u << 30);
