@@ -18,8 +18,7 @@ TEST_F(FastForwardTest, TheClockMovesByTheWholeTimeAskedForAndSleepsAFraction) {
     uint32_t factor;
     std::vector<uint32_t> sleeps, real;
     int64_t seconds;
-  } cases[] = {{600, {60000, 60000, 60000}, {100, 100, 100}, 180},
-               {600, {600000}, {1000}, 600},
+  } cases[] = {{600, {600000}, {1000}, 600},
                {7, {1000, 1000, 1000}, {142, 142, 142}, 3},
                {10, {400, 400, 400}, {40, 40, 40}, 1},
                {1u << 30, {600000}, {6}, 600},
@@ -46,7 +45,6 @@ TEST_F(FastForwardTest, TheClockMovesByTheWholeTimeAskedForAndSleepsAFraction) {
             (std::vector<int>{t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second}));
   // Only a factor above one replaces the Env.
   platform::Env* before = platform::Env::Default();
-  EXPECT_EQ(1u, InstallFastForwardIfSet());  // absent
   SetServiceDword(kFastForwardValue, 1);
   EXPECT_EQ(1u, InstallFastForwardIfSet());
   EXPECT_EQ(before, platform::Env::Default());

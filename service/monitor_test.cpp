@@ -56,13 +56,7 @@ class Steps : public CMonitorSteps {
   void UpdateDefinitionFile() override { Note("Definition"); }
 };
 
-class MonitorTest : public settings_testing::SettingsFixture {
- protected:
-  void TearDown() override {
-    dwTimeout = kOnlineTimeoutMs;
-    SettingsFixture::TearDown();
-  }
-};
+using MonitorTest = settings_testing::SettingsFixture;
 
 TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
   const struct {
@@ -72,12 +66,10 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
     std::string calls;  // between the head and the installer upload
   } cases[] = {
       {"Online?=0;Interval?=1;Readtestsendnow=1;Readtestpath=C:\\t", ""},
-      {"Timeout=600000", ", Interval?, Freq?"},  // back online, the sleep stays ten minutes
-      {"", ", Interval?, Freq?"},
+      {"Timeout=600000", ", Interval?, Freq?"},                  // back online, the sleep stays ten minutes
       {"Interval?=1;Freq?=24", ", Interval?, Freq?, Webfarm?"},  // the frequency overrides
       {"Interval?=1;FirstCall=m;IsNew?=1",
        ", Interval?, Freq?, Mv?, FirstCall, IsNew? m, Load m, Definition"},
-      {"Interval?=1", ", Interval?, Freq?, Mv?, FirstCall, Definition"},
       {"Interval?=1;Before=0", ", Interval?, Freq?, Mv?, FirstCall, SetLastCheck, Definition"},
       {"Freq?=1;Webfarm?=1;Mv?=1-0-7;Check=muc0",
        ", Interval?, Freq?, Webfarm?, Mv?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
@@ -113,6 +105,7 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
   EXPECT_EQ("C:\\logs", real.ReadTestSetting("testpath"));
   EXPECT_EQ("", real.ReadTestSetting("testsendnow"));
   EXPECT_FALSE(Logged("GetRegValue_String()"));
+  dwTimeout = kOnlineTimeoutMs;
 }
 
 }  // namespace
