@@ -21,6 +21,15 @@ namespace platform_testing {
 
 using platform::Status;
 
+// Copies the value of key, if there is one.
+template <class Map, class Key, class Value>
+bool Find(const Map& map, const Key& key, Value* value) {
+  auto it = map.find(key);
+  if (it == map.end()) return false;
+  *value = it->second;
+  return true;
+}
+
 // How one faked HTTP request handle behaves.
 struct Reply {
   Status open = platform::kSuccess;
@@ -215,18 +224,18 @@ class FakeScManager : public platform::ScManager {
   Status CreateService(const platform::ServiceConfig& config,
                        std::unique_ptr<platform::ScService>* service) override {
     scm_->created = config;
-    Status status = scm_->Call("CreateService " + config.name, "CreateService");
-    if (status == platform::kSuccess) *service = std::make_unique<FakeScService>(scm_);
-    return status;
+    return Opened(scm_->Call("CreateService " + config.name, "CreateService"), service);
   }
   Status OpenService(const std::string& name, uint32_t access,
                      std::unique_ptr<platform::ScService>* service) override {
-    Status status = scm_->Call("OpenService " + name + " " + std::to_string(access), "OpenService");
-    if (status == platform::kSuccess) *service = std::make_unique<FakeScService>(scm_);
-    return status;
+    return Opened(scm_->Call("OpenService " + name + " " + std::to_string(access), "OpenService"), service);
   }
 
  private:
+  Status Opened(Status status, std::unique_ptr<platform::ScService>* service) {
+    if (status == platform::kSuccess) *service = std::make_unique<FakeScService>(scm_);
+    return status;
+  }
   FakeScm* scm_;
 };
 
@@ -243,10 +252,7 @@ class FakeVersion : public platform::VersionResource {
     return hasTranslation;
   }
   bool QueryString(const std::string& subBlock, std::string* value) override {
-    auto it = strings.find(subBlock);
-    if (it == strings.end()) return false;
-    *value = it->second;
-    return true;
+    return Find(strings, subBlock, value);
   }
 };
 
@@ -296,10 +302,7 @@ class FakeEnv : public platform::EnvWrapper {
   }
   Status GetKnownFolder(platform::KnownFolder f, std::string* p) override {
     if (Fault("GetKnownFolder")) return fault_;
-    auto it = knownFolders.find(f);
-    if (it == knownFolders.end()) return EnvWrapper::GetKnownFolder(f, p);
-    *p = it->second;
-    return platform::kSuccess;
+    return Find(knownFolders, f, p) ? platform::kSuccess : EnvWrapper::GetKnownFolder(f, p);
   }
   void MessageBox(const std::string& text, const std::string& caption) override {
     messageBoxes.push_back(caption + ": " + text);
@@ -352,11 +355,7 @@ class FakeEnv : public platform::EnvWrapper {
     return index == 89 ? system->serverR2 : 0;
   }
   bool GetLocaleInfo(uint32_t type, std::string* v) override {
-    if (!system) return EnvWrapper::GetLocaleInfo(type, v);
-    auto it = system->locale.find(type);
-    if (it == system->locale.end()) return false;
-    *v = it->second;
-    return true;
+    return system ? Find(system->locale, type, v) : EnvWrapper::GetLocaleInfo(type, v);
   }
   uint16_t GetUserDefaultLangID() override {
     return system ? system->langId : EnvWrapper::GetUserDefaultLangID();
@@ -399,12 +398,7 @@ class FakeEnv : public platform::EnvWrapper {
   }
 
  private:
-  bool Fault(const char* call) {
-    auto it = failures.find(call);
-    if (it == failures.end()) return false;
-    fault_ = it->second;
-    return true;
-  }
+  bool Fault(const char* call) { return Find(failures, std::string(call), &fault_); }
   Status fault_ = platform::kSuccess;
 };
 
