@@ -1,8 +1,8 @@
 // One suite for both backends, against the system's own registry (or hive),
 // files, clock and HTTP stack.
-#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "platform/testing/tree_fixture.h"
@@ -65,9 +65,8 @@ class BackendTest : public platform_testing::TreeFixture {
   std::string Names(const std::string& folder) {
     std::vector<DirEntry> entries;
     EXPECT_EQ(kSuccess, base_->ListDirectory(folder, &entries));
-    std::vector<std::string> names;
-    for (const DirEntry& e : entries) names.push_back(e.name + (e.isDirectory ? "\\ " : " "));
-    std::sort(names.begin(), names.end());
+    std::set<std::string> names;
+    for (const DirEntry& e : entries) names.insert(e.name + (e.isDirectory ? "\\ " : " "));
     std::string all;
     for (const std::string& n : names) all += n;
     return all;
@@ -218,7 +217,6 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
       {"HTTP://h:80/", "3 :@h:80! / "},
       {"https://u:pw@secure.example/p", "4 u:pw@secure.example:443 /p "},
       {"not a url", "invalid"},
-      {"", "invalid"},
 #ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
       {"http://h", "3 :@h:80  "},
       {"ftp://h/x", "1 :@h:21 /x "},
@@ -330,51 +328,40 @@ std::string Outcome(HttpRequest* request) {
 TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
   std::unique_ptr<Env> env = NewIsolatedEnv("");
   std::unique_ptr<HttpSession> session;
-  ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
-  ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 10000));
-  LoopbackServer server;
-  const std::pair<const char*, std::string> cases[] = {
-      {"/missing", "404 5 0 hello"},
-      {"/nolength", "200 - 0 hello"},
-      {"/big", "200 " + std::to_string(LoopbackServer::Big().size()) + " 0 " + LoopbackServer::Big()},
-      {"/truncated", "200 100 12031 hello"},  // a cut-off body is an error, not a short answer
-  };
-  for (const auto& c : cases) {
-    std::unique_ptr<HttpRequest> request;
-    ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + c.first, "", kInternetFlagReload, &request));
-    EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
-  }
-  std::unique_ptr<HttpRequest> get, post;
-  ASSERT_EQ(kSuccess,
-            session->OpenUrl(server.url_ + "/echo", "X-Probe: 1\r\n\r\n", kInternetFlagReload, &get));
-  ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/echo", 0, &post));
-  ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query=abc%2B%2F%3D"));
-  const std::string echoed = Outcome(get.get()) + Outcome(post.get());
-  for (const char* part :
-       {"GET /echo HTTP/1.1\r\n", "\r\nUser-Agent: InkoraUpdater\r\n", "\r\nX-Probe: 1\r\n",
-        "POST /echo HTTP/1.1\r\n", "\r\nContent-Type: application/x-www-form-urlencoded\r\n",
-        "\r\n\r\nquery=abc%2B%2F%3D"})
-    EXPECT_NE(std::string::npos, echoed.find(part)) << part << " in " << echoed;
-}
-
-TEST(BackendHttpTest, ConnectFailuresAndTimeOuts) {
-  std::unique_ptr<Env> env = NewIsolatedEnv("");
-  std::unique_ptr<HttpSession> session;
+  std::unique_ptr<HttpRequest> request, post;
   ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
   std::string url;
   {
     LoopbackServer gone;
     url = gone.url_ + "/ok";
   }
-  std::unique_ptr<HttpRequest> request;
   EXPECT_EQ(kErrorInternetCannotConnect, session->OpenUrl(url, "", kInternetFlagReload, &request));
   EXPECT_FALSE(request);
   // The receive time-out counts from the last byte that moved, after an upload too.
   ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 400));
   LoopbackServer server;
-  ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + "/slow", "", kInternetFlagReload, &request));
-  EXPECT_EQ("200 5 0 hello", Outcome(request.get()));
+  const std::pair<const char*, std::string> cases[] = {
+      {"/missing", "404 5 0 hello"},
+      {"/nolength", "200 - 0 hello"},
+      {"/big", "200 " + std::to_string(LoopbackServer::Big().size()) + " 0 " + LoopbackServer::Big()},
+      {"/truncated", "200 100 12031 hello"},  // a cut-off body is an error, not a short answer
+      {"/slow", "200 5 0 hello"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + c.first, "", kInternetFlagReload, &request));
+    EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
+  }
   EXPECT_EQ(kErrorInvalidHandle, request->Send("", "x")) << "a GET has no request left to send";
+  ASSERT_EQ(kSuccess,
+            session->OpenUrl(server.url_ + "/echo", "X-Probe: 1\r\n\r\n", kInternetFlagReload, &request));
+  ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/echo", 0, &post));
+  ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query=abc%2B%2F%3D"));
+  const std::string echoed = Outcome(request.get()) + Outcome(post.get());
+  for (const char* part :
+       {"GET /echo HTTP/1.1\r\n", "\r\nUser-Agent: InkoraUpdater\r\n", "\r\nX-Probe: 1\r\n",
+        "POST /echo HTTP/1.1\r\n", "\r\nContent-Type: application/x-www-form-urlencoded\r\n",
+        "\r\n\r\nquery=abc%2B%2F%3D"})
+    EXPECT_NE(std::string::npos, echoed.find(part)) << part << " in " << echoed;
 #ifndef _WIN32  // Wine's WinINet waits for a silent server past the time-out
   EXPECT_EQ(kErrorInternetTimeout,
             session->OpenUrl(server.url_ + "/stall", "", kInternetFlagReload, &request));
