@@ -105,26 +105,15 @@ TEST(ServiceHost, EveryStopEndsTheWaitWithinASecond) {
 }
 
 // systemctl is a script that logs its arguments; "is-active" exits with INKORA_TEST_ACTIVE.
-class SystemdTest : public platform_testing::TreeFixture {
- protected:
-  void SetUp() override {
-    TreeFixture::SetUp();
-    Put(tmp_ + "/systemctl",
-        "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit $INKORA_TEST_ACTIVE\n");
-    ::chmod((tmp_ + "/systemctl").c_str(), 0755);
-    MakeDirs(tmp_ + "/units");
-    ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
-    ::setenv("INKORA_UNIT_DIR", (tmp_ + "/units").c_str(), 1);
-    ::setenv("INKORA_TEST_ACTIVE", "3", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("INKORA_SYSTEMCTL");
-    ::unsetenv("INKORA_UNIT_DIR");
-    TreeFixture::TearDown();
-  }
-};
+using SystemdTest = platform_testing::TreeFixture;
 
 TEST_F(SystemdTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
+  Put(tmp_ + "/systemctl",
+      "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit $INKORA_TEST_ACTIVE\n");
+  ::chmod((tmp_ + "/systemctl").c_str(), 0755);
+  MakeDirs(tmp_ + "/units");
+  ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
+  ::setenv("INKORA_UNIT_DIR", (tmp_ + "/units").c_str(), 1);
   std::unique_ptr<ScManager> manager;
   std::unique_ptr<ScService> service;
   ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
@@ -161,6 +150,8 @@ TEST_F(SystemdTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
   EXPECT_NE(std::string::npos, log.find("\ndisable inkora-test.service\ndaemon-reload\n")) << log;
   ::setenv("INKORA_UNIT_DIR", (tmp_ + "/none").c_str(), 1);
   EXPECT_EQ(kErrorAccessDenied, base_->OpenSCManager(kScManagerAllAccess, &manager));
+  ::unsetenv("INKORA_SYSTEMCTL");
+  ::unsetenv("INKORA_UNIT_DIR");
 }
 
 }  // namespace
