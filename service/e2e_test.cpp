@@ -55,7 +55,7 @@ bool Eventually(const std::function<bool()>& condition) {
   return condition();
 }
 
-// The program copied into root/<folder>, so its log lies beside it.
+// The program copied into root/bin, so its log lies beside it.
 class ServiceProcess {
  public:
   explicit ServiceProcess(const std::string& root) : root_(root), dir_(root + "/bin") {
@@ -86,13 +86,9 @@ class ServiceProcess {
     Eventually([&] { return condition() || !Running(); });
     return condition();
   }
-  int Stop(int sig) {  // the raw wait status, or -1 when it had to be killed
+  int Stop(int sig) {  // the raw wait status, or -1 while it runs
     if (pid_ > 0) ::kill(pid_, sig);
-    if (Eventually([&] { return !Running(); })) return status_;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-    return -1;
+    return Eventually([&] { return !Running(); }) ? status_ : -1;
   }
 
  private:
