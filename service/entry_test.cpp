@@ -35,8 +35,7 @@ class EntryTest : public settings_testing::SettingsFixture {
     pfnRunAsService = ExecuteSubProcess;
     SettingsFixture::TearDown();
   }
-  // The command line "word|argument" over a fresh manager that refuses
-  // "Call=code".
+  // The command line "word|argument" over a fresh manager that refuses "Call=code".
   void Run(const std::string& line, const std::string& failing = "") {
     g_runs = 0;
     env_->scm.emplace();
@@ -62,8 +61,7 @@ class EntryTest : public settings_testing::SettingsFixture {
     }
     return text;
   }
-  // "name=text;name" against the service key: written, or checked as present
-  // with that text or absent.
+  // "name=text;name" in the service key: written, or checked present with that text or absent.
   void Values(const std::string& list, bool write) {
     for (const std::string& item : Split(list, ';')) {
       size_t eq = item.find('=');
@@ -81,16 +79,13 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusal) {
     int runs;
   } cases[] = {
       {"-i", "", "", "", kInstall, "Install()-Service InkoraUpdater installed", 0},
-      {"-k", "", "", "", On("Control"), "", 0},
       {"-U", "", "", "", On("Delete"), "UnInstall()-Service InkoraUpdater removed", 0},
-      {"-s", "", "", "", On("Start"), "", 0},
       {"-l", "", "testpath=C:\\old", "testsendnow=1;testpath=", "", "", 0},
       {"-L|C:\\logs here", "", "", "testsendnow=1;testpath=C:\\logs here", "", "", 0},
       {"-nl", "", "testpath=C:\\x;testsendnow=1", "testpath;testsendnow", "", "", 0},
       {"-t1", "", "MetadataVer=1-0-7;LastCheck=3b", "UseStaging=1;MetadataVer=;LastCheck=", "", "", 1},
       {"-T2", "", "MetadataVer=1-0-7", "UseStaging=2;MetadataVer=;LastCheck=", "", "", 1},
       {"-r", "", "", "", kInstall + " " + On("Start"), "installed", 0},
-      {"", "", "", "testsendnow", "", "", 1},
       {"-ix", "", "", "", "", "", 1},
       {"-i", "OpenSCManager=5", "", "", "OpenSCManager+", "OpenSCManager failed, error code = 5", 0},
       {"-i", "CreateService=1073", "", "", "OpenSCManager+ CreateService CloseManager", "code = 1073", 0},

@@ -31,11 +31,11 @@ std::string CWebFarm::StandardMetadata() {
 std::unique_ptr<CWebFarm> CWebFarm::Start(std::string* error, const std::string& tlsCert,
                                           const std::string& tlsKey) {
   std::unique_ptr<CWebFarm> farm(new CWebFarm());
-  const fs::path temp = fs::temp_directory_path() / ("inkora-farm-" + std::to_string(std::random_device()()));
+  farm->m_state =
+      (fs::temp_directory_path() / ("inkora-farm-" + std::to_string(std::random_device()()))).string();
   std::error_code ec;
-  fs::create_directories(temp / "state", ec);
-  farm->m_env = platform::NewIsolatedEnv(temp.string());
-  farm->m_state = (temp / "state").string();
+  fs::create_directories(farm->m_state, ec);
+  farm->m_env = platform::NewIsolatedEnv(farm->m_state);
   const char* attached = std::getenv("INKORA_WEBFARM_URL");
   if (attached && *attached) {
     farm->m_base = attached;
@@ -95,7 +95,7 @@ CWebFarm::~CWebFarm() {
     waitpid(static_cast<pid_t>(m_pid), nullptr, 0);
 #endif
   std::error_code ec;
-  fs::remove_all(fs::path(m_state).parent_path(), ec);
+  fs::remove_all(m_state, ec);
 }
 
 bool CWebFarm::Call(const std::string& path, const std::string& body, std::string* answer) {

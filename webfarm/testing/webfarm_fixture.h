@@ -1,9 +1,7 @@
-// Test support: a running reference web farm and its control API over HTTP.
-//
-// On Linux Start() launches a private farm with a fresh state folder (binary
-// from $INKORA_WEBFARM or the build tree), ended with the object or with the
-// thread that started it. With $INKORA_WEBFARM_URL set (the Windows suite
-// under Wine) it attaches to that farm instead.
+// A running reference web farm and its control API over HTTP: on Linux a private
+// farm ($INKORA_WEBFARM or the build tree's) that ends with the object or with
+// the thread that started it; with $INKORA_WEBFARM_URL set (the Windows suite
+// under Wine) the farm there.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +13,8 @@
 
 namespace webfarm_testing {
 
-// One request as the farm recorded it.
-struct FarmRequest {
-  std::string role;  // first_call, metadata, update_check, usage, crash, installer, definition, unknown
+struct FarmRequest {  // one request as the farm recorded it
+  std::string role;   // first_call, metadata, update_check, usage, crash, installer, definition, unknown
   std::string method;
   std::string payload;  // deciphered JSON or log text
   int status = 0;
