@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <ctime>
 #include <deque>
 #include <functional>
@@ -127,7 +126,7 @@ class FakeHttpRequest : public platform::HttpRequest {
       return reply_.readError;
     }
     size_t n = std::min<size_t>(size, end - pos_);
-    if (n > 0) std::memcpy(buffer, reply_.body.data() + pos_, n);
+    reply_.body.copy(static_cast<char*>(buffer), n, pos_);
     pos_ += n;
     *read = static_cast<uint32_t>(n);
     return platform::kSuccess;
