@@ -75,16 +75,14 @@ TEST(HiveFormat, MalformedTextIsRefusedWithItsLine) {
   }
 }
 
-class PosixHiveTest : public platform_testing::TreeFixture {
- protected:
-  std::string Hive32() const { return tmp_ + "/registry/HKLM32.hive"; }
-};
+using PosixTest = platform_testing::TreeFixture;
 
-TEST_F(PosixHiveTest, EachViewIsAFileUnderTheRootReplacedWhole) {
+TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWhole) {
   SetDword("SOFTWARE\\A", "x", 7);
   std::unique_ptr<RegKey> k;
   ASSERT_EQ(kSuccess, base_->RegCreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
-  EXPECT_NE(std::string::npos, Get(Hive32()).find("key SOFTWARE\\A\nvalue x 4 07000000\n"));
+  EXPECT_NE(std::string::npos,
+            Get(tmp_ + "/registry/HKLM32.hive").find("key SOFTWARE\\A\nvalue x 4 07000000\n"));
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\B\n", Get(tmp_ + "/registry/HKLM.hive"));
   // A closing slash names the same tree.
   std::unique_ptr<Env> slashed = NewPosixEnv(tmp_ + "//");
@@ -112,21 +110,21 @@ TEST_F(PosixHiveTest, EachViewIsAFileUnderTheRootReplacedWhole) {
   EXPECT_EQ(kErrorInvalidParameter, base_->RegOpenKey("", kKeyRead | k32, &k));
 }
 
-TEST_F(PosixHiveTest, DamagedHiveIsRefusedAndLeftAsItWas) {
+TEST_F(PosixTest, DamagedHiveIsRefusedAndLeftAsItWas) {
   SetDword("K", "x", 1);
-  const std::string text = Get(Hive32());
+  const std::string hive = tmp_ + "/registry/HKLM32.hive", text = Get(hive);
   std::string bad = text;
   bad[text.size() - 2] = 'x';  // a value's data
-  Put(Hive32(), bad);
+  Put(hive, bad);
   std::unique_ptr<RegKey> k;
   EXPECT_EQ(kErrorInvalidData, base_->RegOpenKey("K", kKeyRead | k32, &k));
   EXPECT_EQ(kErrorInvalidData, base_->RegCreateKey("K2", kKeyAllAccess | k32, &k));
-  EXPECT_EQ(bad, Get(Hive32()));
+  EXPECT_EQ(bad, Get(hive));
 }
 
 // Two writers at once lose nothing (they lock); a reader, taking no lock,
 // always sees a whole hive and never an older one.
-TEST_F(PosixHiveTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
+TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   constexpr uint32_t kEach = 100;
   SetDword("SOFTWARE\\Shared", "n0", 0);
   pid_t children[2];
@@ -168,7 +166,7 @@ TEST_F(PosixHiveTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
 }
 
 // Without renameat2 (ENOSYS by a seccomp filter) a move links: never over a file.
-TEST_F(PosixHiveTest, MovesWithoutRenameat2NeverReplaceEither) {
+TEST_F(PosixTest, MovesWithoutRenameat2NeverReplaceEither) {
   Put(Tmp("a"), "a");
   Put(Tmp("b"), "b");
   const pid_t child = ::fork();
@@ -365,9 +363,7 @@ TEST(ServiceHost, EveryStopEndsTheWaitWithinASecond) {
 }
 
 // systemctl is a script that logs its arguments; "is-active" exits with INKORA_TEST_ACTIVE.
-using SystemdTest = platform_testing::TreeFixture;
-
-TEST_F(SystemdTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
+TEST_F(PosixTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
   Put(tmp_ + "/systemctl",
       "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit $INKORA_TEST_ACTIVE\n");
   ::chmod((tmp_ + "/systemctl").c_str(), 0755);
