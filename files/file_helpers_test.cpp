@@ -41,7 +41,7 @@ class FileHelpers : public settings_testing::SettingsFixture {};
 
 TEST_F(FileHelpers, FindFilesTakesExactSuffixesOrFoldersAndAppends) {
   const std::string dir = Tmp("logs");
-  for (const char* name : {"a.jlog", "b.JLOG", "c.jlog.bak", "d.xjlog", "e.err", "jlog", "f.jlog"}) {
+  for (const char* name : {".jlog", "a.jlog", "b.JLOG", "c.jlog.bak", "d.xjlog", "e.err", "jlog", "f.jlog"}) {
     Put(dir + "\\" + name, "x");
   }
   MakeDirs(dir + "\\dir.jlog");
@@ -51,8 +51,8 @@ TEST_F(FileHelpers, FindFilesTakesExactSuffixesOrFoldersAndAppends) {
     bool fullPath;
     std::vector<std::string> expected;
   } cases[] = {
-      {dir, "jlog", false, {"a.jlog", "f.jlog"}},
-      {dir + "\\", "jlog", true, {dir + "\\a.jlog", dir + "\\f.jlog"}},
+      {dir, "jlog", false, {".jlog", "a.jlog", "f.jlog"}},  // a name may be the suffix alone
+      {dir + "\\", "jlog", true, {dir + "\\.jlog", dir + "\\a.jlog", dir + "\\f.jlog"}},
       {dir + "/", "err", false, {"e.err"}},
       {dir, "", false, {"dir.jlog", "sub"}},  // no extension: folders only
       {Tmp("missing"), "jlog", false, {}},
