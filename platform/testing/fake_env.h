@@ -350,8 +350,7 @@ class FakeEnv : public platform::EnvWrapper {
     return true;
   }
   int GetSystemMetrics(int index) override {
-    if (!system) return EnvWrapper::GetSystemMetrics(index);
-    return index == 89 ? system->serverR2 : 0;
+    return system ? (index == 89 ? system->serverR2 : 0) : EnvWrapper::GetSystemMetrics(index);
   }
   bool GetLocaleInfo(uint32_t type, std::string* v) override {
     return system ? Find(system->locale, type, v) : EnvWrapper::GetLocaleInfo(type, v);
