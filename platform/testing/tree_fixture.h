@@ -44,9 +44,8 @@ class TreeFixture : public ::testing::Test {
     return base + relative;
   }
   void MakeDirs(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
+    for (size_t i = 1; i <= path.size(); ++i)
       if (i == path.size() || path[i] == '\\' || path[i] == '/') base_->CreateDirectory(path.substr(0, i));
-    }
   }
   void Put(const std::string& path, const std::string& data) {
     size_t slash = path.find_last_of("\\/");
@@ -73,11 +72,10 @@ class TreeFixture : public ::testing::Test {
   // A REG_SZ comes without its closing NUL.
   std::optional<std::string> GetRaw(const std::string& key, const std::string& name) {
     std::unique_ptr<platform::RegKey> k;
-    if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess) {
-      return std::nullopt;
-    }
     uint32_t t = 0, size = 0;
-    if (k->QueryValue(name, &t, nullptr, &size) != platform::kSuccess) return std::nullopt;
+    if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess ||
+        k->QueryValue(name, &t, nullptr, &size) != platform::kSuccess)
+      return std::nullopt;
     std::string data(size, '\0');
     if (size > 0 && k->QueryValue(name, &t, &data[0], &size) != platform::kSuccess) return std::nullopt;
     data.resize(size);
