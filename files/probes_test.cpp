@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "files/probes.h"
-#include "files/vista_compat.h"
 #include "settings/testing/settings_fixture.h"
 
 namespace {
@@ -73,18 +72,6 @@ TEST_F(Probes, MakersByHardwareIdentifier) {
       {"len0042", ""},     {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(c.second, LookUpOEMName(c.first)) << c.first;
-}
-
-// The version six test and its failures; GetXmlFiles shows the rest.
-TEST_F(Probes, PublicDocumentsOnlyFromVersionSixOn) {
-  env_->system.emplace().version.majorVersion = 6;
-  env_->failures["GetKnownFolder"] = platform::kErrorPathNotFound;
-  EXPECT_EQ("", CVistaCompat::GetPublicDocumentsPath());
-  EXPECT_TRUE(env_->messageBoxes.empty());
-  env_->system->versionOk = false;
-  EXPECT_EQ(0, CVistaCompat::GetMajorOSVersion());
-  EXPECT_EQ(std::vector<std::string>{"CVistaCompat::GetMajorOSVersion(): Can't get OSVersion..."},
-            env_->messageBoxes);
 }
 
 }  // namespace
