@@ -107,8 +107,6 @@ TEST_F(Http, RequestsCarryTheirPortFlagsAndTimeouts) {
     uint32_t timeoutMs;  // HttpTimeoutMs; 0: the defaults
     const char* post;    // the POST: host:port path flags data; then the probe's URL, headers, flags
   } cases[] = {
-      {false, "http://farm.example/uc", 0,
-       "farm.example:80 /uc 84000100 q | http://farm.example/uc [] 80000000"},
       {false, "http://farm.example:8080/uc?v=1", 250,
        "farm.example:8080 /uc 84000100 q | http://farm.example:8080/uc?v=1 [] 80000000"},
       {true, "https://farm.example/uc", 0,
