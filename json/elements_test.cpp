@@ -28,11 +28,8 @@ Element Read(const std::string& text) {
 }
 
 TEST(ElementModel, CastsAndTypedOperationsCheckTheTag) {
-  Element e = Read("[2]");
-  EXPECT_EQ(json_cast<const json::Array&>(static_cast<const Element&>(e)).Size(), 1u);
-  EXPECT_EQ(json_cast<Number&>(json_cast<json::Array&>(e)[0]).Value(), 2);
   for (const char* text : {"{}", "\"s\"", "true", "null", "2"}) {
-    e = Read(text);
+    Element e = Read(text);
     EXPECT_THROW(json_cast<json::Array&>(e), json::Exception) << text;
     EXPECT_THROW(json_cast<const json::Array&>(static_cast<const Element&>(e)), json::Exception) << text;
   }
