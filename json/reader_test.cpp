@@ -87,9 +87,8 @@ TEST(Reader, OneCorruptByteFailsWithMessageAndPosition) {
   }
 }
 
-// Read, then written back: the layout, escapes, names written unescaped,
-// numbers truncated to signed 32 bits and a text longer than the writer's
-// first buffer.
+// Read and written back: layout, escapes, unescaped names, numbers truncated to
+// signed 32 bits, a text longer than the writer's first buffer.
 TEST(Reader, ValuesAndWhiteSpaceAsTheWriterLaysThemOut) {
   std::string lineFeeds = "\"";
   for (int i = 0; i < 3000; ++i) lineFeeds += "\\n";

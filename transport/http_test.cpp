@@ -143,7 +143,6 @@ TEST_F(Http, SubmitUrlFollowsTheChosenWebFarm) {
   SetService("StagingHost", "staging.example");
   SetService("TestHost", "test.example");
   SetService("ProductionHost", "www.example");
-  // How UseStaging is read is the settings store's test.
   const std::pair<const char*, const char*> cases[] = {
       {nullptr, "www.example"}, {"1", "staging.example"}, {"2", "test.example"}};
   for (const auto& c : cases) {

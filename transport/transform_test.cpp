@@ -1,5 +1,4 @@
-// The wire envelope against its own pieces, and against openssl (DES-CBC,
-// base64) and gzip where those tools are installed.
+// The wire envelope, and against openssl and gzip where they are installed.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -187,9 +186,8 @@ class Oracle : public settings_testing::SettingsFixture {
   }
 };
 
-// Requests (only letters, digits and three escapes) decipher with openssl and
-// pass "gzip -t"; answers made by gzip (with and without a name) and openssl
-// read back.
+// Requests (letters, digits, three escapes) pass openssl and "gzip -t"; answers
+// made by gzip (with and without a name) and openssl read back.
 TEST_F(Oracle, RequestsAndAnswersAgainstOpensslAndGzip) {
   for (size_t n : {1, 77, 4096, 200000}) {
     const std::string text = JsonLike(n, static_cast<unsigned>(n));
