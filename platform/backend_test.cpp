@@ -57,14 +57,12 @@ class BackendTest : public platform_testing::TreeFixture {
     for (uint32_t view : {k32, k64}) base_->RegDeleteTree(key_, view);
     TreeFixture::TearDown();
   }
-  std::string Names(const std::string& folder) {
+  std::set<std::string> Names(const std::string& folder) {
     std::vector<DirEntry> entries;
     EXPECT_EQ(kSuccess, base_->ListDirectory(folder, &entries));
     std::set<std::string> names;
-    for (const DirEntry& e : entries) names.insert(e.name + (e.isDirectory ? "\\ " : " "));
-    std::string all;
-    for (const std::string& n : names) all += n;
-    return all;
+    for (const DirEntry& e : entries) names.insert(e.name + (e.isDirectory ? "\\" : ""));
+    return names;
   }
   std::string key_;
 };
@@ -143,14 +141,14 @@ TEST_F(BackendTest, FilesAreReplacedWholeAppendedByteForByteAndNeverMovedOver) {
   EXPECT_EQ(kSuccess, base_->MoveFile(log, Tmp("b.log")));
   EXPECT_EQ(kErrorFileNotFound, base_->MoveFile(log, Tmp("c.log")));
   EXPECT_EQ(std::string("a\0b\n", 4), Get(id));
-  EXPECT_EQ("Inkora.ID b.log ", Names(tmp_)) << "no temporary file is left";
+  EXPECT_EQ((std::set<std::string>{"Inkora.ID", "b.log"}), Names(tmp_)) << "no temporary file is left";
 }
 
 TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
   Put(Tmp("ten.txt"), "0123456789");
   ASSERT_EQ(kSuccess, base_->CreateDirectory(Tmp("sub")));
   EXPECT_EQ(kErrorAlreadyExists, base_->CreateDirectory(Tmp("sub")));
-  EXPECT_EQ("sub\\ ten.txt ", Names(tmp_ + "\\"));
+  EXPECT_EQ((std::set<std::string>{"sub\\", "ten.txt"}), Names(tmp_ + "\\"));
   std::vector<DirEntry> entries;
   EXPECT_NE(kSuccess, base_->ListDirectory(Tmp("missing"), &entries));
   const struct {
@@ -215,8 +213,6 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
       {"https://u:pw@secure.example/p", "4 u:pw@secure.example:443 /p "},
       {"not a url", "invalid"},
 #ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
-      {"http://h", "3 :@h:80  "},
-      {"ftp://h/x", "1 :@h:21 /x "},
       {"http://[::1]:9/", "3 :@[::1]:9! / "},
       {"http://[::1]/", "3 :@[::1]:80 / "},
       {"http://h:/", "invalid"},
@@ -238,8 +234,8 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
   }
 }
 
-// A loopback HTTP server, a request a connection: "/echo" answers with the
-// request itself, "/slow" a byte every 150 ms, "/stall" after 1.5 s.
+// A loopback HTTP server, a request a connection, answering "hello": "/echo"
+// answers with the request itself, "/slow" a byte every 150 ms, "/stall" after 1.5 s.
 class LoopbackServer {
  public:
   LoopbackServer() {
@@ -252,7 +248,6 @@ class LoopbackServer {
     ::listen(listen_, 8);
     ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
-    url_ = "http://127.0.0.1:" + std::to_string(port_);
     thread_ = std::thread([this] {
       for (Socket s; (s = ::accept(listen_, nullptr, nullptr)) != INVALID_SOCKET;) {
         Serve(s);
@@ -265,13 +260,8 @@ class LoopbackServer {
     closesocket(listen_);  // accept fails and the loop ends
     thread_.join();
   }
-  static std::string Big() {
-    std::string body;
-    for (int i = 0; body.size() < 100000; ++i) body += std::to_string(i) + ",";
-    return body;
-  }
+  std::string Url(const char* path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
   uint16_t port_;
-  std::string url_;
 
  private:
   void Serve(Socket s) {
@@ -284,18 +274,17 @@ class LoopbackServer {
       in.append(buf, static_cast<size_t>(n));
     }
     const std::string target = in.substr(in.find(' ') + 1, in.find(" HTTP/") - in.find(' ') - 1);
-    const std::string body = target == "/echo" ? in : target == "/big" ? Big() : "hello";
+    const std::string body = target == "/echo" ? in : "hello";
     std::string out = target == "/missing" ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
     const std::string length = target == "/truncated" ? "100" : std::to_string(body.size());
     if (target != "/nolength") out += "Content-Length: " + length + "\r\n";
-    out += "Connection: close\r\n\r\n";
+    out += "Connection: close\r\n\r\n" + (target == "/slow" ? "" : body);
     if (target == "/stall") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ::send(s, out.data(), static_cast<int>(out.size()), kSendFlags);
     for (size_t at = 0; target == "/slow" && at < body.size(); ++at) {
       std::this_thread::sleep_for(std::chrono::milliseconds(150));
       ::send(s, body.data() + at, 1, kSendFlags);
     }
-    if (target != "/slow") ::send(s, body.data(), static_cast<int>(body.size()), kSendFlags);
   }
   static size_t BodySize(const std::string& in) {
     const size_t at = in.find("\r\nContent-Length: ");
@@ -306,17 +295,17 @@ class LoopbackServer {
   std::thread thread_;
 };
 
-// The status code, the length (or "-"), the read status and the body.
+// The status code, the length (or "-"), the read status and the body, read a few bytes at a time.
 std::string Outcome(HttpRequest* request) {
   uint32_t status = 0;
   uint64_t length = 0;
   std::string body;
-  char buf[1024];
+  char buf[8];
   request->QueryStatusCode(&status);
   const bool hasLength = request->QueryContentLength(&length) == kSuccess;
   Status read = kSuccess;
   for (uint32_t got = 1; got > 0 && read == kSuccess; body.append(buf, got))
-    read = request->Read(buf, 1023, &got);
+    read = request->Read(buf, 7, &got);
   return std::to_string(status) + " " + (hasLength ? std::to_string(length) : "-") + " " +
          std::to_string(read) + " " + body;
 }
@@ -326,30 +315,25 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
   std::unique_ptr<HttpSession> session;
   std::unique_ptr<HttpRequest> request, post;
   ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
-  std::string url;
-  {
-    LoopbackServer gone;
-    url = gone.url_ + "/ok";
-  }
-  EXPECT_EQ(kErrorInternetCannotConnect, session->OpenUrl(url, "", kInternetFlagReload, &request));
+  const std::string gone = LoopbackServer().Url("/");  // nobody listens there any more
+  EXPECT_EQ(kErrorInternetCannotConnect, session->OpenUrl(gone, "", kInternetFlagReload, &request));
   EXPECT_FALSE(request);
   // The receive time-out counts from the last byte that moved, after an upload too.
   ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 400));
   LoopbackServer server;
-  const std::pair<const char*, std::string> cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"/missing", "404 5 0 hello"},
       {"/nolength", "200 - 0 hello"},
-      {"/big", "200 " + std::to_string(LoopbackServer::Big().size()) + " 0 " + LoopbackServer::Big()},
       {"/truncated", "200 100 12031 hello"},  // a cut-off body is an error, not a short answer
       {"/slow", "200 5 0 hello"},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(kSuccess, session->OpenUrl(server.url_ + c.first, "", kInternetFlagReload, &request));
+    ASSERT_EQ(kSuccess, session->OpenUrl(server.Url(c.first), "", kInternetFlagReload, &request));
     EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
   }
   EXPECT_EQ(kErrorInvalidHandle, request->Send("", "x")) << "a GET has no request left to send";
   ASSERT_EQ(kSuccess,
-            session->OpenUrl(server.url_ + "/echo", "X-Probe: 1\r\n\r\n", kInternetFlagReload, &request));
+            session->OpenUrl(server.Url("/echo"), "X-Probe: 1\r\n\r\n", kInternetFlagReload, &request));
   ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/echo", 0, &post));
   ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query=abc%2B%2F%3D"));
   const std::string echoed = Outcome(request.get()) + Outcome(post.get());
@@ -359,8 +343,6 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
         "\r\n\r\nquery=abc%2B%2F%3D"})
     EXPECT_NE(std::string::npos, echoed.find(part)) << part << " in " << echoed;
 #ifndef _WIN32  // Wine's WinINet waits for a silent server past the time-out
-  EXPECT_EQ(kErrorInternetTimeout,
-            session->OpenUrl(server.url_ + "/stall", "", kInternetFlagReload, &request));
   ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/stall", 0, &request));
   EXPECT_EQ(kErrorInternetTimeout, request->Send("", std::string(1000, 'u')));
 #endif
