@@ -24,7 +24,7 @@ TEST(PathHelpers, AppendAndRenameExtensionKeepToTheFixedField) {
       {true, a250, "12345678", true, a250 + "\\12345678"},  // 259 characters fit, 260 do not
       {true, a250, "123456789", false, a250},
       {false, "C:\\togo\\x.y.jlog", ".old", true, "C:\\togo\\x.y.old"},
-      {false, "C:\\a.b\\name", ".old", true, "C:\\a.b\\name.old"},  // a folder's dot is no extension
+      {false, "C:\\a.\\name", ".old", true, "C:\\a.\\name.old"},  // a folder's dot is no extension
       {false, "C:/a.b/name", ".old", true, "C:/a.b/name.old"},
       {false, "plain", ".old", true, "plain.old"},
       {false, b255 + ".jlog", ".old", true, b255 + ".old"},
