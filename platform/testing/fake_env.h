@@ -79,7 +79,6 @@ struct HttpCall {
 // Replies in order (then Refused), or from a responder.
 struct FakeHttp {
   Status internetOpen = platform::kSuccess;
-  bool connected = true;
   std::deque<Reply> replies;
   std::function<Reply(const HttpCall&)> responder;
   std::vector<HttpCall> calls;
@@ -171,71 +170,65 @@ class FakeHttpSession : public platform::HttpSession {
   uint32_t connectMs_ = 0, receiveMs_ = 0;
 };
 
-// The calls made to the Service Control Manager, and failures by call name.
+// The calls made to the Service Control Manager, failed by name (the first word).
 struct FakeScm {
   std::vector<std::string> calls;
   platform::ServiceConfig created;
   std::string description;
   platform::FailureActions failureActions;
   std::map<std::string, Status> failures;
-  Status Call(const std::string& text, const std::string& name) {
+  Status Call(const std::string& text) {
     calls.push_back(text);
-    auto it = failures.find(name);
-    return it == failures.end() ? platform::kSuccess : it->second;
+    Status status = platform::kSuccess;
+    Find(failures, text.substr(0, text.find(' ')), &status);
+    return status;
   }
 };
 
-class FakeScService : public platform::ScService {
+// A manager or a service handle; its close is a call of its own.
+class FakeScHandle : public platform::ScManager, public platform::ScService {
  public:
-  explicit FakeScService(FakeScm* scm) : scm_(scm) {}
-  ~FakeScService() override { scm_->calls.push_back("CloseService"); }
-  Status SetDescription(const std::string& text) override {
-    scm_->description = text;
-    return scm_->Call("SetDescription", "SetDescription");
-  }
-  Status SetFailureActions(const platform::FailureActions& actions) override {
-    scm_->failureActions = actions;
-    return scm_->Call("SetFailureActions", "SetFailureActions");
-  }
-  Status QueryFailureActions(platform::FailureActions* actions) override {
-    *actions = scm_->failureActions;
-    return scm_->Call("QueryFailureActions", "QueryFailureActions");
-  }
-  Status Delete() override { return scm_->Call("Delete", "Delete"); }
-  Status Start() override { return scm_->Call("Start", "Start"); }
-  Status Control(uint32_t control, platform::ServiceStatus* status) override {
-    *status = platform::ServiceStatus();
-    return scm_->Call("Control " + std::to_string(control), "Control");
-  }
-  Status QueryStatus(platform::ServiceStatus* status) override {
-    *status = platform::ServiceStatus();
-    return scm_->Call("QueryStatus", "QueryStatus");
-  }
-
- private:
-  FakeScm* scm_;
-};
-
-class FakeScManager : public platform::ScManager {
- public:
-  explicit FakeScManager(FakeScm* scm) : scm_(scm) {}
-  ~FakeScManager() override { scm_->calls.push_back("CloseManager"); }
+  FakeScHandle(FakeScm* scm, const char* close) : scm_(scm), close_(close) {}
+  ~FakeScHandle() override { scm_->calls.push_back(close_); }
   Status CreateService(const platform::ServiceConfig& config,
                        std::unique_ptr<platform::ScService>* service) override {
     scm_->created = config;
-    return Opened(scm_->Call("CreateService " + config.name, "CreateService"), service);
+    return Opened(scm_->Call("CreateService " + config.name), service);
   }
   Status OpenService(const std::string& name, uint32_t access,
                      std::unique_ptr<platform::ScService>* service) override {
-    return Opened(scm_->Call("OpenService " + name + " " + std::to_string(access), "OpenService"), service);
+    return Opened(scm_->Call("OpenService " + name + " " + std::to_string(access)), service);
+  }
+  Status SetDescription(const std::string& text) override {
+    scm_->description = text;
+    return scm_->Call("SetDescription");
+  }
+  Status SetFailureActions(const platform::FailureActions& actions) override {
+    scm_->failureActions = actions;
+    return scm_->Call("SetFailureActions");
+  }
+  Status QueryFailureActions(platform::FailureActions* actions) override {
+    *actions = scm_->failureActions;
+    return scm_->Call("QueryFailureActions");
+  }
+  Status Delete() override { return scm_->Call("Delete"); }
+  Status Start() override { return scm_->Call("Start"); }
+  Status Control(uint32_t control, platform::ServiceStatus* status) override {
+    *status = platform::ServiceStatus();
+    return scm_->Call("Control " + std::to_string(control));
+  }
+  Status QueryStatus(platform::ServiceStatus* status) override {
+    *status = platform::ServiceStatus();
+    return scm_->Call("QueryStatus");
   }
 
  private:
   Status Opened(Status status, std::unique_ptr<platform::ScService>* service) {
-    if (status == platform::kSuccess) *service = std::make_unique<FakeScService>(scm_);
+    if (status == platform::kSuccess) *service = std::make_unique<FakeScHandle>(scm_, "CloseService");
     return status;
   }
   FakeScm* scm_;
+  const char* close_;
 };
 
 class FakeVersion : public platform::VersionResource {
@@ -316,9 +309,6 @@ class FakeEnv : public platform::EnvWrapper {
     session->reset(new FakeHttpSession(&*http));
     return platform::kSuccess;
   }
-  bool InternetGetConnectedState() override {
-    return http ? http->connected : EnvWrapper::InternetGetConnectedState();
-  }
 
   int64_t Now() override { return now ? *now : EnvWrapper::Now(); }
   bool ToLocalTime(int64_t s, platform::LocalTimeFields* f) override {
@@ -361,8 +351,8 @@ class FakeEnv : public platform::EnvWrapper {
 
   Status OpenSCManager(uint32_t access, std::unique_ptr<platform::ScManager>* manager) override {
     if (!scm) return EnvWrapper::OpenSCManager(access, manager);
-    Status status = scm->Call("OpenSCManager " + std::to_string(access), "OpenSCManager");
-    if (status == platform::kSuccess) *manager = std::make_unique<FakeScManager>(&*scm);
+    Status status = scm->Call("OpenSCManager " + std::to_string(access));
+    if (status == platform::kSuccess) *manager = std::make_unique<FakeScHandle>(&*scm, "CloseManager");
     return status;
   }
   Status RegisterServiceCtrlHandlerEx(const std::string& name, platform::ServiceControlFunction h,
