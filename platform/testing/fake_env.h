@@ -31,29 +31,20 @@ bool Find(const Map& map, const Key& key, Value* value) {
 
 // How one faked HTTP request handle behaves.
 struct Reply {
+  std::string body;
+  uint32_t code = 200;
   Status open = platform::kSuccess;
   Status send = platform::kSuccess;
   Status statusQuery = platform::kSuccess;
-  uint32_t code = 200;
   Status lengthQuery = platform::kSuccess;
-  int64_t announced = -1;  // Content-Length; -1: the body's size
-  std::string body;
+  int64_t announced = -1;             // Content-Length; -1: the body's size
   size_t failAt = std::string::npos;  // bytes served before the read error
   Status readError = platform::kErrorInternetConnectionReset;
   bool throwAtFail = false;
   bool noHandle = false;  // the open succeeds without a handle
 
-  static Reply Body(std::string text, uint32_t code = 200) {
-    Reply r;
-    r.body = std::move(text);
-    r.code = code;
-    return r;
-  }
-  static Reply Refused() {
-    Reply r;
-    r.open = platform::kErrorInternetCannotConnect;
-    return r;
-  }
+  static Reply Body(std::string text, uint32_t code = 200) { return Reply{std::move(text), code}; }
+  static Reply Refused() { return Reply{"", 200, platform::kErrorInternetCannotConnect}; }
   // Half the body, then the read breaks (or, with kSuccess, ends short).
   static Reply Broken(std::string text, Status error = platform::kErrorInternetConnectionReset) {
     Reply r = Body(std::move(text));
@@ -174,8 +165,6 @@ class FakeHttpSession : public platform::HttpSession {
 struct FakeScm {
   std::vector<std::string> calls;
   platform::ServiceConfig created;
-  std::string description;
-  platform::FailureActions failureActions;
   std::map<std::string, Status> failures;
   Status Call(const std::string& text) {
     calls.push_back(text);
@@ -199,16 +188,12 @@ class FakeScHandle : public platform::ScManager, public platform::ScService {
                      std::unique_ptr<platform::ScService>* service) override {
     return Opened(scm_->Call("OpenService " + name + " " + std::to_string(access)), service);
   }
-  Status SetDescription(const std::string& text) override {
-    scm_->description = text;
-    return scm_->Call("SetDescription");
-  }
-  Status SetFailureActions(const platform::FailureActions& actions) override {
-    scm_->failureActions = actions;
+  Status SetDescription(const std::string&) override { return scm_->Call("SetDescription"); }
+  Status SetFailureActions(const platform::FailureActions&) override {
     return scm_->Call("SetFailureActions");
   }
   Status QueryFailureActions(platform::FailureActions* actions) override {
-    *actions = scm_->failureActions;
+    *actions = platform::FailureActions();
     return scm_->Call("QueryFailureActions");
   }
   Status Delete() override { return scm_->Call("Delete"); }
@@ -231,17 +216,15 @@ class FakeScHandle : public platform::ScManager, public platform::ScService {
   const char* close_;
 };
 
+// A resource with fixed fields and the translation 0409/04B0.
 class FakeVersion : public platform::VersionResource {
  public:
-  bool fixed = true;
-  bool hasTranslation = true;
-  std::string translation = std::string("\x09\x04\xB0\x04", 4);
   std::map<std::string, std::string> strings;
 
-  bool HasFixedInfo() override { return fixed; }
+  bool HasFixedInfo() override { return true; }
   bool QueryTranslation(std::string* table) override {
-    if (hasTranslation) *table = translation;
-    return hasTranslation;
+    *table = std::string("\x09\x04\xB0\x04", 4);
+    return true;
   }
   bool QueryString(const std::string& subBlock, std::string* value) override {
     return Find(strings, subBlock, value);
@@ -255,7 +238,6 @@ struct FakeSystem {
   uint32_t productType = 0;
   int serverR2 = 0;  // GetSystemMetrics(SM_SERVERR2)
   std::map<uint32_t, std::string> locale{{0x59, "en"}, {0x5A, "US"}};
-  uint16_t langId = 0x0409;
 };
 
 class FakeEnv : public platform::EnvWrapper {
@@ -265,7 +247,6 @@ class FakeEnv : public platform::EnvWrapper {
   std::map<std::string, Status> failures;  // ReadFile, WriteFileAtomic, GetKnownFolder, GenRandom
 
   std::map<platform::KnownFolder, std::string> knownFolders;
-  std::vector<std::string> messageBoxes;  // "caption: text"
 
   std::optional<FakeHttp> http;
   std::optional<int64_t> now;            // moved on by Sleep
@@ -276,7 +257,6 @@ class FakeEnv : public platform::EnvWrapper {
   std::optional<FakeScm> scm;
   std::string modulePath;
   std::optional<FakeVersion> version;
-  bool versionLoads = true;
   std::vector<uint32_t> sleeps;  // never slept
   // The service host; the control is sent from inside the registration.
   bool fakeServiceHost = false;
@@ -296,9 +276,7 @@ class FakeEnv : public platform::EnvWrapper {
     if (Fault("GetKnownFolder")) return fault_;
     return Find(knownFolders, f, p) ? platform::kSuccess : EnvWrapper::GetKnownFolder(f, p);
   }
-  void MessageBox(const std::string& text, const std::string& caption) override {
-    messageBoxes.push_back(caption + ": " + text);
-  }
+  void MessageBox(const std::string&, const std::string&) override {}  // never shown
   Status GenRandom(void* b, size_t n) override {
     return Fault("GenRandom") ? fault_ : EnvWrapper::GenRandom(b, n);
   }
@@ -345,9 +323,6 @@ class FakeEnv : public platform::EnvWrapper {
   bool GetLocaleInfo(uint32_t type, std::string* v) override {
     return system ? Find(system->locale, type, v) : EnvWrapper::GetLocaleInfo(type, v);
   }
-  uint16_t GetUserDefaultLangID() override {
-    return system ? system->langId : EnvWrapper::GetUserDefaultLangID();
-  }
 
   Status OpenSCManager(uint32_t access, std::unique_ptr<platform::ScManager>* manager) override {
     if (!scm) return EnvWrapper::OpenSCManager(access, manager);
@@ -380,7 +355,6 @@ class FakeEnv : public platform::EnvWrapper {
   Status LoadVersionResource(const std::string& path,
                              std::unique_ptr<platform::VersionResource>* res) override {
     if (!version) return EnvWrapper::LoadVersionResource(path, res);
-    if (!versionLoads) return platform::kErrorFileNotFound;
     *res = std::make_unique<FakeVersion>(*version);
     return platform::kSuccess;
   }
