@@ -6,7 +6,6 @@
 #include <string>
 
 #include "json/reader.h"
-#include "json/writer.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -120,19 +119,16 @@ bool CWebFarm::Call(const std::string& path, const std::string& body, std::strin
 }
 
 bool CWebFarm::Reset() {
-  return Call("/_control/reset", "{}") && SetMetadata(StandardMetadata()) &&
-         SetAnswers(
-             "{\"mv_url\":\"@BASE@/Teko/metadata/"
-             "1-0-7\",\"upload_logs\":\"true\",\"crash_logs\":\"true\"}") &&
+  const char* answers =
+      "{\"mv_url\":\"@BASE@/Teko/metadata/1-0-7\",\"upload_logs\":\"true\",\"crash_logs\":\"true\"}";
+  return Call("/_control/reset", "{}") && SetMetadata(StandardMetadata()) && SetAnswers(answers) &&
          SetStateFile("definitions.xml",
                       "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n");
 }
 
 bool CWebFarm::SetFault(const std::string& endpoint, const std::string& mode, int count, uint32_t stallMs) {
-  const auto quoted = [](const std::string& text) { return json::Writer::ToString(json::String(text)); };
-  return Call("/_control/fault", "{\"endpoint\":" + quoted(endpoint) + ",\"mode\":" + quoted(mode) +
-                                     ",\"count\":" + std::to_string(count) +
-                                     ",\"ms\":" + std::to_string(stallMs) + "}");
+  return Call("/_control/fault", "{\"endpoint\":\"" + endpoint + "\",\"mode\":\"" + mode + "\",\"count\":" +
+                                     std::to_string(count) + ",\"ms\":" + std::to_string(stallMs) + "}");
 }
 
 bool CWebFarm::SetStateFile(const std::string& name, std::string text) {
@@ -152,8 +148,8 @@ std::vector<FarmRequest> CWebFarm::Requests() {
       const auto text = [&item](const char* name) {
         return json::json_cast<json::String&>(item[name]).Value();
       };
-      const double status = json::json_cast<json::Number&>(item["status"]).Value();
-      list.push_back({text("role"), text("method"), text("payload"), static_cast<int>(status)});
+      const int status = static_cast<int>(json::json_cast<json::Number&>(item["status"]).Value());
+      list.push_back({text("role"), text("method"), text("payload"), status});
     }
   } catch (const json::Exception&) {
     list.clear();

@@ -1,7 +1,6 @@
-// A running reference web farm and its control API over HTTP: on Linux a private
-// farm ($INKORA_WEBFARM or the build tree's) that ends with the object or with
-// the thread that started it; with $INKORA_WEBFARM_URL set (the Windows suite
-// under Wine) the farm there.
+// A running reference web farm and its control API over HTTP: a private one
+// ($INKORA_WEBFARM or the build tree's) that ends with the object or with the
+// thread that started it, or the one at $INKORA_WEBFARM_URL (the Wine suite).
 #pragma once
 
 #include <cstdint>
@@ -57,9 +56,8 @@ class CWebFarm {
 };
 
 #if !defined(_WIN32)
-// fork() for a child that must not outlive the test: it is killed when the
-// thread that forked it ends, and ends itself at once when that parent was
-// already gone. The parent gets the pid (or -1), the child 0.
+// fork() for a child killed when the thread that forked it ends (at once when
+// that thread was already gone). The parent gets the pid (or -1), the child 0.
 long ForkTiedToTest();
 #endif
 
