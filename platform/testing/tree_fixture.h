@@ -72,12 +72,11 @@ class TreeFixture : public ::testing::Test {
   // A REG_SZ comes without its closing NUL.
   std::optional<std::string> GetRaw(const std::string& key, const std::string& name) {
     std::unique_ptr<platform::RegKey> k;
-    uint32_t t = 0, size = 0;
-    if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess ||
-        k->QueryValue(name, &t, nullptr, &size) != platform::kSuccess)
-      return std::nullopt;
+    uint32_t t = 0, size = 1 << 16;
     std::string data(size, '\0');
-    if (size > 0 && k->QueryValue(name, &t, &data[0], &size) != platform::kSuccess) return std::nullopt;
+    if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess ||
+        k->QueryValue(name, &t, &data[0], &size) != platform::kSuccess)
+      return std::nullopt;
     data.resize(size);
     if (t == platform::kRegSz && !data.empty() && data.back() == '\0') data.pop_back();
     return data;
