@@ -17,7 +17,6 @@ int g_runs = 0;
 
 const std::string kInstall =
     "OpenSCManager+ CreateService SetDescription SetFailureActions CloseService CloseManager";
-const std::string kNoService = "OpenSCManager OpenService CloseManager";
 std::string On(const std::string& call) {
   return "OpenSCManager OpenService " + call + " CloseService CloseManager";
 }
@@ -73,7 +72,7 @@ class EntryTest : public settings_testing::SettingsFixture {
   }
 };
 
-TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusal) {
+TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePathsFixedFields) {
   const struct {
     std::string line, failing, before, after, scm, logged;
     int runs;
@@ -92,7 +91,8 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusal) {
       {"-i", "SetDescription=5", "", "", kInstall, "ChangeServiceConfig2 failed", 0},
       {"-i", "SetFailureActions=1072", "", "", kInstall, "failure actions failed, error code = 1072", 0},
       {"-u", "OpenSCManager=1063", "", "", "OpenSCManager", "OpenSCManager failed, error code = 1063", 0},
-      {"-u", "OpenService=1060", "", "", kNoService, "UnInstall()-OpenService failed", 0},
+      {"-u", "OpenService=1060", "", "", "OpenSCManager OpenService CloseManager",
+       "UnInstall()-OpenService failed", 0},
       {"-u", "Delete=1072", "", "", On("Delete"), "Failed to delete service InkoraUpdater", 0},
       {"-k", "Control=1062", "", "", On("Control"), "ControlService failed, error code = 1062", 0},
       {"-s", "Start=1056", "", "", On("Start"), "StartService failed, error code = 1056", 0},
@@ -124,11 +124,8 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusal) {
     EXPECT_EQ(failing.empty() || failing == "Start", KillService("InkoraUpdater")) << failing;
     EXPECT_EQ(failing.empty() || failing == "Control", RunService("InkoraUpdater")) << failing;
   }
-}
-
-// A path with a space is installed quoted; the log lies beside it, and the
-// version text drops its spaces and takes dots for commas.
-TEST_F(EntryTest, TheFixedFieldsComeFromTheProgramPath) {
+  // A path with a space is installed quoted; the log lies beside it, and the
+  // version text drops its spaces and takes dots for commas.
   env_->modulePath = Tmp("Inkora Updater.exe");
   Run("-i");
   EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->scm->created.binaryPath);
