@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "platform/testing/tree_fixture.h"
 #ifdef _WIN32
@@ -101,19 +102,17 @@ TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
   ASSERT_EQ(kSuccess, key->SetValue("text", kRegSz, "0123456789", 11));
   ASSERT_EQ(kSuccess, key->SetValue("raw", kRegBinary, "\x01\x00\x03", 3));
   ASSERT_EQ(kSuccess, key->SetValue("RAW", kRegBinary, "\x37", 1));  // replaced, not added
-  const struct {
-    const char* name;
-    uint32_t room;  // 0: no buffer
-    const char* result;
-  } cases[] = {{"dw", 4, "0 4 4 \xEF\xBE\xAD\xDE"}, {"DW", 0, "0 4 4 "},   {"dw", 3, "234 4 4 "},
-               {"text", 11, "0 1 11 0123456789"},   {"raw", 8, "0 3 1 7"}, {"missing", 8, "2 0 8 "}};
-  for (const auto& c : cases) {
+  // Name, room (0: no buffer), result.
+  const std::tuple<const char*, uint32_t, const char*> cases[] = {
+      {"dw", 4, "0 4 4 \xEF\xBE\xAD\xDE"}, {"DW", 0, "0 4 4 "},   {"dw", 3, "234 4 4 "},
+      {"text", 11, "0 1 11 0123456789"},   {"raw", 8, "0 3 1 7"}, {"missing", 8, "2 0 8 "}};
+  for (const auto& [name, room, result] : cases) {
     char buf[16] = {0};
-    uint32_t type = 0, size = c.room == 0 ? 8 : c.room;
-    const Status s = key->QueryValue(c.name, &type, c.room == 0 ? nullptr : buf, &size);
-    EXPECT_EQ(c.result, std::to_string(s) + " " + std::to_string(type) + " " + std::to_string(size) + " " +
-                            (s == kSuccess ? std::string(buf) : ""))
-        << c.name << " in " << c.room;
+    uint32_t type = 0, size = room == 0 ? 8 : room;
+    const Status s = key->QueryValue(name, &type, room == 0 ? nullptr : buf, &size);
+    EXPECT_EQ(result, std::to_string(s) + " " + std::to_string(type) + " " + std::to_string(size) + " " +
+                          (s == kSuccess ? std::string(buf) : ""))
+        << name << " in " << room;
   }
   EXPECT_EQ(kSuccess, key->DeleteValue("Text"));
   EXPECT_EQ(kErrorFileNotFound, key->DeleteValue("text"));
@@ -151,18 +150,14 @@ TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
   EXPECT_EQ((std::set<std::string>{"sub\\", "ten.txt"}), Names(tmp_ + "\\"));
   std::vector<DirEntry> entries;
   EXPECT_NE(kSuccess, base_->ListDirectory(Tmp("missing"), &entries));
-  const struct {
-    std::string name;
-    uint64_t maxSize;
-    Status status;
-  } reads[] = {{"ten.txt", 10, kSuccess},
-               {"ten.txt", 9, kErrorInvalidData},
-               {"missing.txt", 100, kErrorFileNotFound},
-               {"sub", 100, kErrorAccessDenied}};
-  for (const auto& r : reads) {
+  const std::tuple<std::string, uint64_t, Status> reads[] = {{"ten.txt", 10, kSuccess},
+                                                             {"ten.txt", 9, kErrorInvalidData},
+                                                             {"missing.txt", 100, kErrorFileNotFound},
+                                                             {"sub", 100, kErrorAccessDenied}};
+  for (const auto& [name, maxSize, status] : reads) {
     std::string data = "untouched";
-    EXPECT_EQ(r.status, base_->ReadFile(Tmp(r.name), &data, r.maxSize)) << r.name;
-    EXPECT_EQ(r.status == kSuccess ? "0123456789" : "untouched", data) << r.name;
+    EXPECT_EQ(status, base_->ReadFile(Tmp(name), &data, maxSize)) << name;
+    EXPECT_EQ(status == kSuccess ? "0123456789" : "untouched", data) << name;
   }
   for (const std::string& p : {Tmp("ten.txt"), Tmp("sub\\")}) EXPECT_TRUE(Exists(p)) << p;
   for (const std::string& p : {Tmp("*.txt"), std::string()}) EXPECT_FALSE(Exists(p)) << p;
