@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -89,14 +90,12 @@ class EndToEndTest : public platform_testing::TreeFixture {
   std::string Log() const { return ReadAll(tmp_ + "/bin/InkoraUpdater.log"); }
   size_t Cycles() const { return Count(Log(), "Sleeping for timeout period"); }
   size_t Checks() {
-    size_t n = 0;
-    for (const auto& r : farm_->Requests()) n += r.role == "update_check" && r.method == "POST";
-    return n;
+    const auto requests = farm_->Requests();
+    return std::count_if(requests.begin(), requests.end(),
+                         [](const auto& r) { return r.role == "update_check" && r.method == "POST"; });
   }
   size_t OnDisk() {
-    size_t n = 0;
-    for (const auto& log : logs_) n += fs::exists(log.first);
-    return n;
+    return std::count_if(logs_.begin(), logs_.end(), [](const auto& log) { return fs::exists(log.first); });
   }
 
   // A service that dies with the process that started it.
@@ -146,8 +145,11 @@ class EndToEndTest : public platform_testing::TreeFixture {
   int status_ = 0;
 };
 
-// Every endpoint fails once, then all answer well; SIGTERM ends it cleanly.
-TEST_F(EndToEndTest, FailingThenWellCostsNoLogAndEndsCleanly) {
+// Every endpoint fails once, then all answer well, and SIGTERM ends the run
+// cleanly. Then each run's service is started by a stand-in test process that
+// is killed, as a time-out or a crash would end a test: the service dies with
+// it, at a random moment of its work, and costs no log.
+TEST_F(EndToEndTest, FailingThenWellEndsCleanlyAndAKillAtAnyMomentCostsNoLog) {
   SetDword(kServiceKey, "FastForward", 6000);  // 600 s -> 100 ms; the metadata asks for a check an hour
   const char* const faults[][2] = {
       {"first_call", "500"}, {"update_check", "garbage"}, {"usage", "truncated"}, {"crash", "404"}};
@@ -164,12 +166,7 @@ TEST_F(EndToEndTest, FailingThenWellCostsNoLogAndEndsCleanly) {
   EXPECT_LE(Checks(), Cycles() / 3) << "a check an hour, never one a cycle";
   EXPECT_EQ(kIdentityAfter, ReadAll(Identity()));
   CheckWhole("after SIGTERM");
-}
 
-// Each run's service is started by a stand-in test process that is then killed,
-// as a time-out or a crash would end a test: the service dies with it, at a
-// random moment of its work, and costs no log.
-TEST_F(EndToEndTest, KilledWithTheProcessThatStartedItAtRandomMomentsLosesNoLog) {
   SetDword(kServiceKey, "FastForward", 60000);  // many requests a second
   std::mt19937 random(20261207);
   for (int run = 0; run < 10; ++run) {
