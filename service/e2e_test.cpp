@@ -1,7 +1,5 @@
-// End-to-end runs on Linux: the program itself over a private root, fast-
-// forwarded, against the web farm failing and then well, ended by SIGTERM or
-// killed at random moments; afterwards the hive, the identity file and every
-// log must be whole, on disk or received.
+// End-to-end runs on Linux of the program itself over a private root, fast-
+// forwarded, against the web farm, ended by SIGTERM or killed at random moments.
 #if !defined(_WIN32) && defined(INKORA_HAVE_WEBFARM_FIXTURE)
 
 #include <fcntl.h>

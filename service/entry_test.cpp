@@ -119,11 +119,6 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
     EXPECT_EQ(n < 32 ? n : 0, strCommand.size());
     EXPECT_EQ((std::vector<std::string>{std::string(n, 'a'), "next"}), aArgs);
   }
-  for (std::string failing : {"", "OpenSCManager", "OpenService", "Control", "Start"}) {
-    Run("-nl", failing + "=5");  // stop and start report their result
-    EXPECT_EQ(failing.empty() || failing == "Start", KillService("InkoraUpdater")) << failing;
-    EXPECT_EQ(failing.empty() || failing == "Control", RunService("InkoraUpdater")) << failing;
-  }
   // A path with a space is installed quoted; the log lies beside it, and the
   // version text drops its spaces and takes dots for commas.
   env_->modulePath = Tmp("Inkora Updater.exe");

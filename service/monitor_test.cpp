@@ -59,7 +59,7 @@ using MonitorTest = settings_testing::SettingsFixture;
 
 TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
   const struct {
-    // "step=answer;...": "Check=" what a check answers, "Before=" the last good answer.
+    // "step=answer;...": "Check=" what a check answers.
     std::string answers;
     std::string calls;  // between the head and the installer upload
   } cases[] = {
@@ -70,8 +70,6 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
       {"Freq?=1;Webfarm?=1;Mv?=1-0-7;Check=muc0",
        ", Interval?, Freq?, Webfarm?, Mv?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
        "Upload1 usg, Setting 16, Upload2 cr, Definition"},
-      {"Interval?=1;Mv?=1;Before=u0",  // a failed check acts on the last answer
-       ", Interval?, Freq?, Mv?, Setting 10, Check uc, SetLastCheck, Setting 15, Upload1 usg, Definition"},
       {"Readtestsendnow=1;Setting16=",
        ", Interval?, Freq?, Setting 13, Upload0 puc, Setting 16, Setting 15, Upload1 usg"},
   };
@@ -81,8 +79,7 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
     std::stringstream split(c.answers);
     for (std::string a; std::getline(split, a, ';');)
       steps.answers[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
-    UpdateResultRecord result =
-        steps.answers.count("Before") ? Record(steps.answers["Before"]) : UpdateResultRecord{};
+    UpdateResultRecord result;
     dwTimeout = kOnlineTimeoutMs;
     RunMonitorCycle(steps, result);
     EXPECT_EQ("Sleep 60000, Read testpath, Read testsendnow, FixUp, Online?" + c.calls +

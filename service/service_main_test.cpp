@@ -25,8 +25,7 @@ TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
     std::vector<uint32_t> controls, reported;
     const char* logged;
   } cases[] = {
-      {0, 0, 0, {5}, {R, S}, "SERVICE_CONTROL_STOP "},
-      {0, 0, 0, {2, 4, 3, 1}, {R, P, P, R, S}, "SERVICE_CONTROL_INTERROGATE "},
+      {0, 0, 0, {2, 4, 3, 1, 5}, {R, P, P, R, S, S}, "SERVICE_CONTROL_INTERROGATE "},
       {0, 0, 0, {128, 0}, {R, R, R}, "Unrecognized opcode 128"},
       {0, 0, 1, {}, {S}, "error code = 6"},  // a stop at start-up stays
       {1063, 0, 0, {}, {}, "error code = 1063"},

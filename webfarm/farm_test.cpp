@@ -39,16 +39,14 @@ class FarmTest : public ::testing::Test {
   webfarm::CFarm farm_{state_};
 };
 
-TEST_F(FarmTest, AnswersPerEndpointAndRefusesWhatItCannotRead) {
+TEST_F(FarmTest, AnswersPerEndpointRefusesWhatItCannotReadFaultsByCountAndStrictMode) {
   std::string text;
   ASSERT_TRUE(CUtility::TransformData_Decrypt(Call("POST", "/Teko/usage", Query("log text")).body, text));
   EXPECT_NE(std::string::npos, text.find("\"code\" : \"3\""));
   EXPECT_EQ(404, Call("GET", "/elsewhere", "").status);
   EXPECT_EQ(400, Call("POST", "/Teko/uc", "query=%%%not-an-envelope").status);
   EXPECT_EQ(400, Call("POST", "/Teko/usage", "no=query").status);
-}
 
-TEST_F(FarmTest, FaultsByCountRefusedControlInputAndStrictMode) {
   std::string error;
   ASSERT_TRUE(farm_.SetFault("{\"endpoint\":\"update_check\",\"mode\":\"500\",\"count\":1}", &error));
   EXPECT_EQ(200, Call("POST", "/Teko/uc", Query("{}")).status);  // a status fault hits the probe
