@@ -54,9 +54,8 @@ bool Eventually(const std::function<bool()>& condition) {
   return condition();
 }
 
-// The machine as the product leaves it (identifiers, an identity file whose
-// GUID the registry corrects, logs of each kind) and the program in root/bin,
-// so its log lies beside it.
+// The machine as the product leaves it, with an identity file whose GUID the
+// registry corrects, and the program in root/bin, its log beside it.
 class EndToEndTest : public platform_testing::TreeFixture {
  protected:
   void SetUp() override {
@@ -143,18 +142,16 @@ class EndToEndTest : public platform_testing::TreeFixture {
   int status_ = 0;
 };
 
-// Every endpoint fails once, then all answer well, and SIGTERM ends the run
-// cleanly. Then each run's service is started by a stand-in test process that
-// is killed, as a time-out or a crash would end a test: the service dies with
-// it, at a random moment of its work, and costs no log.
+// Every endpoint fails once, then all answer well; SIGTERM ends it cleanly. Then
+// a stand-in test process that started the service is killed at a random
+// moment, as a time-out would end a test: the service dies with it, no log lost.
 TEST_F(EndToEndTest, FailingThenWellEndsCleanlyAndAKillAtAnyMomentCostsNoLog) {
   SetDword(kServiceKey, "FastForward", 6000);  // 600 s -> 100 ms; the metadata asks for a check an hour
   const char* const faults[][2] = {
       {"first_call", "500"}, {"update_check", "garbage"}, {"usage", "truncated"}, {"crash", "404"}};
   for (const auto& f : faults) ASSERT_TRUE(farm_->SetFault(f[0], f[1], 1));
   ASSERT_GT(pid_ = Start(), 0);
-  // The garbage answer, then a good one an hour (six cycles) later; then
-  // four virtual hours.
+  // The garbage answer, a good one an hour (six cycles) later, four hours in all.
   ASSERT_TRUE(WaitFor([&] { return OnDisk() == 0 && Checks() >= 2 && Cycles() >= 24; })) << Log();
   ::kill(pid_, SIGTERM);
   ASSERT_TRUE(Eventually([&] { return Ended(); }));

@@ -119,8 +119,7 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
     EXPECT_EQ(n < 32 ? n : 0, strCommand.size());
     EXPECT_EQ((std::vector<std::string>{std::string(n, 'a'), "next"}), aArgs);
   }
-  // A path with a space is installed quoted; the log lies beside it, and the
-  // version text drops its spaces and takes dots for commas.
+  // A path with a space is installed quoted, the log beside it, the version compacted.
   env_->modulePath = Tmp("Inkora Updater.exe");
   Run("-i");
   EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->scm->created.binaryPath);

@@ -20,7 +20,7 @@ UpdateResultRecord Record(const std::string& text) {
   return UpdateResultRecord{has('m') ? "m" : "", has('u'), has('c'), has('0') ? "0" : ""};
 }
 
-// Every step appends "name argument" to one text; answers come by step name
+// Every step appends "name argument" to one text and answers by step name
 // ("Setting" and "Read" by name and argument).
 class Steps : public CMonitorSteps {
  public:

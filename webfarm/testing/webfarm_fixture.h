@@ -21,8 +21,7 @@ struct FarmRequest {  // one request as the farm recorded it
 
 class CWebFarm {
  public:
-  // Null, with the reason in *error, when no farm can be had. Given a
-  // certificate and its key (PEM files) the farm also serves TLS.
+  // Null, with the reason in *error, when no farm can be had; given PEM files, it also serves TLS.
   static std::unique_ptr<CWebFarm> Start(std::string* error, const std::string& tlsCert = std::string(),
                                          const std::string& tlsKey = std::string());
   ~CWebFarm();
