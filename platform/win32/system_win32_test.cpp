@@ -41,7 +41,7 @@ TEST(Win32SystemTest, ClockRangeVersionArchitectureAndLocale) {
   }
 }
 
-class Win32FilesTest : public platform_testing::TreeFixture {};
+using Win32FilesTest = platform_testing::TreeFixture;
 
 TEST_F(Win32FilesTest, AppendLetsReadersInAndWaitsForAnotherWriter) {
   const std::string path = Tmp("shared.log");
