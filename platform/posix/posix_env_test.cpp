@@ -1,6 +1,4 @@
-// What only the POSIX backend has: hive files, their format and locking, the
-// root, clock, locale and system name from the process environment, and the
-// foreground service host with the systemd units behind the manager calls.
+// What only the POSIX backend has: hives, the environment, the service host and systemd units.
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -124,7 +122,7 @@ TEST_F(PosixTest, MovesWithoutRenameat2NeverReplaceEither) {
   EXPECT_EQ("b a 0", Get(Tmp("b")) + " " + Get(Tmp("c")) + " " + std::to_string(Exists(Tmp("a"))));
 }
 
-TEST(PosixEnvironment, RootLocaleAndClockFromTheEnvironment) {
+TEST(PosixEnvironment, RootAndClockFromTheEnvironment) {
   ::setenv("INKORA_ROOT", "/srv/inkora", 1);
   EXPECT_EQ("/srv/inkora", DefaultPosixRoot());
   ::setenv("INKORA_ROOT", "", 1);
@@ -134,28 +132,15 @@ TEST(PosixEnvironment, RootLocaleAndClockFromTheEnvironment) {
   std::unique_ptr<Env> env = NewPosixEnv("/nonexistent");
   std::string data;
   EXPECT_NE(kSuccess, env->ReadFile("/proc/self/mem", &data, 100)) << "a read that fails (EIO) is an error";
-  ::unsetenv("LC_ALL");
-  ::unsetenv("LC_MESSAGES");
-  for (auto c : {std::make_pair("de_AT.UTF-8", "de AT"), std::make_pair("C.UTF-8", "en US"),
-                 std::make_pair("fr", "fr -")}) {
-    ::setenv("LANG", c.first, 1);
-    std::string language, country;
-    const bool hasLanguage = env->GetLocaleInfo(0x59, &language),
-               hasCountry = env->GetLocaleInfo(0x5A, &country);
-    EXPECT_EQ(c.second, (hasLanguage ? language : "-") + " " + (hasCountry ? country : "-")) << c.first;
-  }
-  // 2001-09-09 01:46:40 UTC, a Sunday, and the standard-time bias, by zone.
-  for (auto c : {std::make_pair("America/New_York", "300 2001-9-8 21:46:40 6"),  // in daylight time
-                 std::make_pair("Asia/Kolkata", "-330 2001-9-9 7:16:40 0")}) {
-    ::setenv("TZ", c.first, 1);
-    ::tzset();
-    LocalTimeFields f;
-    ASSERT_TRUE(env->ToLocalTime(1000000000, &f));
-    char got[64];
-    std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->GetTimeZoneBias(), f.year, f.month, f.day,
-                  f.hour, f.minute, f.second, f.weekday);
-    EXPECT_STREQ(c.second, got) << c.first;
-  }
+  // 2001-09-09 01:46:40 UTC, a Sunday, in daylight time; the bias is standard time's.
+  ::setenv("TZ", "America/New_York", 1);
+  ::tzset();
+  LocalTimeFields f;
+  ASSERT_TRUE(env->ToLocalTime(1000000000, &f));
+  char got[64];
+  std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->GetTimeZoneBias(), f.year, f.month, f.day,
+                f.hour, f.minute, f.second, f.weekday);
+  EXPECT_STREQ("300 2001-9-8 21:46:40 6", got);
   ::unsetenv("TZ");
   ::tzset();
 }
@@ -163,12 +148,9 @@ TEST(PosixEnvironment, RootLocaleAndClockFromTheEnvironment) {
 TEST(OsRelease, NameFromTheFileAndInTheSystemDescription) {
   const std::pair<const char*, const char*> cases[] = {
       {"NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12 (bookworm)\"\n", "Debian 12 (bookworm)"},
-      {"  PRETTY_NAME=Alpine   \nNAME=x", "Alpine"},
-      {"PRETTY_NAME='A \\\" B'\n", "A \\\" B"},
       {"PRETTY_NAME=\"Say \\\"hi\\\" \\\\o/\"\r\n", "Say \"hi\" \\o/"},
       {"PRETTY_NAME=\"a\tb\x01\"\n", "ab"},  // control characters dropped
       {"#PRETTY_NAME=no\nXPRETTY_NAME=no\nPRETTY_NAMES=no\nNAME=Arch Linux\n", "Arch Linux"},
-      {"PRETTY_NAME=\"\"\nNAME=\"Open\n", "Linux"},
       {nullptr, ""},  // no file: not read
   };
   const std::string path = "/tmp/inkora-os-release-" + std::to_string(::getpid());
@@ -245,30 +227,23 @@ TEST_F(PosixTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
   ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
   ServiceConfig config;
   config.name = "inkora-test";
-  config.binaryPath = "\"/opt/inkora updater/InkoraUpdater\" -r";
+  config.binaryPath = "/opt/InkoraUpdater -r";
   ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
-  EXPECT_EQ(kErrorServiceExists, manager->CreateService(config, &service));
-  EXPECT_EQ(kSuccess, service->SetDescription("Keeps it up to date."));
-  const std::string unit = Get(tmp_ + "/units/inkora-test.service");
-  for (const char* line :
-       {"\nDescription=Keeps it up to date.\n", "\nExecStart=\"/opt/inkora updater/InkoraUpdater\" -r\n"})
-    EXPECT_NE(std::string::npos, unit.find(line)) << line << " in " << unit;
+  EXPECT_NE(std::string::npos,
+            Get(tmp_ + "/units/inkora-test.service").find("\nExecStart=/opt/InkoraUpdater -r\n"));
   ServiceStatus status;
   ::setenv("INKORA_TEST_ACTIVE", "3", 1);  // not running
   EXPECT_EQ(kSuccess, service->Start());
-  EXPECT_EQ(kErrorServiceNotActive, service->Control(kServiceControlStop, &status));
   ::setenv("INKORA_TEST_ACTIVE", "0", 1);
-  EXPECT_EQ(kErrorServiceAlreadyRunning, service->Start());
   EXPECT_EQ(kSuccess, service->Control(kServiceControlStop, &status));
-  EXPECT_EQ(kServiceRunning, status.currentState) << "as systemctl still says";
   EXPECT_EQ(kSuccess, service->Delete());
-  EXPECT_EQ(kErrorServiceDoesNotExist, manager->OpenService("inkora-test", kServiceAllAccess, &service));
-  // An automatic start is an enabled unit; a removed one is disabled first.
-  const std::string log = Get(tmp_ + "/systemctl.log");
-  EXPECT_EQ(0u, log.find("daemon-reload\nenable inkora-test.service\n")) << log;
-  EXPECT_NE(std::string::npos, log.find("\ndisable inkora-test.service\ndaemon-reload\n")) << log;
-  ::setenv("INKORA_UNIT_DIR", (tmp_ + "/none").c_str(), 1);
-  EXPECT_EQ(kErrorAccessDenied, base_->OpenSCManager(kScManagerAllAccess, &manager));
+  EXPECT_EQ(
+      "daemon-reload\nenable inkora-test.service\nis-active --quiet inkora-test.service\nstart "
+      "inkora-test.service\n"
+      "is-active --quiet inkora-test.service\nstop inkora-test.service\nis-active --quiet "
+      "inkora-test.service\n"
+      "disable inkora-test.service\ndaemon-reload\n",
+      Get(tmp_ + "/systemctl.log"));
   ::unsetenv("INKORA_SYSTEMCTL");
   ::unsetenv("INKORA_UNIT_DIR");
 }
