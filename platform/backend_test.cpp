@@ -165,16 +165,6 @@ TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
   EXPECT_EQ(kErrorFileNotFound, base_->DeleteFile(Tmp("ten.txt")));
 }
 
-TEST_F(BackendTest, LocalTimeAgreesWithTheZone) {
-  LocalTimeFields f;
-  ASSERT_TRUE(base_->ToLocalTime(1000000000, &f));  // 2001-09-09 01:46:40 UTC, a Sunday
-  EXPECT_EQ(2001 * 100 + 9, f.year * 100 + f.month);
-  EXPECT_EQ(40, f.second);
-  EXPECT_EQ(f.day == 9 ? 0 : 6, f.weekday);
-  const int offset = ((f.day - 9) * 24 + f.hour) * 60 + f.minute - 106, bias = base_->GetTimeZoneBias();
-  EXPECT_TRUE(offset == -bias || offset == -bias + 60) << offset << " against bias " << bias;
-}
-
 TEST_F(BackendTest, OwnProgramCarriesTheVersionAndOthersNone) {
   std::string self, value;
   ASSERT_EQ(kSuccess, base_->GetModulePath(&self));
@@ -202,18 +192,14 @@ TEST_F(BackendTest, OwnProgramCarriesTheVersionAndOthersNone) {
 
 TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
   const std::pair<const char*, const char*> cases[] = {
-      {"http://uc.example.com/Teko/UC.hsh?query=abc", "3 :@uc.example.com:80 /Teko/UC.hsh ?query=abc"},
+      {"http://uc.example.com/Teko/UC.hsh?q=a:81", "3 :@uc.example.com:80 /Teko/UC.hsh ?q=a:81"},
       {"http://127.0.0.1:8080/a/b#frag", "3 :@127.0.0.1:8080! /a/b #frag"},
       {"HTTP://h:80/", "3 :@h:80! / "},
       {"https://u:pw@secure.example/p", "4 u:pw@secure.example:443 /p "},
       {"not a url", "invalid"},
 #ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
       {"http://[::1]:9/", "3 :@[::1]:9! / "},
-      {"http://[::1]/", "3 :@[::1]:80 / "},
-      {"http://h:/", "invalid"},
       {"http://h:99999/", "invalid"},
-      {"http:///path", "invalid"},
-      {"://h/", "invalid"},
 #endif
   };
   for (const auto& c : cases) {
@@ -229,8 +215,8 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
   }
 }
 
-// A loopback HTTP server, a request a connection, answering "hello": "/echo"
-// answers with the request itself, "/slow" a byte every 150 ms, "/stall" after 1.5 s.
+// A loopback HTTP server, a GET a connection, answering "hello": "/echo" answers
+// with the request itself, "/slow" a byte every 150 ms.
 class LoopbackServer {
  public:
   LoopbackServer() {
@@ -262,8 +248,7 @@ class LoopbackServer {
   void Serve(Socket s) {
     std::string in;
     char buf[4096];
-    for (size_t end;
-         (end = in.find("\r\n\r\n")) == std::string::npos || in.size() < end + 4 + BodySize(in);) {
+    while (in.find("\r\n\r\n") == std::string::npos) {
       const int n = static_cast<int>(::recv(s, buf, sizeof(buf), 0));
       if (n <= 0) break;
       in.append(buf, static_cast<size_t>(n));
@@ -274,16 +259,11 @@ class LoopbackServer {
     const std::string length = target == "/truncated" ? "100" : std::to_string(body.size());
     if (target != "/nolength") out += "Content-Length: " + length + "\r\n";
     out += "Connection: close\r\n\r\n" + (target == "/slow" ? "" : body);
-    if (target == "/stall") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ::send(s, out.data(), static_cast<int>(out.size()), kSendFlags);
     for (size_t at = 0; target == "/slow" && at < body.size(); ++at) {
       std::this_thread::sleep_for(std::chrono::milliseconds(150));
       ::send(s, body.data() + at, 1, kSendFlags);
     }
-  }
-  static size_t BodySize(const std::string& in) {
-    const size_t at = in.find("\r\nContent-Length: ");
-    return at == std::string::npos ? 0 : std::stoul(in.substr(at + 18));
   }
   SocketLibrary library_;
   Socket listen_;
@@ -308,12 +288,12 @@ std::string Outcome(HttpRequest* request) {
 TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
   std::unique_ptr<Env> env = NewIsolatedEnv("");
   std::unique_ptr<HttpSession> session;
-  std::unique_ptr<HttpRequest> request, post;
+  std::unique_ptr<HttpRequest> request;
   ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
   const std::string gone = LoopbackServer().Url("/");  // nobody listens there any more
   EXPECT_EQ(kErrorInternetCannotConnect, session->OpenUrl(gone, "", kInternetFlagReload, &request));
   EXPECT_FALSE(request);
-  // The receive time-out counts from the last byte that moved, after an upload too.
+  // The receive time-out counts from the last byte that moved.
   ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 400));
   LoopbackServer server;
   const std::pair<const char*, const char*> cases[] = {
@@ -326,21 +306,12 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
     ASSERT_EQ(kSuccess, session->OpenUrl(server.Url(c.first), "", kInternetFlagReload, &request));
     EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
   }
-  EXPECT_EQ(kErrorInvalidHandle, request->Send("", "x")) << "a GET has no request left to send";
   ASSERT_EQ(kSuccess,
             session->OpenUrl(server.Url("/echo"), "X-Probe: 1\r\n\r\n", kInternetFlagReload, &request));
-  ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/echo", 0, &post));
-  ASSERT_EQ(kSuccess, post->Send("Content-Type: application/x-www-form-urlencoded", "query=abc%2B%2F%3D"));
-  const std::string echoed = Outcome(request.get()) + Outcome(post.get());
+  const std::string echoed = Outcome(request.get());
   for (const char* part :
-       {"GET /echo HTTP/1.1\r\n", "\r\nUser-Agent: InkoraUpdater\r\n", "\r\nX-Probe: 1\r\n",
-        "POST /echo HTTP/1.1\r\n", "\r\nContent-Type: application/x-www-form-urlencoded\r\n",
-        "\r\n\r\nquery=abc%2B%2F%3D"})
+       {"GET /echo HTTP/1.1\r\n", "\r\nUser-Agent: InkoraUpdater\r\n", "\r\nX-Probe: 1\r\n"})
     EXPECT_NE(std::string::npos, echoed.find(part)) << part << " in " << echoed;
-#ifndef _WIN32  // Wine's WinINet waits for a silent server past the time-out
-  ASSERT_EQ(kSuccess, session->OpenRequest("127.0.0.1", server.port_, "POST", "/stall", 0, &request));
-  EXPECT_EQ(kErrorInternetTimeout, request->Send("", std::string(1000, 'u')));
-#endif
 }
 
 }  // namespace
