@@ -33,10 +33,8 @@ bool Find(const Map& map, const Key& key, Value* value) {
 struct Reply {
   std::string body;
   uint32_t code = 200;
-  Status open = platform::kSuccess;
-  Status send = platform::kSuccess;
-  Status statusQuery = platform::kSuccess;
-  Status lengthQuery = platform::kSuccess;
+  Status open = platform::kSuccess, send = platform::kSuccess;
+  Status statusQuery = platform::kSuccess, lengthQuery = platform::kSuccess;
   int64_t announced = -1;             // Content-Length; -1: the body's size
   size_t failAt = std::string::npos;  // bytes served before the read error
   Status readError = platform::kErrorInternetConnectionReset;
@@ -56,15 +54,10 @@ struct Reply {
 };
 
 struct HttpCall {
-  std::string verb;
-  std::string url;  // of a GET
-  std::string host;
+  std::string verb, url, host;  // the url of a GET
   uint16_t port = 0;
-  std::string path;
-  std::string headers;
-  std::string data;
-  uint32_t flags = 0;
-  uint32_t connectMs = 0, receiveMs = 0;
+  std::string path, headers, data;
+  uint32_t flags = 0, connectMs = 0, receiveMs = 0;
 };
 
 // Replies in order (then Refused), or from a responder.
@@ -102,9 +95,8 @@ class FakeHttpRequest : public platform::HttpRequest {
     return reply_.statusQuery;
   }
   Status QueryContentLength(uint64_t* length) override {
-    if (reply_.lengthQuery == platform::kSuccess) {
+    if (reply_.lengthQuery == platform::kSuccess)
       *length = reply_.announced < 0 ? reply_.body.size() : static_cast<uint64_t>(reply_.announced);
-    }
     return reply_.lengthQuery;
   }
   Status Read(void* buffer, uint32_t size, uint32_t* read) override {
@@ -150,7 +142,6 @@ class FakeHttpSession : public platform::HttpSession {
   Status Open(HttpCall call, std::unique_ptr<platform::HttpRequest>* request) {
     call.connectMs = connectMs_;
     call.receiveMs = receiveMs_;
-    // Chosen at open: a POST's data comes later, with Send.
     Reply reply = http_->Next(call);
     http_->calls.push_back(std::move(call));
     if (reply.open != platform::kSuccess || reply.noHandle) return reply.open;
@@ -220,7 +211,6 @@ class FakeScHandle : public platform::ScManager, public platform::ScService {
 class FakeVersion : public platform::VersionResource {
  public:
   std::map<std::string, std::string> strings;
-
   bool HasFixedInfo() override { return true; }
   bool QueryTranslation(std::string* table) override {
     *table = std::string("\x09\x04\xB0\x04", 4);
@@ -245,9 +235,7 @@ class FakeEnv : public platform::EnvWrapper {
   explicit FakeEnv(platform::Env* target) : EnvWrapper(target) {}
 
   std::map<std::string, Status> failures;  // ReadFile, WriteFileAtomic, GetKnownFolder, GenRandom
-
   std::map<platform::KnownFolder, std::string> knownFolders;
-
   std::optional<FakeHttp> http;
   std::optional<int64_t> now;            // moved on by Sleep
   std::function<int64_t(int64_t)> zone;  // seconds to add to UTC
@@ -260,12 +248,10 @@ class FakeEnv : public platform::EnvWrapper {
   std::vector<uint32_t> sleeps;  // never slept
   // The service host; the control is sent from inside the registration.
   bool fakeServiceHost = false;
-  Status registerResult = platform::kSuccess;
-  Status setStatusResult = platform::kSuccess;
+  Status registerResult = platform::kSuccess, setStatusResult = platform::kSuccess;
   platform::ServiceControlFunction handler = nullptr;
   std::vector<platform::ServiceStatus> reported;
   uint32_t controlDuringRegister = 0;
-
   Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
     return Fault("ReadFile") ? fault_ : EnvWrapper::ReadFile(p, d, m);
   }
@@ -280,14 +266,12 @@ class FakeEnv : public platform::EnvWrapper {
   Status GenRandom(void* b, size_t n) override {
     return Fault("GenRandom") ? fault_ : EnvWrapper::GenRandom(b, n);
   }
-
   Status InternetOpen(const std::string& agent, std::unique_ptr<platform::HttpSession>* session) override {
     if (!http) return EnvWrapper::InternetOpen(agent, session);
     if (http->internetOpen != platform::kSuccess) return http->internetOpen;
     session->reset(new FakeHttpSession(&*http));
     return platform::kSuccess;
   }
-
   int64_t Now() override { return now ? *now : EnvWrapper::Now(); }
   bool ToLocalTime(int64_t s, platform::LocalTimeFields* f) override {
     if (!now) return EnvWrapper::ToLocalTime(s, f);
@@ -303,7 +287,6 @@ class FakeEnv : public platform::EnvWrapper {
     sleeps.push_back(ms);
     if (now) *now += ms / 1000;
   }
-
   bool GetVersionEx(platform::OsVersionInfo* i) override {
     if (!system) return EnvWrapper::GetVersionEx(i);
     if (system->versionOk) *i = system->version;
@@ -323,7 +306,6 @@ class FakeEnv : public platform::EnvWrapper {
   bool GetLocaleInfo(uint32_t type, std::string* v) override {
     return system ? Find(system->locale, type, v) : EnvWrapper::GetLocaleInfo(type, v);
   }
-
   Status OpenSCManager(uint32_t access, std::unique_ptr<platform::ScManager>* manager) override {
     if (!scm) return EnvWrapper::OpenSCManager(access, manager);
     Status status = scm->Call("OpenSCManager " + std::to_string(access));
@@ -346,7 +328,6 @@ class FakeEnv : public platform::EnvWrapper {
     reported.push_back(status);
     return setStatusResult;
   }
-
   Status GetModulePath(std::string* path) override {
     if (modulePath.empty()) return EnvWrapper::GetModulePath(path);
     *path = modulePath;
