@@ -19,7 +19,7 @@ TEST(Win32StatusTest, LastErrorAndHresultBecomeStatus) {
   EXPECT_EQ(31u, StatusFromHresult(E_FAIL));
 }
 
-TEST(Win32SystemTest, ClockRangeVersionArchitectureAndLocale) {
+TEST(Win32SystemTest, ClockVersionAndKnownFolders) {
   Win32Env env{std::string()};
   LocalTimeFields f;
   EXPECT_FALSE(env.ToLocalTime(-2 * 86400, &f));     // before 1970
@@ -28,13 +28,7 @@ TEST(Win32SystemTest, ClockRangeVersionArchitectureAndLocale) {
   EXPECT_EQ(40, f.second);
   OsVersionInfo vi;
   ASSERT_TRUE(env.GetVersionEx(&vi));
-  EXPECT_EQ(2u, vi.platformId);                        // NT
-  EXPECT_EQ(9, env.GetNativeProcessorArchitecture());  // the build is x86_64
-  uint32_t product = 0;
-  EXPECT_EQ(vi.majorVersion >= 6, env.GetProductInfo(vi.majorVersion, vi.minorVersion, &product));
-  std::string language;
-  ASSERT_TRUE(env.GetLocaleInfo(0x59, &language));  // LOCALE_SISO639LANGNAME
-  EXPECT_TRUE(language.size() >= 2 && language.find('\0') == std::string::npos) << language;
+  EXPECT_EQ(2u, vi.platformId);  // NT
   for (KnownFolder folder : {KnownFolder::kCommonAppData, KnownFolder::kPublicDocuments}) {
     std::string path;
     ASSERT_EQ(kSuccess, env.GetKnownFolder(folder, &path));
