@@ -1,5 +1,4 @@
-// One suite for both backends, against the system's own registry (or hive),
-// files, clock and HTTP stack.
+// One suite for both backends, against the system's own registry (or hive), files and HTTP.
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -79,18 +78,15 @@ TEST_F(BackendTest, KeysAreMadeWithParentsFoundWithoutRegardToCaseAndKeptPerView
   EXPECT_EQ(kErrorFileNotFound, open("\\A\\Bb", k64)) << "the other view holds none of it";
   ASSERT_EQ(kSuccess, base_->RegCreateKey(key_ + "\\A\\Bb", kKeyAllAccess | k64, &k));
   ASSERT_EQ(kSuccess, open("\\a\\", k32));
-  // Subkeys one level down, as made; a name needs room for its NUL.
-  std::string name;
-  EXPECT_EQ(kErrorMoreData, k->EnumKey(0, &name, 2));
+  std::string name;  // of the subkeys one level down, as made
+  EXPECT_EQ(kErrorMoreData, k->EnumKey(0, &name, 2)) << "no room for the NUL";
   ASSERT_EQ(kSuccess, k->EnumKey(0, &name, 3));
   EXPECT_EQ("Bb", name);
   EXPECT_EQ(kErrorNoMoreItems, k->EnumKey(1, &name, 260));
-  // Delete takes all below, in one view, and no key that only starts alike.
-  ASSERT_EQ(kSuccess, base_->RegDeleteTree(key_ + "\\a", k32));
+  ASSERT_EQ(kSuccess, base_->RegDeleteTree(key_ + "\\a", k32));  // all below, in one view
   EXPECT_EQ(kErrorFileNotFound, open("\\A", k32));
-  EXPECT_EQ(kSuccess, open("\\Abcdef", k32));
+  EXPECT_EQ(kSuccess, open("\\Abcdef", k32)) << "a key that only starts alike stays";
   EXPECT_EQ(kSuccess, open("\\A\\Bb", k64));
-  EXPECT_EQ(kErrorFileNotFound, base_->RegDeleteTree(key_ + "\\A", k32));
 }
 
 TEST_F(BackendTest, ValuesGiveTypeAndSizeAndAskForRoom) {
@@ -195,8 +191,7 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
   }
 }
 
-// A loopback HTTP server, a GET a connection, answering "hello": "/echo" answers
-// with the request itself, "/slow" a byte every 150 ms.
+// A loopback HTTP server answering "hello"; "/slow" a byte every 150 ms.
 class LoopbackServer {
  public:
   LoopbackServer() {
@@ -234,7 +229,7 @@ class LoopbackServer {
       in.append(buf, static_cast<size_t>(n));
     }
     const std::string target = in.substr(in.find(' ') + 1, in.find(" HTTP/") - in.find(' ') - 1);
-    const std::string body = target == "/echo" ? in : "hello";
+    const std::string body = "hello";
     std::string out = target == "/missing" ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
     const std::string length = target == "/truncated" ? "100" : std::to_string(body.size());
     out += "Content-Length: " + length + "\r\n";
@@ -282,12 +277,6 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
     ASSERT_EQ(kSuccess, session->OpenUrl(server.Url(c.first), "", kInternetFlagReload, &request));
     EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
   }
-  ASSERT_EQ(kSuccess,
-            session->OpenUrl(server.Url("/echo"), "X-Probe: 1\r\n\r\n", kInternetFlagReload, &request));
-  const std::string echoed = Outcome(request.get());
-  for (const char* part :
-       {"GET /echo HTTP/1.1\r\n", "\r\nUser-Agent: InkoraUpdater\r\n", "\r\nX-Probe: 1\r\n"})
-    EXPECT_NE(std::string::npos, echoed.find(part)) << part << " in " << echoed;
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ namespace platform_testing {
 
 using platform::Status;
 
-// Copies the value of key, if there is one.
 template <class Map, class Key, class Value>
 bool Find(const Map& map, const Key& key, Value* value) {
   auto it = map.find(key);
@@ -38,8 +37,7 @@ struct Reply {
   int64_t announced = -1;             // Content-Length; -1: the body's size
   size_t failAt = std::string::npos;  // bytes served before the read error
   Status readError = platform::kErrorInternetConnectionReset;
-  bool throwAtFail = false;
-  bool noHandle = false;  // the open succeeds without a handle
+  bool throwAtFail = false, noHandle = false;  // noHandle: the open succeeds without a handle
 
   static Reply Body(std::string text, uint32_t code = 200) { return Reply{std::move(text), code}; }
   static Reply Refused() { return Reply{"", 200, platform::kErrorInternetCannotConnect}; }

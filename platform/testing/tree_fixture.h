@@ -1,5 +1,4 @@
-// A private folder tree with the platform backend over it (on Windows the real
-// registry), wrapped in a FakeEnv that is the default Env while the test runs.
+// A private folder tree with the platform backend over it, wrapped in the default FakeEnv.
 #pragma once
 
 #include <gtest/gtest.h>
