@@ -100,19 +100,6 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("zero.txt")));
 }
 
-TEST_F(FileHelpers, VersionIsTheQuotedValueInAnEightCharacterWindow) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"version=\"1.2.34\" rest", "1.2.34"},
-      {"version=\"1.2.3.45\" rest", ""},  // seven or more leave only the opening quote
-      {"version=1.6 more", ""},
-      {"a version=\"3.1\" b version=\"9.9\"", "3.1"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.second, CUtility::GetVersionFromText("", c.first)) << c.first;
-  Put(Tmp("xml_symbols.xml"), "<x version=\"4.2\"/>");
-  EXPECT_EQ("4.2", CUtility::GetVersionFromText(Tmp("xml_symbols.xml"), ""));
-  EXPECT_EQ("", CUtility::GetVersionFromText(Tmp("missing.xml"), ""));
-}
-
 using Paths = std::vector<std::string>;
 
 Paths Sorted(Paths v) {

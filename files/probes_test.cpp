@@ -64,14 +64,4 @@ TEST_F(Probes, TheWalkFindsTheFirstFilterStringTwoLevelsDownAtMost) {
   EXPECT_FALSE(FindDeviceHardwareID("SOFTWARE\\InkoraTests\\Missing", "", id, 2));
 }
 
-TEST_F(Probes, MakersByHardwareIdentifier) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"QRX1B1C", "Acer"}, {"QRX2000", "HPConsumer"},
-      {"DLL0400", "Dell"}, {"NCT1", "NEC branding"},
-      {"QRX24", ""},       {"QRX", ""},
-      {"len0042", ""},     {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.second, LookUpOEMName(c.first)) << c.first;
-}
-
 }  // namespace
