@@ -1,11 +1,10 @@
-// What only the POSIX backend has: hives, the environment, the service host and systemd units.
+// What only the POSIX backend has: hives, the environment and the service host.
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -198,36 +197,6 @@ TEST(ServiceHost, ASignalIsOneStopControlAndTheStoppedReportEndsTheWait) {
   EXPECT_EQ(kSuccess, result.get());
   EXPECT_EQ(1, g_controls.load());
   EXPECT_EQ(Marker, ::signal(SIGTERM, SIG_DFL)) << "the program's own handler is not back";
-}
-
-// systemctl is a script that logs its arguments; "is-active" exits with INKORA_TEST_ACTIVE.
-TEST_F(PosixTest, ServicesAreUnitFilesStartedAndStoppedThroughSystemctl) {
-  Put(tmp_ + "/systemctl",
-      "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit $INKORA_TEST_ACTIVE\n");
-  ::chmod((tmp_ + "/systemctl").c_str(), 0755);
-  MakeDirs(tmp_ + "/units");
-  ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
-  ::setenv("INKORA_UNIT_DIR", (tmp_ + "/units").c_str(), 1);
-  std::unique_ptr<ScManager> manager;
-  std::unique_ptr<ScService> service;
-  ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
-  ServiceConfig config;
-  config.name = "s";
-  config.binaryPath = "/opt/InkoraUpdater -r";
-  ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
-  ServiceStatus status;
-  ::setenv("INKORA_TEST_ACTIVE", "3", 1);  // not running
-  EXPECT_EQ(kSuccess, service->Start());
-  ::setenv("INKORA_TEST_ACTIVE", "0", 1);
-  EXPECT_EQ(kSuccess, service->Control(kServiceControlStop, &status));
-  EXPECT_EQ(kSuccess, service->Delete());
-  EXPECT_EQ(
-      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\n"
-      "is-active --quiet s.service\nstop s.service\nis-active --quiet s.service\ndisable s.service\n"
-      "daemon-reload\n",
-      Get(tmp_ + "/systemctl.log"));
-  ::unsetenv("INKORA_SYSTEMCTL");
-  ::unsetenv("INKORA_UNIT_DIR");
 }
 
 }  // namespace
