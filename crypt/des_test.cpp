@@ -66,30 +66,4 @@ TEST(Des, CbcVectorsAndInPlaceRoundTripsOfEveryPadLength) {
   }
 }
 
-// The last plain byte names the pad: 0 or above 8 means a wrong key or wrong
-// data. A trailing partial block is ignored; no whole block fails.
-TEST(Des, PadValueAndLengthDecideAcceptance) {
-  const crypto::CDes des(FromHex("5e83c0d7a91f2b64").data());
-  const std::vector<uint8_t> iv = FromHex("a0a1a2a3a4a5a6a7");
-  const struct {
-    uint8_t last;
-    size_t blocks, extra;  // whole blocks, then bytes of a partial one
-    bool ok;
-    size_t plain;
-  } cases[] = {{0x00, 2, 0, false, 0}, {0x09, 2, 0, false, 0}, {0xFF, 2, 0, false, 0},
-               {0x01, 2, 0, true, 15}, {0x08, 2, 0, true, 8},  {0x08, 1, 0, true, 0},
-               {0x02, 2, 5, true, 14}, {0x01, 0, 0, false, 0}, {0x01, 0, 7, false, 0}};
-  for (const auto& c : cases) {
-    // The first blocks of a CBC ciphertext depend on the first plain blocks only.
-    std::vector<uint8_t> buffer(8 * c.blocks + 8, 0x41);
-    if (c.blocks > 0) buffer[8 * c.blocks - 1] = c.last;
-    des.CbcEncryptPadded(iv.data(), buffer.data(), 8 * c.blocks, buffer.data());
-    buffer.resize(8 * c.blocks + c.extra, 0x55);
-    size_t n = 12345;
-    EXPECT_EQ(des.CbcDecryptUnpad(iv.data(), buffer.data(), buffer.size(), buffer.data(), &n), c.ok)
-        << int{c.last};
-    EXPECT_EQ(n, c.ok ? c.plain : 12345u) << int{c.last};
-  }
-}
-
 }  // namespace
