@@ -115,29 +115,6 @@ TEST(Reader, ValuesAndWhiteSpaceAsTheWriterLaysThemOut) {
   EXPECT_EQ(Fault(" \t\r\n\v\f"), "parse 0:0@0-0 Unexpected end of token stream");
 }
 
-// Strings are searched eight bytes at a time: put an escaped quote, the
-// closing quote and the bytes next to '"' and '\\' (and high bytes, whose
-// borrow could fake a match) at every offset across three words.
-TEST(Reader, StringsAreCutRightAtEveryWordOffset) {
-  const std::string kNeighbours = std::string("!#[]\x01\x80\xA2\xDC\xFF") + '\0';
-  for (size_t length = 0; length <= 24; ++length) {
-    for (size_t at = 0; at <= length; ++at) {
-      std::string plain(length, 'a');
-      for (size_t i = 0; i < length; ++i) plain[i] = kNeighbours[(i + at) % kNeighbours.size()];
-      std::string escaped = plain, expected = plain;
-      if (at < length) {
-        escaped.replace(at, 1, "\\\"");
-        expected[at] = '"';
-      }
-      json::Array array;
-      json::Reader::Read(array, "[\"" + escaped + "\",\"" + plain + "\"]");
-      ASSERT_EQ(array.Size(), 2u) << length << " " << at;
-      EXPECT_EQ(array[0], json::String(expected)) << length << " " << at;
-      EXPECT_EQ(array[1], json::String(plain)) << length << " " << at;
-    }
-  }
-}
-
 TEST(Reader, NestingLimitAndBigObjects) {
   const unsigned limit = json::Reader::kMaxDepth;
   EXPECT_EQ(Fault(std::string(limit, '[') + std::string(limit, ']')), "none");
