@@ -21,7 +21,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const uint8_t kKey[8] = {0x5e, 0x83, 0xc0, 0xd7, 0xa9, 0x1f, 0x2b, 0x64};
-const uint8_t kOtherKey[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 
 class Transform : public settings_testing::SettingsFixture {
  protected:
@@ -30,21 +29,10 @@ class Transform : public settings_testing::SettingsFixture {
     crypto::Base64Decode(text.data(), text.size(), &v);
     return v;
   }
-  static std::string Encode(const Bytes& v) {
-    std::string out;
-    crypto::Base64Encode(v.data(), v.size(), &out);
-    return out;
-  }
   static Bytes Member(const std::string& text) {
     Bytes m;
     crypto::GzipCompress(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &m);
     return m;
-  }
-  // An answer as the web farm makes it: IV, padded cipher text, base64.
-  static std::string Seal(const Bytes& plain, const uint8_t* key = kKey) {
-    Bytes envelope(8 + crypto::CbcPaddedSize(plain.size()), 0x5A);
-    crypto::CDes(key).CbcEncryptPadded(envelope.data(), plain.data(), plain.size(), envelope.data() + 8);
-    return Encode(envelope);
   }
   // The plain bytes of an envelope made by the code under test.
   static std::string Open(const Bytes& envelope) {
@@ -62,30 +50,6 @@ std::string JsonLike(size_t n, unsigned seed = 1) {
   std::string s;
   while (s.size() < n) s += "{\"cid\":\"" + std::to_string(random()) + "\",\"os\":\"Windows 10\",\"pn\":12},";
   return s.substr(0, n);
-}
-
-TEST_F(Transform, AnswersTakenAndRefused) {
-  const std::string text = "{\"code\":0,\"msg\":\"ok\"}", good = Seal(Member(text));
-  const struct {
-    const char* name;
-    std::string body;
-    bool ok;
-  } cases[] = {
-      {"well formed", good, true},
-      {"line ends up to the bound", good + std::string(kMaxAnswerBytes - good.size(), '\n'), true},
-      {"over the bound", good + std::string(kMaxAnswerBytes - good.size() + 1, '\n'), false},
-      {"IV and part of a block", Encode(Bytes(15, 1)), false},
-      {"another key", Seal(Member(text), kOtherKey), false},
-      {"no member inside", Seal({'{', '}', 0, 1, 2, 3, 4, 5, 6, 7}), false},
-      {"empty inside", Seal({}), false},
-      {"inflates past the bound", Seal(Member(std::string(kMaxAnswerBytes + 1, ' '))), false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string out = "untouched";
-    EXPECT_EQ(c.ok, CUtility::TransformData_Decrypt(c.body, out));
-    EXPECT_EQ(c.ok ? text : "untouched", out);
-  }
 }
 
 // Each call as "result size", the size being what the call left in its in-out argument.
