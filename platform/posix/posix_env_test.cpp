@@ -1,10 +1,11 @@
-// What only the POSIX backend has: hives, the environment and the service host.
+// What only the POSIX backend has: hives, the environment, the service host and systemd units.
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,6 +198,30 @@ TEST(ServiceHost, ASignalIsOneStopControlAndTheStoppedReportEndsTheWait) {
   EXPECT_EQ(kSuccess, result.get());
   EXPECT_EQ(1, g_controls.load());
   EXPECT_EQ(Marker, ::signal(SIGTERM, SIG_DFL)) << "the program's own handler is not back";
+}
+
+// A service is a unit file written whole, then started and removed through systemctl (a stand-in).
+TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
+  Put(tmp_ + "/systemctl", "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit 3\n");
+  ::chmod((tmp_ + "/systemctl").c_str(), 0755);
+  ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
+  ::setenv("INKORA_UNIT_DIR", tmp_.c_str(), 1);
+  std::unique_ptr<ScManager> manager;
+  std::unique_ptr<ScService> service;
+  ServiceConfig config;
+  config.name = "s";
+  config.binaryPath = "/opt/InkoraUpdater -r";
+  ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
+  ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
+  EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("/opt/InkoraUpdater -r"));
+  EXPECT_EQ(kSuccess, service->Start());
+  EXPECT_EQ(kSuccess, service->Delete());
+  EXPECT_EQ(
+      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\ndisable s.service\n"
+      "daemon-reload\n",
+      Get(tmp_ + "/systemctl.log"));
+  ::unsetenv("INKORA_SYSTEMCTL");
+  ::unsetenv("INKORA_UNIT_DIR");
 }
 
 }  // namespace
