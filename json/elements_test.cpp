@@ -27,31 +27,6 @@ Element Read(const std::string& text) {
   return element;
 }
 
-TEST(ElementModel, MembersKeepTheirFirstPositionAndNamesStayUnique) {
-  for (const size_t count : {3, 40}) {  // a linear search, then the position table
-    SCOPED_TRACE(count);
-    Object object;
-    EXPECT_EQ(object["x"], json::Null());
-    for (size_t i = 0; i < count; ++i) object["m" + std::to_string(i)] = json::String("first");
-    EXPECT_EQ(json_cast<Number&>(object["m1"] = Number(7)).Value(), 7);
-    EXPECT_EQ(object.Begin()[2].name, "m1");
-    const Object::iterator end = object.Insert(json::Member("end", Number(1)));
-    EXPECT_EQ(end, object.End() - 1);
-    const Object::iterator front = object.Insert(json::Member("front"), object.Begin());
-    EXPECT_EQ(front, object.Begin());
-    EXPECT_EQ(object["m0"] = Number(9), object.Begin()[2].element);
-    EXPECT_THROW(object.Insert(json::Member("m0")), json::Exception);  // an existing name changes nothing
-    EXPECT_EQ(object.Size(), count + 3);
-    EXPECT_EQ(object.Find("absent"), object.End());
-    EXPECT_EQ(object.Find("end"), object.End() - 1);
-    object.Clear();
-    EXPECT_TRUE(object.Empty());
-    for (size_t i = count; i-- > 0;) object["m" + std::to_string(i)] = json::Null();  // new places
-    for (size_t i = 0; i < count; ++i) EXPECT_EQ(object.Find("m" + std::to_string(i)), object.End() - 1 - i);
-    EXPECT_EQ(object.Size(), count);
-  }
-}
-
 TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   const Element source = Read("{\"list\":[\"one\"],\"inner\":{\"k\":true}}");
   const std::string written = json::Writer::ToString(source);
