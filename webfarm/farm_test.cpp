@@ -52,9 +52,6 @@ TEST_F(FarmTest, AnswersPerEndpointRefusesWhatItCannotReadFaultsByCountAndStrict
   EXPECT_EQ(200, Call("POST", "/Teko/uc", Query("{}")).status);  // a status fault hits the probe
   EXPECT_EQ(500, Call("GET", "/Teko/uc", "").status);
   EXPECT_EQ(200, Call("GET", "/Teko/uc", "").status);  // the count is spent
-  for (const char* body : {"not json", "{\"endpoint\":\"usage\",\"mode\":\"slow\"}",
-                           "{\"endpoint\":\"nowhere\",\"mode\":\"500\"}"})
-    EXPECT_FALSE(farm_.SetFault(body, &error)) << body;
   for (const char* name : {"../x", "a/b", ".hidden", ""}) EXPECT_FALSE(farm_.PutStateFile(name, "x", &error));
 
   farm_.Reset();
