@@ -1,5 +1,3 @@
-// The first call, metadata, update check, log upload and symbol file refresh
-// against the farm played by the fake: what each answer does.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,3 @@
-// The machine description, the settings wrappers, the number readers, the
-// payload texts and the check schedule.
 #include <gtest/gtest.h>
 
 #include <cstdint>

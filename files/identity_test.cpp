@@ -1,6 +1,5 @@
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "files/identity.h"
 #include "settings/registry.h"

@@ -1,5 +1,3 @@
-// The command words: what each asks of the service manager and the registry,
-// the manager's refusals, and the fixed fields taken from the program path.
 #include "service/entry.h"
 
 #include <gtest/gtest.h>
@@ -112,12 +110,6 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
     EXPECT_TRUE(Logged(c.logged)) << LogLines();
     EXPECT_EQ(c.scm.find("SetFailureActions") != std::string::npos, Logged("installed"));
     EXPECT_EQ(c.scm == On("Delete") && c.failing.empty(), Logged("removed"));
-  }
-  // The command word is at most 31 characters; every argument is kept.
-  for (size_t n : {31, 32}) {
-    Run(std::string(n, 'a') + "|next");
-    EXPECT_EQ(n < 32 ? n : 0, strCommand.size());
-    EXPECT_EQ((std::vector<std::string>{std::string(n, 'a'), "next"}), aArgs);
   }
   // A path with a space is installed quoted, the log beside it, the version compacted.
   env_->modulePath = Tmp("Inkora Updater.exe");

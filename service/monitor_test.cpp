@@ -1,5 +1,3 @@
-// The monitor cycle's decisions: which steps run, in which order, from what the
-// steps answer, and how long the cycle sleeps.
 #include "service/monitor.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,3 @@
-// The states the service main and the control handler report, in order, and
-// the fast-forward clock the service may install.
 #include "service/service_main.h"
 
 #include <gtest/gtest.h>
