@@ -216,6 +216,7 @@ TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
   EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("/opt/InkoraUpdater -r"));
   EXPECT_EQ(kSuccess, service->Start());
   EXPECT_EQ(kSuccess, service->Delete());
+  EXPECT_FALSE(Exists(tmp_ + "/s.service"));
   EXPECT_EQ(
       "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\ndisable s.service\n"
       "daemon-reload\n",
