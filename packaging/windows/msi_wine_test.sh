@@ -50,8 +50,14 @@ SK='HKLM\SOFTWARE\Quorvex\InkoraUpdater'
 SVC='HKLM\System\CurrentControlSet\Services\InkoraUpdater'
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 value() {  # key value [view]: the data of a value, or a failure
-  wine reg query "$1" /v "$2" ${3:+/reg:$3} 2>/dev/null | tr -d '\r' |
-    awk -v n="$2" '$1==n {sub(/^ *[^ ]+ +[^ ]+ +/, ""); print; f=1} END {exit !f}'
+  # Asked up to three times: a query under load once came back empty.
+  local i
+  for i in 1 2 3; do
+    wine reg query "$1" /v "$2" ${3:+/reg:$3} 2>/dev/null | tr -d '\r' |
+      awk -v n="$2" '$1==n {sub(/^ *[^ ]+ +[^ ]+ +/, ""); print; f=1} END {exit !f}' && return 0
+    sleep 1
+  done
+  return 1
 }
 is() { [ "$(value "$1" "$2" "${4:-}")" = "$3" ]; }  # key value expected [view]
 products() {  # the uninstall entries of the package, one key a line
