@@ -57,6 +57,16 @@ TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   EXPECT_NE(Element(Number(NAN)), Element(Number(NAN)));
 }
 
+// Past 16 members names are found through a position table, which Clear must drop.
+TEST(ElementModel, AClearedObjectFindsMembersAtTheirNewPlaces) {
+  Object object;
+  for (int i = 0; i < 40; ++i) object["m" + std::to_string(i)] = json::Null();
+  object.Clear();
+  for (int i = 20; i-- > 0;) object["m" + std::to_string(i)] = json::Null();
+  EXPECT_EQ(object.Find("m0"), object.End() - 1);
+  EXPECT_EQ(object.Find("m25"), object.End());
+}
+
 // Slabs are the only allocations aligned to their own 16 KiB size: count them.
 std::atomic<int> g_slabs{0};
 
