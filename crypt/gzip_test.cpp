@@ -41,7 +41,6 @@ Bytes WithFields(const Bytes& m, uint8_t flags, const Bytes& fields) {
 
 TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
   EXPECT_EQ(crypto::Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
-  EXPECT_EQ(crypto::Crc32(nullptr, 0), 0u);
   const Bytes a = Gzip("first "), b = Gzip("second"), ab = Cat(a, b), z = Gzip(std::string(100000, 'z'));
   // A stored block of ten bytes cut after five: all input is used when the output reaches five.
   const Bytes cutStored = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 0, 1, 10, 0, 0xF5, 0xFF, 'a', 'b', 'c', 'd', 'e'};

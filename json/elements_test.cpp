@@ -65,6 +65,8 @@ TEST(ElementModel, AClearedObjectFindsMembersAtTheirNewPlaces) {
   for (int i = 20; i-- > 0;) object["m" + std::to_string(i)] = json::Null();
   EXPECT_EQ(object.Find("m0"), object.End() - 1);
   EXPECT_EQ(object.Find("m25"), object.End());
+  const Object::iterator end = object.Insert(json::Member("end"));
+  EXPECT_EQ(end, object.End() - 1);
 }
 
 // Slabs are the only allocations aligned to their own 16 KiB size: count them.
