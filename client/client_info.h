@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "json/elements.h"
+#include "platform/folder.h"
 
 enum class LogTypes : int32_t { Installer = 0, Usage = 1, Inkora_Crash = 2 };
 
@@ -19,6 +20,12 @@ struct UpdateResultRecord {
   bool upload_logs = false;
   bool crash_logs = false;
   std::string code;
+};
+
+// A log the web farm took that could not be retired, as it was then.
+struct SentLog {
+  std::string path;
+  platform::FileIdentity identity;
 };
 
 // The record of the last successful update-check answer (owned by the monitor loop).
@@ -77,6 +84,10 @@ class CClientInfo {
   std::string strOEM;
   std::string strMetadataVer;
   int32_t nUpdateFreq = 0;
+  // Logs sent but not retired (a read-only folder): not sent again while they
+  // are unchanged. Oldest first, at most kMaxSentLogs.
+  std::vector<SentLog> sentLogs;
+  static constexpr size_t kMaxSentLogs = 256;
 };
 
 // The one client state of the process.

@@ -2,9 +2,12 @@
 // the per-profile symbol files from the definition URL.
 #include "client/upload.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "client/client_info.h"
+#include "files/file_helpers.h"
 #include "files/path_helpers.h"
-#include "platform/env.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
@@ -15,15 +18,37 @@ namespace {
 const char kUploadDataFn[] = "CClientInfo::UploadLogData()";
 const char kUploadFilesFn[] = "CClientInfo::UploadLogFiles()";
 
-// A usage or installer log that the web farm is done with gets the extension
-// ".old"; when that cannot be done it is deleted so it is not sent twice.
-void RetireSentLog(const char* label, const std::string& path) {
-  std::string oldPath = path;
-  if (files::PathRenameExtension(oldPath, ".old") && CUtility::RenameFile(path, oldPath)) return;
-  platform::Status status = platform::Env::Default()->DeleteFile(path);
-  if (status != platform::kSuccess) {
-    WriteLogF(label, "Failed to delete %s, error code = %d", path.c_str(), static_cast<int>(status));
+// Retires a log the web farm took: a crash log is deleted; a usage or
+// installer log gets the extension ".old", or is deleted when that cannot be
+// done. False when the file is still there.
+bool RetireSentLog(const char* label, const std::string& path, bool crash) {
+  if (crash) {
+    WriteLog(label, "Deleting crash log file");
+  } else {
+    std::string oldPath = path;
+    if (files::PathRenameExtension(oldPath, ".old") && CUtility::RenameFile(path, oldPath)) return true;
   }
+  platform::Status status = files::DeleteFile(path);
+  if (status == platform::kSuccess) return true;
+  WriteLogF(label, "Failed to delete %s, error code = %d", path.c_str(), static_cast<int>(status));
+  return false;
+}
+
+// Whether the log was sent before, could not be retired and has not changed
+// since; a changed one is forgotten and goes again.
+bool SentBefore(std::vector<SentLog>& sent, const std::string& path) {
+  auto it = std::find_if(sent.begin(), sent.end(), [&](const SentLog& log) { return log.path == path; });
+  if (it == sent.end()) return false;
+  platform::FileIdentity now;
+  if (files::IdentifyFile(path, &now) == platform::kSuccess && now == it->identity) return true;
+  sent.erase(it);
+  return false;
+}
+
+void RememberSent(std::vector<SentLog>& sent, const std::string& path,
+                  const platform::FileIdentity& identity) {
+  if (sent.size() >= CClientInfo::kMaxSentLogs) sent.erase(sent.begin());
+  sent.push_back(SentLog{path, identity});
 }
 
 std::string StripLineBreaksAndTabs(const std::string& text) {
@@ -35,47 +60,43 @@ std::string StripLineBreaksAndTabs(const std::string& text) {
   return out;
 }
 
-// Usage and installer logs: repair, read, send, retire when done.
-int UploadRenamedKind(CClientInfo& client, const std::string& url, const char* label,
-                      const std::vector<std::string>& list, bool stripLineBreaks) {
+// The logs of one kind: repaired, read, sent, and retired only once the web
+// farm has taken their text. A log that cannot be read whole stays unsent.
+int UploadKind(CClientInfo& client, const std::string& url, const char* label,
+               const std::vector<std::string>& list, LogTypes kind) {
   int count = 0;
   for (const std::string& path : list) {
     WriteLog(label, path);
+    if (SentBefore(client.sentLogs, path)) {
+      WriteLog(label, "Sent before and unchanged since: not sent again.");
+      continue;
+    }
     CUtility::FixUpLogFile(path);
-    std::string text = CUtility::ReadFromFile(path);
+    std::string text;
+    platform::FileIdentity identity;
+    platform::Status status = files::ReadWholeFile(path, &text, &identity);
+    if (status != platform::kSuccess) {
+      WriteLogF(label, "Cannot read the log, error code = %d.  It stays, not sent.",
+                static_cast<int>(status));
+      continue;
+    }
+    const size_t size = text.size();
+    text.resize(strnlen(text.c_str(), text.size()));  // the text ends at the first NUL byte
+    if (text.empty() && size > 0) {
+      WriteLog(label, "The log reads as empty but is not.  It stays, not sent.");
+      continue;
+    }
     WriteLog(label, text);
     if (!CUtility::IsLogFilePopulated(text)) continue;  // still lacks its identifiers: stays for later
-    if (stripLineBreaks) text = StripLineBreaksAndTabs(text);
-    if (client.UploadLogData(url, text)) {
-      RetireSentLog(label, path);
-      ++count;
-    } else {
-      WriteLog(label, "Failed to upload the log.  Will try again later.");
-    }
-  }
-  return count;
-}
-
-int UploadCrashLogs(CClientInfo& client, const std::string& url, const char* label) {
-  std::vector<std::string> list;
-  if (CUtility::GetCrashLogFilesEx(list) <= 0 || list.empty()) return 0;
-  int count = 0;
-  for (const std::string& path : list) {
-    WriteLog(label, path);
-    CUtility::FixUpLogFile(path);
-    std::string text = CUtility::ReadFromFile(path);
-    WriteLog(label, text);
-    if (!CUtility::IsLogFilePopulated(text)) continue;
-    // A crash log is the only copy: it goes only once the web farm is done with it.
-    if (!client.UploadLogData(url, text)) {
+    if (kind == LogTypes::Installer) text = StripLineBreaksAndTabs(text);
+    // Only an empty file, which there is nothing to send of, goes without the web farm.
+    const UploadOutcome outcome = UploadLogDataOutcome(client, url, text);
+    if (outcome == UploadOutcome::kRetryLater || (outcome == UploadOutcome::kNeverSendable && size > 0)) {
       WriteLog(label, "Failed to upload the log.  Will try again later.");
       continue;
     }
-    WriteLog(label, "Deleting crash log file");
-    platform::Status status = platform::Env::Default()->DeleteFile(path);
-    if (status != platform::kSuccess) {
-      WriteLogF(label, "Failed to delete %s, error code = %d", path.c_str(), static_cast<int>(status));
-    }
+    if (!RetireSentLog(label, path, kind == LogTypes::Inkora_Crash))
+      RememberSent(client.sentLogs, path, identity);
     ++count;
   }
   return count;
@@ -143,16 +164,17 @@ int CClientInfo::UploadLogFiles(const std::string& url, LogTypes kind) {
     case LogTypes::Inkora_Crash: {
       const char* label = "CClientInfo::UploadLogFiles() -- LogTypes::Inkora_Crash  ";
       WriteLog(label, "Inside of UploadLogFiles - Inkora_Crash");
-      count = UploadCrashLogs(*this, url, label);
+      std::vector<std::string> list;
+      if (CUtility::GetCrashLogFilesEx(list) > 0 && !list.empty())
+        count = UploadKind(*this, url, label, list, kind);
       break;
     }
     case LogTypes::Usage: {
       const char* label = "CClientInfo::UploadLogFiles() -- LogTypes::Usage  ";
       WriteLog(label, "Inside of UploadLogFiles - Usage");
       std::vector<std::string> list;
-      if (CUtility::GetUsageLogFiles(list) > 0 && !list.empty()) {
-        count = UploadRenamedKind(*this, url, label, list, false);
-      }
+      if (CUtility::GetUsageLogFiles(list) > 0 && !list.empty())
+        count = UploadKind(*this, url, label, list, kind);
       break;
     }
     case LogTypes::Installer: {
@@ -162,7 +184,7 @@ int CClientInfo::UploadLogFiles(const std::string& url, LogTypes kind) {
       if (!getInstallerLogs(list)) {
         WriteLog(label, "No installer files available.\n");
       } else {
-        count = UploadRenamedKind(*this, url, label, list, true);
+        count = UploadKind(*this, url, label, list, kind);
       }
       break;
     }

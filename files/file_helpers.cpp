@@ -9,39 +9,106 @@
 
 namespace files {
 
-platform::Status ReadWholeFile(const std::string& path, std::string* data) {
+platform::Status OpenFileFolder(const std::string& path, std::unique_ptr<platform::Folder>* folder,
+                                std::string* name) {
+  std::string dir;
+  SplitPath(path, &dir, name);
+  if (!platform::IsPlainName(*name)) return platform::kErrorInvalidName;
+  return platform::Env::Default()->OpenFolder(dir, folder);
+}
+
+platform::Status ReadWholeFile(const std::string& path, std::string* data, platform::FileIdentity* identity) {
   data->clear();
-  return platform::Env::Default()->ReadFile(path, data, kMaxFileBytes);
+  std::unique_ptr<platform::Folder> folder;
+  std::string name;
+  platform::Status status = OpenFileFolder(path, &folder, &name);
+  return status != platform::kSuccess ? status : folder->ReadFile(name, kMaxFileBytes, data, identity);
+}
+
+platform::Status IdentifyFile(const std::string& path, platform::FileIdentity* identity) {
+  std::unique_ptr<platform::Folder> folder;
+  std::string name;
+  platform::Status status = OpenFileFolder(path, &folder, &name);
+  return status != platform::kSuccess ? status : folder->Identify(name, identity);
+}
+
+platform::Status ReplaceWholeFile(const std::string& path, const std::string& data) {
+  std::unique_ptr<platform::Folder> folder;
+  std::string name;
+  platform::Status status = OpenFileFolder(path, &folder, &name);
+  return status != platform::kSuccess ? status : folder->ReplaceFile(name, data);
+}
+
+platform::Status DeleteFile(const std::string& path) {
+  std::unique_ptr<platform::Folder> folder;
+  std::string name;
+  platform::Status status = OpenFileFolder(path, &folder, &name);
+  return status != platform::kSuccess ? status : folder->DeleteFile(name);
 }
 
 bool IsMissingFileStatus(platform::Status status) {
   return status == platform::kErrorFileNotFound || status == platform::kErrorPathNotFound;
 }
 
+std::string PrintableName(const std::string& name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (char c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 0xF];
+    }
+  }
+  return out;
+}
+
 }  // namespace files
 
 int CUtility::FindFiles(std::string folder, std::string extension, std::vector<std::string>& list,
                         bool fullPath) {
+  const char* const kFn = "CUtility::FindFiles()";
   if (!folder.empty() && files::IsPathSeparator(folder.back())) folder.pop_back();
   // An empty folder would search the root of the current drive.
   if (folder.empty()) return 0;
 
-  std::vector<platform::DirEntry> entries;
-  if (platform::Env::Default()->ListDirectory(folder, &entries) != platform::kSuccess) return 0;
+  std::unique_ptr<platform::Folder> handle;
+  platform::Status status = platform::Env::Default()->OpenFolder(folder, &handle);
+  if (status != platform::kSuccess) {
+    if (!files::IsMissingFileStatus(status)) {
+      WriteLogF(kFn, "Skipped %s, error code = %d", files::PrintableName(folder).c_str(),
+                static_cast<int>(status));
+    }
+    return 0;
+  }
+  std::vector<platform::FolderEntry> entries;
+  status = handle->List(&entries);
+  if (status != platform::kSuccess) {  // the entries found before the error stay
+    WriteLogF(kFn, "Listing %s stopped, error code = %d", files::PrintableName(folder).c_str(),
+              static_cast<int>(status));
+  }
 
   const std::string suffix = "." + extension;
+  const platform::EntryKind kept =
+      extension.empty() ? platform::EntryKind::kFolder : platform::EntryKind::kFile;
   int count = 0;
-  for (const platform::DirEntry& entry : entries) {
-    if (entry.name == "." || entry.name == "..") continue;
-    if (!extension.empty()) {
-      // The system's pattern search also matches longer extensions and short
-      // names; only an exact, case-sensitive suffix counts. A folder is never a log.
-      if (entry.isDirectory) continue;
-      if (entry.name.size() < suffix.size() ||
-          entry.name.compare(entry.name.size() - suffix.size(), suffix.size(), suffix) != 0) {
-        continue;
-      }
-    } else if (!entry.isDirectory) {
+  for (const platform::FolderEntry& entry : entries) {
+    // The system's pattern search also matches longer extensions and short
+    // names; only an exact, case-sensitive suffix counts. A folder is never a
+    // log, and a file never a profile.
+    const bool candidate =
+        extension.empty()
+            ? entry.kind != platform::EntryKind::kFile && entry.kind != platform::EntryKind::kHardLinks &&
+                  entry.kind != platform::EntryKind::kSpecial
+            : entry.kind != platform::EntryKind::kFolder && entry.name.size() >= suffix.size() &&
+                  entry.name.compare(entry.name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (!candidate) continue;
+    if (entry.kind != kept) {
+      WriteLogF(kFn, "Skipped %s\\%s: %s", files::PrintableName(folder).c_str(),
+                files::PrintableName(entry.name).c_str(), platform::EntryKindText(entry.kind));
       continue;
     }
     list.push_back(fullPath ? folder + "\\" + entry.name : entry.name);
@@ -63,12 +130,22 @@ bool CUtility::CreateDirectoryForFile(std::string path) {
 }
 
 bool CUtility::RenameFile(std::string source, std::string destination) {
-  CreateDirectoryForFile(destination);
   std::string cleanSource;
   for (char c : source) {
     if (c != '"') cleanSource += c;
   }
-  platform::Status status = platform::Env::Default()->MoveFile(cleanSource, destination);
+  std::unique_ptr<platform::Folder> from, to;
+  std::string name, newName;
+  platform::Status status = files::OpenFileFolder(cleanSource, &from, &name);
+  // The new name goes into the same open folder; another folder is made first.
+  std::string sourceFolder, destinationFolder;
+  files::SplitPath(cleanSource, &sourceFolder, &name);
+  files::SplitPath(destination, &destinationFolder, &newName);
+  if (destinationFolder != sourceFolder) {
+    CreateDirectoryForFile(destination);
+    if (status == platform::kSuccess) status = files::OpenFileFolder(destination, &to, &newName);
+  }
+  if (status == platform::kSuccess) status = from->RenameFile(name, newName, to.get());
   if (status == platform::kSuccess) return true;
   if (status == platform::kErrorFileNotFound) {
     WriteLog("CUtility::RenameFile()", "ERROR -- rename operation failed.  ERROR_FILE_NOT_FOUND");
@@ -82,12 +159,16 @@ bool CUtility::RenameFile(std::string source, std::string destination) {
 }
 
 bool CUtility::WriteToFile(std::string path, std::string text) {
-  platform::Env* env = platform::Env::Default();
+  std::unique_ptr<platform::Folder> folder;
+  std::string name;
+  platform::FileIdentity identity;
+  platform::Status status = files::OpenFileFolder(path, &folder, &name);
+  if (status == platform::kSuccess) status = folder->Identify(name, &identity);
   // Only an existing file is rewritten; a missing one is not created.
-  if (!env->PathExists(path)) return false;
+  if (files::IsMissingFileStatus(status)) return false;
   // The new content goes to a temporary file first, so a crash or a full disk
   // leaves the old content whole.
-  platform::Status status = env->WriteFileAtomic(path, text);
+  if (status == platform::kSuccess) status = folder->ReplaceFile(name, text);
   if (status != platform::kSuccess) {
     WriteLogF("CUtility::WriteToFile()", "Failed to write %s, error code = %d", path.c_str(),
               static_cast<int>(status));
@@ -111,7 +192,14 @@ std::string CUtility::ReadFromFile(std::string path) {
 }
 
 bool CUtility::FileExists(std::string path) {
-  return platform::Env::Default()->PathExists(path);
+  // Only what the helpers would read counts: a regular file with one name.
+  platform::FileIdentity identity;
+  const platform::Status status = files::IdentifyFile(path, &identity);
+  if (status != platform::kSuccess && !files::IsMissingFileStatus(status)) {
+    WriteLogF("CUtility::FileExists()", "Skipped %s, error code = %d", files::PrintableName(path).c_str(),
+              static_cast<int>(status));
+  }
+  return status == platform::kSuccess;
 }
 
 bool CUtility::WriteTextFile(std::string path, std::string text) {
@@ -126,7 +214,7 @@ bool CUtility::WriteTextFile(std::string path, std::string text) {
 #else
   const std::string& onDisk = text;
 #endif
-  platform::Status status = platform::Env::Default()->WriteFileAtomic(path, onDisk);
+  platform::Status status = files::ReplaceWholeFile(path, onDisk);
   if (status != platform::kSuccess) {
     WriteLogF("CUtility::WriteTextFile()", "Failed to write %s, error code = %d", path.c_str(),
               static_cast<int>(status));

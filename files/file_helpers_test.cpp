@@ -88,7 +88,7 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_TRUE(CUtility::WriteToFile(Tmp("t.xml"), "new"));
   EXPECT_TRUE(CUtility::WriteTextFile(Tmp("u.txt"), "100% %s"));
   EXPECT_EQ("new|100% %s", Get(Tmp("t.xml")) + "|" + Get(Tmp("u.txt")));
-  env_->failures["WriteFileAtomic"] = platform::kErrorWriteFault;  // a full disk
+  env_->failures["ReplaceFile"] = platform::kErrorWriteFault;  // a full disk
   EXPECT_FALSE(CUtility::WriteToFile(Tmp("t.xml"), "lost"));
   EXPECT_FALSE(CUtility::WriteTextFile(Tmp("t.xml"), "lost"));
   EXPECT_EQ("new", Get(Tmp("t.xml")));

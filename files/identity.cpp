@@ -144,7 +144,8 @@ void CUtility::FixUpComputerIDRegKey() {
   platform::Status status = files::ReadWholeFile(path, &text);
   if (status != platform::kSuccess) {
     if (!files::IsMissingFileStatus(status)) {
-      // A file that is there but unreadable must not be replaced by the template.
+      // A file that is there but unreadable, or no plain file (a link's target
+      // must never reach a file users can read), is not replaced.
       WriteLogF(kFn, "Error: Could not read the InkoraID file, error code = %d", static_cast<int>(status));
       return;
     }
@@ -197,7 +198,7 @@ void CUtility::FixUpComputerIDRegKey() {
   text.replace(cidStart, cidLength, regGuid);
   // Written whole and in binary: the old file stays intact until the new one is
   // complete, and a CR LF stays CR LF.
-  status = platform::Env::Default()->WriteFileAtomic(path, text);
+  status = files::ReplaceWholeFile(path, text);
   if (status != platform::kSuccess) {
     WriteLogF(kFn, "Error: Could not write the InkoraID file, error code = %d", static_cast<int>(status));
   }

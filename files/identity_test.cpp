@@ -58,7 +58,7 @@ TEST_F(IdentityRepair, RegistryAndFileGuidsAreBroughtInStep) {
       {"Case 4 -", "CID=" + kB + "\r\nUID=bob", "{nope}", "CID=" + kB + "\r\nUID=bob", kB},
       {"Case 5 -", "CID=" + kB + "\r\nUID=bob", kA, "CID=" + kA + "\r\nUID=bob", kA},
       {"Could not read", "CID=junk\r\nUID=precious", kA, "CID=junk\r\nUID=precious", kA, "ReadFile"},
-      {"Could not write", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "WriteFileAtomic"},
+      {"Could not write", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "ReplaceFile"},
       {"Could not get", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "GetKnownFolder"},
   };
   for (const auto& c : cases) {

@@ -16,12 +16,11 @@ const char kProfileFolders[2][260] = {
     "\\AppData\\Roaming\\Quorvex\\Inkora\\",
 };
 
-// Where the folder name last stands in a path, in any letter case (Windows
+// Where the folder name first stands in a path, in any letter case (Windows
 // folder names are case-insensitive: Wine's profiles folder is "C:\\users").
 size_t FindFolderName(const std::string& path, const std::string& name) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  if (name.size() > path.size()) return std::string::npos;
-  for (size_t at = path.size() - name.size() + 1; at-- > 0;) {
+  for (size_t at = 0; at + name.size() <= path.size(); ++at) {
     bool same = true;
     for (size_t i = 0; i < name.size() && same; ++i) same = lower(path[at + i]) == lower(name[i]);
     if (same) return at;

@@ -33,4 +33,15 @@ bool PathRenameExtension(std::string& path, const std::string& extension) {
   return true;
 }
 
+void SplitPath(const std::string& path, std::string* folder, std::string* name) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *name = path;
+    return;
+  }
+  *folder = path.substr(0, slash == 0 ? 1 : slash);  // "\x" lies in the root
+  *name = path.substr(slash + 1);
+}
+
 }  // namespace files

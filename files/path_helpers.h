@@ -24,4 +24,7 @@ bool PathAppend(std::string& path, const std::string& more);
 // False, with path unchanged, when the result would not fit the fixed field.
 bool PathRenameExtension(std::string& path, const std::string& extension);
 
+// "C:\a\b.log" -> "C:\a" and "b.log"; a bare name lies in the current folder ".".
+void SplitPath(const std::string& path, std::string* folder, std::string* name);
+
 }  // namespace files

@@ -1,6 +1,9 @@
 // One suite for both backends, against the system's own registry (or hive), files and HTTP.
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -16,6 +19,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -57,11 +61,19 @@ class BackendTest : public platform_testing::TreeFixture {
     for (uint32_t view : {k32, k64}) base_->RegDeleteTree(key_, view);
     TreeFixture::TearDown();
   }
+  // Each entry's name, with "\\" after a folder's and ":" and the kind after anything else's.
   std::set<std::string> Names(const std::string& folder) {
-    std::vector<DirEntry> entries;
-    EXPECT_EQ(kSuccess, base_->ListDirectory(folder, &entries));
+    std::unique_ptr<Folder> f;
+    std::vector<FolderEntry> entries;
+    EXPECT_EQ(kSuccess, base_->OpenFolder(folder, &f)) << folder;
+    if (f) {
+      EXPECT_EQ(kSuccess, f->List(&entries));
+    }
     std::set<std::string> names;
-    for (const DirEntry& e : entries) names.insert(e.name + (e.isDirectory ? "\\" : ""));
+    for (const FolderEntry& e : entries)
+      names.insert(e.name + (e.kind == EntryKind::kFolder ? "\\"
+                             : e.kind == EntryKind::kFile ? ""
+                                                          : std::string(":") + EntryKindText(e.kind)));
     return names;
   }
   std::string key_;
@@ -151,6 +163,167 @@ TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
   for (const std::string& p : {Tmp("*.txt"), std::string()}) EXPECT_FALSE(Exists(p)) << p;
   EXPECT_EQ(kSuccess, base_->DeleteFile(Tmp("ten.txt")));
   EXPECT_EQ(kErrorFileNotFound, base_->DeleteFile(Tmp("ten.txt")));
+}
+
+// Runs shell commands on the host in the tree ($T, its host path): the links,
+// FIFOs, sockets and devices a user would plant, which the Windows calls cannot
+// make. Wine starts the shell as a host program that the process cannot wait
+// for, so it leaves a mark when done. False without a host shell (Windows).
+bool HostShell(const std::string& tmp, const std::string& commands) {
+#ifdef _WIN32
+  using UnixName = char*(__cdecl*)(const WCHAR*);
+  auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  char* host = unixName == nullptr ? nullptr : unixName(std::wstring(tmp.begin(), tmp.end()).c_str());
+  if (host == nullptr) return false;
+  const std::string root = host;
+  ::HeapFree(::GetProcessHeap(), 0, host);
+#else
+  const std::string root = tmp;
+#endif
+  std::ofstream(tmp + "/shell.sh", std::ios::binary) << "T='" << root << "'\ncd \"$T\" || exit\n"
+                                                     << commands << "\ntouch \"$T/shell.done\"\n";
+  std::string command = "/bin/sh \"" + root + "/shell.sh\"";
+#ifdef _WIN32
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process;
+  if (!::CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+    return false;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  // The bound only keeps a broken host from hanging the suite.
+  for (int i = 0; i < 6000 && ::GetFileAttributesA((tmp + "\\shell.done").c_str()) == INVALID_FILE_ATTRIBUTES;
+       ++i)
+    ::Sleep(10);
+#else
+  if (std::system(command.c_str()) != 0) return false;
+#endif
+  return std::remove((tmp + "/shell.done").c_str()) == 0;
+}
+
+TEST_F(BackendTest, APlainFileIsReadReplacedRenamedAndDeletedThroughItsFolder) {
+  Put(Tmp("f\\a.jlog"), "0123456789");
+  Put(Tmp("f\\b.old"), "b");
+  MakeDirs(Tmp("f\\sub"));
+  std::unique_ptr<Folder> f, sub;
+  EXPECT_EQ(kErrorFileNotFound, base_->OpenFolder(Tmp("missing"), &f));
+  EXPECT_EQ(kErrorPathNotFound, base_->OpenFolder(Tmp("f\\a.jlog"), &f));
+  EXPECT_EQ(kErrorInvalidName, base_->OpenFolder(Tmp("f\\..\\f"), &f));
+  ASSERT_EQ(kSuccess, base_->OpenFolder(Tmp("f"), &f));
+  std::string data = "untouched";
+  FileIdentity read, now;
+  EXPECT_EQ(kErrorInvalidData, f->ReadFile("a.jlog", 9, &data, &read));
+  EXPECT_EQ(kErrorAccessDenied, f->ReadFile("sub", 100, &data, &read));
+  EXPECT_EQ("untouched", data);
+  ASSERT_EQ(kSuccess, f->ReadFile("a.jlog", 10, &data, &read));
+  ASSERT_EQ(kSuccess, f->Identify("a.jlog", &now));
+  EXPECT_EQ("0123456789 10", data + " " + std::to_string(now.size));
+  EXPECT_TRUE(read == now);
+#ifndef _WIN32
+  ASSERT_EQ(0, ::chown((tmp_ + "/f/a.jlog").c_str(), 1234, 2345));
+  ASSERT_EQ(0, ::chmod((tmp_ + "/f/a.jlog").c_str(), 04640));
+#endif
+  ASSERT_EQ(kSuccess, f->ReplaceFile("a.jlog", "new"));
+  ASSERT_EQ(kSuccess, f->ReplaceFile("c.id", "made"));
+  EXPECT_EQ("new made", Get(Tmp("f\\a.jlog")) + " " + Get(Tmp("f\\c.id")));
+  ASSERT_EQ(kSuccess, f->Identify("a.jlog", &now));
+  EXPECT_FALSE(read == now);
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(0, ::stat((tmp_ + "/f/a.jlog").c_str(), &st));
+  EXPECT_EQ(std::make_tuple(1234u, 2345u, 0640u), std::make_tuple(st.st_uid, st.st_gid, st.st_mode & 07777))
+      << "owner and mode kept, never a special bit";
+#endif
+  EXPECT_EQ(kErrorAlreadyExists, f->RenameFile("a.jlog", "b.old", nullptr));
+  EXPECT_EQ(kSuccess, f->RenameFile("a.jlog", "a.old", nullptr));
+  ASSERT_EQ(kSuccess, f->OpenFolder("sub", &sub));
+  EXPECT_EQ(kSuccess, f->RenameFile("a.old", "moved", sub.get()));
+  EXPECT_EQ(kSuccess, f->DeleteFile("c.id"));
+  EXPECT_EQ(kErrorFileNotFound, f->DeleteFile("c.id"));
+  EXPECT_EQ((std::set<std::string>{"b.old", "sub\\"}), Names(Tmp("f"))) << "no temporary file is left";
+  EXPECT_EQ((std::set<std::string>{"moved"}), Names(Tmp("f\\sub")));
+}
+
+// What a user can plant in a folder the service serves, one row at a time in
+// fresh folders: "served" holds the entry, "outside" what it leads to. Nothing
+// outside is read, changed, moved or removed, and the entry is left as it was.
+TEST_F(BackendTest, HostileEntriesOfAFolderAreListedAsSuchAndNeverActedOn) {
+  if (!HostShell(tmp_, "")) GTEST_SKIP() << "no host shell to plant links with (Windows itself)";
+  const std::vector<EntryKind> link = {EntryKind::kLink, EntryKind::kReparsePoint};
+  const struct {
+    const char *what, *plant, *name;
+    std::vector<EntryKind> kinds;  // what the listing may call it
+    const char* swap = nullptr;    // done between the listing and the calls
+  } rows[] = {
+      {"a link to a file outside",
+       "ln -s ../outside/precious.txt served/e.jlog",
+       "e.jlog",
+       {EntryKind::kLink}},
+      {"a link to a folder outside", "ln -s ../outside served/e", "e", link},
+      {"a FIFO", "mkfifo served/e.err", "e.err", {EntryKind::kSpecial}},
+      {"a socket",
+       "python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' served/e",
+       "e",
+       {EntryKind::kSpecial}},
+      {"a device (as root)", "mknod served/e.jlog c 1 3", "e.jlog", {EntryKind::kSpecial}},
+      {"a second name of a file outside",
+       "ln outside/precious.txt served/e.jlog",
+       "e.jlog",
+       {EntryKind::kHardLinks}},
+      {"a \\-name leading out",
+       "touch 'served/..\\outside\\precious.txt'",
+       "..\\outside\\precious.txt",
+       {EntryKind::kBadName}},
+      {"the folder itself a link", "rmdir served; ln -s outside served", nullptr, {}},
+      {"a file swapped for a link after the listing",
+       "echo mine >served/e.jlog",
+       "e.jlog",
+       {EntryKind::kFile},
+       "rm served/e.jlog; ln -s ../outside/precious.txt served/e.jlog"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_TRUE(HostShell(tmp_, std::string("rm -rf served outside; mkdir served outside; printf precious "
+                                            ">outside/precious.txt; ") +
+                                    row.plant));
+    std::unique_ptr<Folder> served, sub;
+    const Status open = base_->OpenFolder(Tmp("served"), &served);
+    if (row.name == nullptr) {
+      ASSERT_EQ(kSuccess, base_->OpenFolder(tmp_, &served));
+      EXPECT_EQ(kErrorStoppedOnSymlink, open);
+      EXPECT_EQ(kErrorStoppedOnSymlink, served->OpenFolder("served", &sub));
+    } else {
+      ASSERT_EQ(kSuccess, open);
+      std::vector<FolderEntry> entries;
+      ASSERT_EQ(kSuccess, served->List(&entries));
+      if (entries.empty() && std::string(row.what).find("root") != std::string::npos) continue;  // not root
+      ASSERT_EQ(1u, entries.size());
+      EXPECT_EQ(row.name, entries[0].name);
+      EXPECT_NE(row.kinds.end(), std::find(row.kinds.begin(), row.kinds.end(), entries[0].kind))
+          << EntryKindText(entries[0].kind);
+      if (row.swap) {
+        ASSERT_TRUE(HostShell(tmp_, row.swap));
+      }
+      const std::set<std::string> before = Names(Tmp("served"));
+      std::string data = "untouched";
+      FileIdentity identity;
+      EXPECT_NE(kSuccess, served->ReadFile(row.name, 1 << 20, &data, &identity));
+      EXPECT_EQ("untouched", data);
+      EXPECT_NE(kSuccess, served->Identify(row.name, &identity));
+      EXPECT_NE(kSuccess, served->ReplaceFile(row.name, "changed"));
+      EXPECT_NE(kSuccess, served->RenameFile(row.name, "moved", nullptr));
+      EXPECT_NE(kSuccess, served->DeleteFile(row.name));
+      EXPECT_NE(kSuccess, served->OpenFolder(row.name, &sub));
+      EXPECT_EQ(before, Names(Tmp("served")));
+    }
+    EXPECT_EQ("precious", Get(Tmp("outside\\precious.txt")));
+    std::vector<FolderEntry> outside;
+    ASSERT_EQ(kSuccess, base_->OpenFolder(Tmp("outside"), &sub));
+    ASSERT_EQ(kSuccess, sub->List(&outside));
+    EXPECT_EQ(1u, outside.size());
+  }
 }
 
 TEST_F(BackendTest, OwnProgramCarriesTheVersionAndRandomBytesFillTheBuffer) {

@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/folder.h"
 
-// A Windows error code (the value GetLastError would give). 0 is success.
-using Status = uint32_t;
+namespace platform {
 
 // The codes either backend returns; values are the Windows ones.
 enum : Status {
@@ -34,9 +33,13 @@ enum : Status {
   kErrorInvalidParameter = 87,     // ERROR_INVALID_PARAMETER
   kErrorCallNotImplemented = 120,  // ERROR_CALL_NOT_IMPLEMENTED
   kErrorInsufficientBuffer = 122,  // ERROR_INSUFFICIENT_BUFFER
+  kErrorInvalidName = 123,         // ERROR_INVALID_NAME
   kErrorAlreadyExists = 183,       // ERROR_ALREADY_EXISTS
+  kErrorBadFileType = 222,         // ERROR_BAD_FILE_TYPE
   kErrorMoreData = 234,            // ERROR_MORE_DATA
   kErrorNoMoreItems = 259,         // ERROR_NO_MORE_ITEMS
+  kErrorStoppedOnSymlink = 681,    // ERROR_STOPPED_ON_SYMLINK
+  kErrorTooManyLinks = 1142,       // ERROR_TOO_MANY_LINKS
   kErrorServiceAlreadyRunning = 1056,
   kErrorServiceDoesNotExist = 1060,
   kErrorServiceCannotAcceptCtrl = 1061,
@@ -266,11 +269,6 @@ using ServiceStatusHandle = uintptr_t;
 // ---------------------------------------------------------------------------
 // Files, time, system.
 
-struct DirEntry {
-  std::string name;
-  bool isDirectory = false;
-};
-
 // Folders the updater reads files from.
 enum class KnownFolder {
   kCommonAppData,    // CSIDL_COMMON_APPDATA ("C:\ProgramData")
@@ -352,10 +350,12 @@ class Env {
 
   // Files ------------------------------------------------------------------
   // Paths use "\" as the separator on both backends; the POSIX backend maps
-  // it to "/".
-  // FindFirstFileA/FindNextFileA over "folder\*": every entry but "." and "..",
-  // in the order the file system gives them.
-  virtual Status ListDirectory(const std::string& folder, std::vector<DirEntry>* entries) = 0;
+  // it to "/". The calls by path are for the program's own folders; in folders
+  // that users can write the service works through OpenFolder.
+  // Opens a folder that users may write: from the root of the path (or the
+  // current folder for a relative one) every part is opened in turn, and none
+  // may be a link or reparse point (kErrorStoppedOnSymlink) or "..".
+  virtual Status OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) = 0;
   // FindFirstFileA on the path itself: it names an existing file or folder.
   virtual bool PathExists(const std::string& path) = 0;
   virtual Status CreateDirectory(const std::string& path) = 0;
@@ -436,8 +436,8 @@ class EnvWrapper : public Env {
   Status SetServiceStatus(ServiceStatusHandle h, const ServiceStatus& s) override {
     return target_->SetServiceStatus(h, s);
   }
-  Status ListDirectory(const std::string& f, std::vector<DirEntry>* e) override {
-    return target_->ListDirectory(f, e);
+  Status OpenFolder(const std::string& p, std::unique_ptr<Folder>* f) override {
+    return target_->OpenFolder(p, f);
   }
   bool PathExists(const std::string& p) override { return target_->PathExists(p); }
   Status CreateDirectory(const std::string& p) override { return target_->CreateDirectory(p); }

@@ -1,5 +1,4 @@
 // Files and folders. Paths come with "\" separators and are mapped to "/".
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -12,7 +11,6 @@
 #include "platform/posix/posix_env_impl.h"
 
 namespace platform {
-namespace {
 
 Status WriteAll(int fd, const std::string& data) {
   size_t done = 0;
@@ -27,28 +25,9 @@ Status WriteAll(int fd, const std::string& data) {
   return kSuccess;
 }
 
+namespace {
 std::atomic<unsigned> g_tempCounter{0};
-
 }  // namespace
-
-Status PosixEnv::ListDirectory(const std::string& folder, std::vector<DirEntry>* entries) {
-  std::string dir = ToPosixPath(folder);
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (d == nullptr) return StatusFromErrno(errno);
-  while (struct dirent* e = ::readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    DirEntry entry;
-    entry.name = name;
-    struct stat st;
-    std::string full = dir;
-    full.append("/").append(name);
-    entry.isDirectory = ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    entries->push_back(std::move(entry));
-  }
-  ::closedir(d);
-  return kSuccess;
-}
 
 bool PosixEnv::PathExists(const std::string& path) {
   struct stat st;

@@ -62,6 +62,10 @@ Status StatusFromErrno(int err) {
       return 206;  // ERROR_FILENAME_EXCED_RANGE
     case EIO:
       return kErrorWriteFault;
+    case ELOOP:  // O_NOFOLLOW met a link
+      return kErrorStoppedOnSymlink;
+    case ENXIO:  // a socket, or a device without its driver
+      return kErrorBadFileType;
     case ETIMEDOUT:
       return kErrorTimeout;
     case ENOSYS:

@@ -8,6 +8,9 @@
 
 namespace platform {
 
+// Writes every byte, going on after a short write or a signal.
+Status WriteAll(int fd, const std::string& data);
+
 class PosixEnv : public Env {
  public:
   explicit PosixEnv(std::string root);
@@ -30,7 +33,7 @@ class PosixEnv : public Env {
                                       ServiceStatusHandle* handle) override;
   Status SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
 
-  Status ListDirectory(const std::string& folder, std::vector<DirEntry>* entries) override;
+  Status OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) override;
   bool PathExists(const std::string& path) override;
   Status CreateDirectory(const std::string& path) override;
   Status ReadFile(const std::string& path, std::string* data, uint64_t maxSize) override;

@@ -228,11 +228,55 @@ struct FakeSystem {
   std::map<uint32_t, std::string> locale{{0x59, "en"}, {0x5A, "US"}};
 };
 
+// A backend folder whose calls fail by name from the map of its FakeEnv: List
+// (keeping the first half of the entries, as a listing cut part-way), ReadFile,
+// ReplaceFile, RenameFile, DeleteFile.
+class FakeFolder : public platform::Folder {
+ public:
+  FakeFolder(std::unique_ptr<platform::Folder> folder, const std::map<std::string, Status>* failures)
+      : folder_(std::move(folder)), failures_(failures) {}
+  Status List(std::vector<platform::FolderEntry>* entries) override {
+    Status fault = platform::kSuccess, s = folder_->List(entries);
+    if (!Find(*failures_, std::string("List"), &fault)) return s;
+    entries->resize((entries->size() + 1) / 2);
+    return fault;
+  }
+  Status OpenFolder(const std::string& name, std::unique_ptr<platform::Folder>* folder) override {
+    Status s = folder_->OpenFolder(name, folder);
+    if (s == platform::kSuccess) *folder = std::make_unique<FakeFolder>(std::move(*folder), failures_);
+    return s;
+  }
+  Status ReadFile(const std::string& n, uint64_t m, std::string* d, platform::FileIdentity* i) override {
+    return Fault("ReadFile") ? fault_ : folder_->ReadFile(n, m, d, i);
+  }
+  Status Identify(const std::string& n, platform::FileIdentity* i) override {
+    return folder_->Identify(n, i);
+  }
+  Status ReplaceFile(const std::string& n, const std::string& d) override {
+    return Fault("ReplaceFile") ? fault_ : folder_->ReplaceFile(n, d);
+  }
+  Status RenameFile(const std::string& n, const std::string& to, platform::Folder* t) override {
+    return Fault("RenameFile") ? fault_ : folder_->RenameFile(n, to, t);
+  }
+  Status DeleteFile(const std::string& n) override {
+    return Fault("DeleteFile") ? fault_ : folder_->DeleteFile(n);
+  }
+  platform::Folder* Backend() override { return folder_->Backend(); }
+
+ private:
+  bool Fault(const char* call) { return Find(*failures_, std::string(call), &fault_); }
+  std::unique_ptr<platform::Folder> folder_;
+  const std::map<std::string, Status>* failures_;
+  Status fault_ = platform::kSuccess;
+};
+
 class FakeEnv : public platform::EnvWrapper {
  public:
   explicit FakeEnv(platform::Env* target) : EnvWrapper(target) {}
 
-  std::map<std::string, Status> failures;  // ReadFile, WriteFileAtomic, GetKnownFolder, GenRandom
+  // By call name: ReadFile, WriteFileAtomic, GetKnownFolder, GenRandom,
+  // OpenFolder, and the calls of FakeFolder.
+  std::map<std::string, Status> failures;
   std::map<platform::KnownFolder, std::string> knownFolders;
   std::optional<FakeHttp> http;
   std::optional<int64_t> now;            // moved on by Sleep
@@ -255,6 +299,12 @@ class FakeEnv : public platform::EnvWrapper {
   }
   Status WriteFileAtomic(const std::string& p, const std::string& d) override {
     return Fault("WriteFileAtomic") ? fault_ : EnvWrapper::WriteFileAtomic(p, d);
+  }
+  Status OpenFolder(const std::string& path, std::unique_ptr<platform::Folder>* folder) override {
+    if (Fault("OpenFolder")) return fault_;
+    Status s = EnvWrapper::OpenFolder(path, folder);
+    if (s == platform::kSuccess) *folder = std::make_unique<FakeFolder>(std::move(*folder), &failures);
+    return s;
   }
   Status GetKnownFolder(platform::KnownFolder f, std::string* p) override {
     if (Fault("GetKnownFolder")) return fault_;

@@ -19,8 +19,14 @@ class TreeFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("inkora-test-" + std::to_string(random()) + std::to_string(random()));
+#ifdef _WIN32
+    // Beside the temporary folder, which lies under the profiles folder
+    // ("C:\users\...") that the profile tests look for inside the tree.
+    const std::filesystem::path base = std::filesystem::temp_directory_path().root_path();
+#else
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+#endif
+    std::filesystem::path dir = base / ("inkora-test-" + std::to_string(random()) + std::to_string(random()));
     std::filesystem::create_directories(dir);
     tmp_ = dir.string();
     base_ = platform::NewIsolatedEnv(tmp_);
@@ -35,7 +41,9 @@ class TreeFixture : public ::testing::Test {
     std::filesystem::remove_all(tmp_, ignored);
   }
 
-  std::string Tmp(const std::string& relative) const { return tmp_ + "\\" + relative; }
+  std::string Tmp(const std::string& relative) const {
+    return tmp_ + "\\" + relative;
+  }
   std::string Known(platform::KnownFolder folder, const std::string& relative) {
     std::string base;
     EXPECT_EQ(platform::kSuccess, base_->GetKnownFolder(folder, &base));
@@ -56,7 +64,9 @@ class TreeFixture : public ::testing::Test {
     EXPECT_EQ(platform::kSuccess, base_->ReadFile(path, &data, 1u << 30)) << path;
     return data;
   }
-  bool Exists(const std::string& path) { return base_->PathExists(path); }
+  bool Exists(const std::string& path) {
+    return base_->PathExists(path);
+  }
 
   // Registry access past the fakes, in the 32-bit view unless told.
   void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data,
@@ -80,7 +90,9 @@ class TreeFixture : public ::testing::Test {
     if (t == platform::kRegSz && !data.empty() && data.back() == '\0') data.pop_back();
     return data;
   }
-  void DeleteKey(const std::string& key) { base_->RegDeleteTree(key, platform::kKeyWow64_32Key); }
+  void DeleteKey(const std::string& key) {
+    base_->RegDeleteTree(key, platform::kKeyWow64_32Key);
+  }
 
   std::string tmp_;
   std::unique_ptr<platform::Env> base_;

@@ -5,47 +5,11 @@
 #include <limits>
 #include <new>
 
+#include "platform/win32/file_handle.h"
 #include "platform/win32/win32_env.h"
 #include "platform/win32/windows_clean.h"
 
 namespace platform {
-namespace {
-
-// A file HANDLE that CloseHandle closes.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-  // CloseHandle's own result: a deferred write error can surface here.
-  bool Close() {
-    if (h_ == INVALID_HANDLE_VALUE) return true;
-    BOOL ok = ::CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE h_;
-};
-
-// A FindFirstFileA search that FindClose ends.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 Status WriteAll(HANDLE h, const std::string& data) {
   size_t done = 0;
@@ -58,6 +22,8 @@ Status WriteAll(HANDLE h, const std::string& data) {
   }
   return kSuccess;
 }
+
+namespace {
 
 std::atomic<unsigned> g_tempCounter{0};
 
@@ -131,29 +97,6 @@ class Win32VersionResource : public VersionResource {
 };
 
 }  // namespace
-
-Status Win32Env::ListDirectory(const std::string& folder, std::vector<DirEntry>* entries) {
-  std::string pattern = folder;
-  if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':')
-    pattern += '\\';
-  pattern += '*';
-  WIN32_FIND_DATAA data;
-  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
-  if (find.get() == INVALID_HANDLE_VALUE) {
-    Status s = StatusFromLastError();
-    // A drive root has no "." entry: nothing found there is an empty folder.
-    return s == kErrorFileNotFound ? kSuccess : s;
-  }
-  do {
-    if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
-    DirEntry entry;
-    entry.name = data.cFileName;
-    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entries->push_back(std::move(entry));
-  } while (::FindNextFileA(find.get(), &data));
-  Status s = StatusFromLastError();
-  return s == ERROR_NO_MORE_FILES ? kSuccess : s;
-}
 
 bool Win32Env::PathExists(const std::string& path) {
   // Attributes rather than a search: a search would take "*" and "?" in the

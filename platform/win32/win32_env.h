@@ -23,6 +23,9 @@ Status StatusFromHresult(long hr);
 // the scheme's default port when none is written, so the caller cannot tell.
 bool UrlHasExplicitPort(const std::string& url);
 
+// Writes every byte to a file HANDLE.
+Status WriteAll(void* handle, const std::string& data);
+
 class Win32Env : public Env {
  public:
   // root empty: the known folders are the system's; otherwise they are mapped
@@ -43,7 +46,7 @@ class Win32Env : public Env {
                                       ServiceStatusHandle* handle) override;
   Status SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
 
-  Status ListDirectory(const std::string& folder, std::vector<DirEntry>* entries) override;
+  Status OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) override;
   bool PathExists(const std::string& path) override;
   Status CreateDirectory(const std::string& path) override;
   Status ReadFile(const std::string& path, std::string* data, uint64_t maxSize) override;

@@ -21,6 +21,7 @@
 
 #undef CreateDirectory
 #undef DeleteFile
+#undef ReplaceFile
 #undef MoveFile
 #undef MessageBox
 #undef GetVersionEx
