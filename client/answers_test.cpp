@@ -188,6 +188,46 @@ TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
   EXPECT_EQ(Content("a"), Get(Path("a.jlog")));
 }
 
+// A log is retired only once the web farm took its text, or when it is empty;
+// one that cannot be read whole stays unsent. One taken that cannot be retired
+// (a folder the service cannot change) is not sent again until it changes.
+TEST_F(Answers, UploadRetiresOnlyWhatTheWebFarmTookAndSendsNothingTwice) {
+  const std::pair<std::string, platform::Status> rows[] = {
+      // content, read fault
+      {std::string("\0{\"n\":1}", 8), platform::kSuccess},  // reads as empty
+      {"{\"n\":1}", platform::kErrorInvalidData},           // too large
+      {"{\"n\":1}", platform::kErrorAccessDenied},
+      {"", platform::kSuccess}};  // empty: nothing to send, retired
+  for (const Kind& kind : kKinds) {
+    const std::string name = std::string(kind.prefix) + "1" + kind.ext;
+    for (const auto& [content, fault] : rows) {
+      SCOPED_TRACE(name + " " + std::to_string(fault) + " " + std::to_string(content.size()));
+      Put(Path(name), content);
+      if (fault != platform::kSuccess) env_->failures = {{"ReadFile", fault}};
+      Script(Answer(R"({"code":"0"})"));
+      ClearLog();
+      client_.UploadLogFiles(kUrl, kind.type);
+      EXPECT_TRUE(env_->http->calls.empty());
+      EXPECT_EQ(content.empty() ? "-" : content, Read(Path(name)));
+      EXPECT_EQ(!content.empty(), Logged("It stays, not sent.")) << LogLines();
+      env_->failures.clear();
+      base_->DeleteFile(Old(name));
+    }
+    // Taken, in a folder that lets nothing be renamed or deleted.
+    env_->failures = {{"RenameFile", platform::kErrorAccessDenied},
+                      {"DeleteFile", platform::kErrorAccessDenied}};
+    Script(Answer(R"({"code":"0"})"));
+    env_->http->replies.push_back(Answer(R"({"code":"0"})"));
+    for (const char* content : {"{\"n\":1}", "", "{\"n\":22}"}) {  // "": unchanged, not sent again
+      if (*content != '\0') Put(Path(name), content);
+      client_.UploadLogFiles(kUrl, kind.type);
+    }
+    EXPECT_EQ(4u, env_->http->calls.size()) << name << ": two uploads, each with its status probe";
+    env_->failures.clear();
+    base_->DeleteFile(Path(name));
+  }
+}
+
 TEST_F(Answers, UploadOnlyInstallerLogsNamedSoAreSentAndAnOldFileDoesNotBlockRetiring) {
   for (const char* name : {"InkoraInstall_2.log", "OtherSetup.log", "inkorainstall_3.log"})
     Put(Path(name), Content(name));

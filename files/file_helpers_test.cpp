@@ -67,6 +67,14 @@ TEST_F(FileHelpers, FindFilesTakesExactSuffixesOrFoldersAndAppends) {
     std::sort(list.begin() + 1, list.end());
     EXPECT_EQ(c.expected, std::vector<std::string>(list.begin() + 1, list.end())) << c.folder << c.extension;
   }
+  // A listing cut short keeps what it found before the error.
+  MakeDirs(Tmp("two\\a"));
+  MakeDirs(Tmp("two\\b"));
+  env_->failures["List"] = platform::kErrorReadFault;
+  std::vector<std::string> list;
+  EXPECT_EQ(1, CUtility::FindFiles(Tmp("two"), "", list, false));
+  EXPECT_EQ(1u, list.size());
+  EXPECT_TRUE(Logged("Listing " + Tmp("two") + " stopped, error code = 30")) << LogLines();
 }
 
 TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
@@ -149,8 +157,8 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
     std::string root;    // the profiles folder; empty: none found
     std::string profile;
   } cases[] = {
-      {10, Tmp("users\\Public\\Documents"), Tmp("users\\"), vista},  // any letter case
-      {5, Tmp("Docs\\All Users\\Application Data"), Tmp("Docs\\"), xp},
+      {10, Tmp("users\\Public\\Users\\Documents"), Tmp("users\\"), vista},  // the first, in any letter case
+      {5, Tmp("Docs\\All Users\\All Users"), Tmp("Docs\\"), xp},
       {6, "Users", "Users", vista},  // the name is the whole path
       {6, "D:\\Public\\Documents", "", vista},
       {5, "D:\\ProgramData", "", xp},

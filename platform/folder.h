@@ -5,6 +5,7 @@
 // is read, renamed, deleted or replaced. Anything else is left as it was.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,10 @@ enum class EntryKind {
   kHardLinks,     // a regular file with more than one name
   kBadName,       // ".", "..", or a name holding "\", "/" or a control character
 };
+
+// The most entries a listing holds: a folder a user fills with more is not
+// read further (kErrorMoreData, the entries found kept).
+constexpr size_t kMaxFolderEntries = 100000;
 
 // Why an entry is left alone, for the log ("a symbolic link").
 const char* EntryKindText(EntryKind kind);
@@ -63,7 +68,8 @@ class Folder {
  public:
   virtual ~Folder() = default;
   // Every entry but "." and "..", with its kind, in the order the file system
-  // gives them. An error part-way keeps the entries found before it.
+  // gives them, at most kMaxFolderEntries. An error part-way keeps the entries
+  // found before it.
   virtual Status List(std::vector<FolderEntry>* entries) = 0;
   // A folder inside this one, itself no link.
   virtual Status OpenFolder(const std::string& name, std::unique_ptr<Folder>* folder) = 0;

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +197,86 @@ TEST_F(EndToEndTest, FailingThenWellEndsCleanlyAndAKillAtAnyMomentCostsNoLog) {
     ASSERT_TRUE(ended) << "the service outlived the process that started it";
     CheckWhole("run " + std::to_string(run) + " killed after " + std::to_string(ms) + " ms");
   }
+}
+
+// Every entry below the folders, links not followed: a file's bytes (its size
+// when large), a link's target, the type of anything else.
+std::map<std::string, std::string> Snapshot(std::initializer_list<std::string> roots) {
+  std::map<std::string, std::string> all;
+  for (const std::string& root : roots) {
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+      const fs::file_status st = e.symlink_status();
+      all[e.path().string()] = fs::is_symlink(st)               ? "-> " + fs::read_symlink(e.path()).string()
+                               : !fs::is_regular_file(st)       ? std::to_string(static_cast<int>(st.type()))
+                               : fs::file_size(e.path()) > 4096 ? std::to_string(fs::file_size(e.path()))
+                                                                : ReadAll(e.path().string());
+    }
+  }
+  return all;
+}
+
+// A cycle over a tree a user has planted: links to files and folders outside
+// (as logs, the ID file, profile folders), FIFOs (as logs and a symbol file), a
+// device, a second name, a name leading out, a log too large, logs that read as
+// empty. Nothing outside is touched and none of its text reaches the web farm or
+// the log; the good logs are sent and retired, the rest stays, the service goes on.
+TEST_F(EndToEndTest, APlantedTreeLeavesEverythingOutsideAloneAndTheServiceCycling) {
+  SetDword(kServiceKey, "FastForward", 6000);
+  const std::string out = tmp_ + "/outside", inkora = tmp_ + "/ProgramData/Quorvex/Inkora",
+                    togo = inkora + "/Customer Improvement/togo", users = tmp_ + "/Users",
+                    symbols = "/AppData/Roaming/Quorvex/Inkora/xml_symbols.xml";
+  for (const char* name : {"secret.jlog", "secret.err", "secret.log", "hard.jlog", "precious.err", "id"})
+    Put(out + "/" + name, std::string("SECRET-") + name);
+  Put(out + "/carol/Roaming/Quorvex/Inkora/xml_symbols.xml", "<s version=\"1.0\">SECRET-carol</s>");
+  Put(out + "/eve" + symbols, "<s version=\"1.0\">SECRET-eve</s>");
+  Put(users + "/dave" + symbols, "<s version=\"1.0\">dave</s>");
+  fs::create_directories(users + "/bob/AppData/Roaming/Quorvex/Inkora");
+  fs::create_directories(users + "/carol");
+  fs::remove(Identity());
+  for (const auto& [link, target] :
+       std::map<std::string, std::string>{{togo + "/leak.jlog", "secret.jlog"},
+                                          {togo + "/leak.err", "secret.err"},
+                                          {togo + "/InkoraInstall_leak.log", "secret.log"},
+                                          {Identity(), "id"},
+                                          {users + "/carol/AppData", "carol"},
+                                          {users + "/eve", "eve"}})
+    fs::create_symlink(out + "/" + target, link);
+  fs::create_hard_link(out + "/hard.jlog", togo + "/hard.jlog");
+  for (const std::string& fifo : {togo + "/fifo.jlog", togo + "/fifo.err", users + "/bob" + symbols})
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0644));
+  ASSERT_TRUE(::getuid() != 0 || ::mknod((togo + "/dev.err").c_str(), S_IFCHR | 0644, ::makedev(1, 3)) == 0);
+  // A plain file whose name, read as a Windows path, leads out to ProgramData's parent.
+  std::ofstream(togo + "/a\\..\\..\\..\\..\\..\\..\\outside\\precious.err") << "{\"n\":\"name\"}";
+  for (const char* name : {"/nul.jlog", "/nul.err"}) Put(togo + name, std::string("\0{\"n\":\"nul\"}", 12));
+  Put(togo + "/big.jlog", "{\"n\":\"big\"}");
+  fs::resize_file(togo + "/big.jlog", (64u << 20) + 1);
+  // The tree but for what the cycle is to change: the good logs and dave's symbol file.
+  const auto tree = [&] {
+    auto all = Snapshot({out, inkora, users});
+    for (const auto& log : logs_) all.erase(log.first), all.erase(Old(log.first));
+    all.erase(users + "/dave" + symbols);
+    return all;
+  };
+  const auto before = tree();
+
+  ASSERT_GT(pid_ = Start(), 0);
+  ASSERT_TRUE(WaitFor([&] {
+    return OnDisk() == 0 && ReadAll(users + "/dave" + symbols).find("2.0") != std::string::npos &&
+           Cycles() >= 100;
+  })) << Log();
+  ::kill(pid_, SIGTERM);
+  ASSERT_TRUE(Eventually([&] { return Ended(); }));
+  EXPECT_EQ(0, status_);
+  EXPECT_EQ(before, tree()) << "outside, and every planted entry, as it was";
+  std::string received;
+  for (const auto& r : farm_->Requests()) received += r.payload + "\n";
+  for (const auto& log : logs_) EXPECT_NE(std::string::npos, received.find(log.second)) << log.first;
+  const std::string log = Log();
+  for (const char* secret : {"SECRET", "\"name\"", "\"nul\"", "\"big\""})
+    EXPECT_EQ(std::string::npos, (received + log).find(secret)) << secret;
+  for (const char* skipped : {"leak.jlog: a symbolic link", "hard.jlog: a file with more than one name",
+                              "fifo.err: a FIFO, socket or device", "precious.err: a name that is no plain"})
+    EXPECT_NE(std::string::npos, log.find(skipped)) << skipped;
 }
 
 }  // namespace

@@ -97,14 +97,18 @@ Status PosixEnv::AppendFile(const std::string& path, const std::string& data) {
   return s;
 }
 
-Status PosixEnv::MoveFile(const std::string& from, const std::string& to) {
-  std::string a = ToPosixPath(from), b = ToPosixPath(to);
+Status RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to) {
   // Windows' rename never replaces an existing destination.
-  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return kSuccess;
+  if (::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE) == 0) return kSuccess;
   if (errno != EINVAL && errno != ENOSYS) return StatusFromErrno(errno);
-  if (::link(a.c_str(), b.c_str()) != 0) return StatusFromErrno(errno);
-  ::unlink(a.c_str());
+  // A file system without the flag: a second name (never a link's target), then the first goes.
+  if (::linkat(fromFolder, from, toFolder, to, 0) != 0) return StatusFromErrno(errno);
+  ::unlinkat(fromFolder, from, 0);
   return kSuccess;
+}
+
+Status PosixEnv::MoveFile(const std::string& from, const std::string& to) {
+  return RenameNoReplace(AT_FDCWD, ToPosixPath(from).c_str(), AT_FDCWD, ToPosixPath(to).c_str());
 }
 
 Status PosixEnv::DeleteFile(const std::string& path) {

@@ -71,7 +71,11 @@ class PosixFolder : public Folder {
     }
     ::rewinddir(dir);
     Status s = kSuccess;
-    for (;;) {
+    for (size_t count = 0;; ++count) {
+      if (count == kMaxFolderEntries) {
+        s = kErrorMoreData;
+        break;
+      }
       errno = 0;
       const struct dirent* e = ::readdir(dir);
       if (e == nullptr) {
@@ -166,12 +170,7 @@ class PosixFolder : public Folder {
       if (folder == nullptr) return kErrorInvalidHandle;
       to = folder->fd_;
     }
-    if (::renameat2(fd_, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) return kSuccess;
-    if (errno != EINVAL && errno != ENOSYS) return StatusFromErrno(errno);
-    // A file system without the flag: a second name, then the first goes.
-    if (::linkat(fd_, name.c_str(), to, newName.c_str(), 0) != 0) return StatusFromErrno(errno);
-    ::unlinkat(fd_, name.c_str(), 0);
-    return kSuccess;
+    return RenameNoReplace(fd_, name.c_str(), to, newName.c_str());
   }
 
   Status DeleteFile(const std::string& name) override {

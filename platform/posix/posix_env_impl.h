@@ -10,6 +10,8 @@ namespace platform {
 
 // Writes every byte, going on after a short write or a signal.
 Status WriteAll(int fd, const std::string& data);
+// renameat that never replaces the destination (kErrorAlreadyExists).
+Status RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to);
 
 class PosixEnv : public Env {
  public:

@@ -92,8 +92,8 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   }
 }
 
-// Without renameat2 (ENOSYS by a seccomp filter) a move links: never over a file.
-TEST_F(PosixTest, MovesWithoutRenameat2NeverReplaceEither) {
+// Without renameat2 (ENOSYS by a seccomp filter) a rename links: never over a file.
+TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
   Put(Tmp("a"), "a");
   Put(Tmp("b"), "b");
   const pid_t child = ::fork();
@@ -106,8 +106,10 @@ TEST_F(PosixTest, MovesWithoutRenameat2NeverReplaceEither) {
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
       ::_exit(2);
-    ::_exit(base_->MoveFile(Tmp("a"), Tmp("b")) == kErrorAlreadyExists &&
-                    base_->MoveFile(Tmp("a"), Tmp("c")) == kSuccess
+    std::unique_ptr<Folder> folder;
+    ::_exit(base_->OpenFolder(tmp_, &folder) == kSuccess &&
+                    folder->RenameFile("a", "b", nullptr) == kErrorAlreadyExists &&
+                    folder->RenameFile("a", "c", nullptr) == kSuccess
                 ? 0
                 : 1);
   }

@@ -274,8 +274,7 @@ class FakeEnv : public platform::EnvWrapper {
  public:
   explicit FakeEnv(platform::Env* target) : EnvWrapper(target) {}
 
-  // By call name: ReadFile, WriteFileAtomic, GetKnownFolder, GenRandom,
-  // OpenFolder, and the calls of FakeFolder.
+  // By call name: GetKnownFolder, GenRandom, and the calls of FakeFolder.
   std::map<std::string, Status> failures;
   std::map<platform::KnownFolder, std::string> knownFolders;
   std::optional<FakeHttp> http;
@@ -294,14 +293,7 @@ class FakeEnv : public platform::EnvWrapper {
   platform::ServiceControlFunction handler = nullptr;
   std::vector<platform::ServiceStatus> reported;
   uint32_t controlDuringRegister = 0;
-  Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
-    return Fault("ReadFile") ? fault_ : EnvWrapper::ReadFile(p, d, m);
-  }
-  Status WriteFileAtomic(const std::string& p, const std::string& d) override {
-    return Fault("WriteFileAtomic") ? fault_ : EnvWrapper::WriteFileAtomic(p, d);
-  }
   Status OpenFolder(const std::string& path, std::unique_ptr<platform::Folder>* folder) override {
-    if (Fault("OpenFolder")) return fault_;
     Status s = EnvWrapper::OpenFolder(path, folder);
     if (s == platform::kSuccess) *folder = std::make_unique<FakeFolder>(std::move(*folder), &failures);
     return s;

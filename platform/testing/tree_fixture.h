@@ -19,14 +19,11 @@ class TreeFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
-#ifdef _WIN32
-    // Beside the temporary folder, which lies under the profiles folder
-    // ("C:\users\...") that the profile tests look for inside the tree.
-    const std::filesystem::path base = std::filesystem::temp_directory_path().root_path();
-#else
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::filesystem::path dir = std::filesystem::temp_directory_path();
+#ifdef _WIN32  // on the drive's root: Windows' temporary folder lies in the profiles folder tests plant
+    dir = dir.root_path();
 #endif
-    std::filesystem::path dir = base / ("inkora-test-" + std::to_string(random()) + std::to_string(random()));
+    dir /= "inkora-test-" + std::to_string(random()) + std::to_string(random());
     std::filesystem::create_directories(dir);
     tmp_ = dir.string();
     base_ = platform::NewIsolatedEnv(tmp_);

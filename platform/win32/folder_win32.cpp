@@ -88,6 +88,7 @@ class Win32Folder : public Folder {
 
   Status List(std::vector<FolderEntry>* entries) override {
     std::vector<char> buffer(64 * 1024);
+    size_t count = 0;  // "." and ".." among them
     for (auto kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
       if (!::GetFileInformationByHandleEx(handle_.get(), kind, buffer.data(),
                                           static_cast<DWORD>(buffer.size()))) {
@@ -95,6 +96,7 @@ class Win32Folder : public Folder {
         return s == ERROR_NO_MORE_FILES ? kSuccess : s;
       }
       for (size_t at = 0;;) {
+        if (++count > kMaxFolderEntries) return kErrorMoreData;
         const auto* e = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + at);
         Classify(e, entries);
         if (e->NextEntryOffset == 0) break;
