@@ -1,17 +1,19 @@
 // Upload of one 10 MB usage log, end to end: discovery, identity check, read,
-// transform, POST, answer, rename. Reports the time per upload and the peak of
-// the updater's live heap during it (the web farm's own work is not counted),
-// also as a multiple of the file size.
+// transform, POST, answer, rename; and a pass over small logs beside hostile entries. Reports the time per
+// upload and the peak of the updater's live heap during it (the web farm's own work is not counted), also as
+// a multiple of the file size.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <new>
 #include <random>
 #include <string>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "client/client_info.h"
 #include "client/testing/farm_script.h"
@@ -143,6 +145,55 @@ void BM_UploadUsageLog10MBToWebFarm(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_UploadUsageLog10MBToWebFarm)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One pass over the usage logs of a folder holding three small logs, alone
+// (argument 0) or beside hostile entries a user planted (links to a file
+// outside, FIFOs, second names, names leading out; ten of each): these are
+// listed as what they are and left alone, and must not make the pass wait.
+void BM_UsagePassBesideHostileEntries(benchmark::State& state) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "inkora-bench-hostile";
+  fs::remove_all(dir);
+  const fs::path togo = dir / "ProgramData/Quorvex/Inkora/Customer Improvement/togo";
+  fs::create_directories(togo);
+  std::ofstream(dir / "outside.jlog") << "{\"secret\":1}";
+  for (int i = 0; i < state.range(0) / 4; ++i) {
+    const std::string n = std::to_string(i);
+    fs::create_symlink(dir / "outside.jlog", togo / ("link" + n + ".jlog"));
+    fs::create_hard_link(dir / "outside.jlog", togo / ("hard" + n + ".jlog"));
+    ::mkfifo((togo / ("fifo" + n + ".jlog")).c_str(), 0644);
+    std::ofstream(togo / ("a\\..\\..\\..\\..\\outside" + n + ".jlog")) << "{}";
+  }
+  std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
+  platform_testing::FakeEnv env(isolated.get());
+  env.http.emplace();
+  client_testing::PlayFarm(*env.http);
+  const platform_testing::Reply answer = client_testing::Answer("{\"code\":\"0\"}");
+  platform::ScopedDefaultEnv scoped(&env);
+  const std::string text = MakeUsageLog(4096);
+  CClientInfo client;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (int i = 0; i < 3; ++i) {
+      fs::remove(togo / ("usage" + std::to_string(i) + ".old"));
+      std::ofstream(togo / ("usage" + std::to_string(i) + ".jlog")) << text;
+    }
+    env.http->calls.clear();
+    env.http->replies = {answer, answer, answer};
+    state.ResumeTiming();
+
+    const int handled = client.UploadLogFiles("http://farm.test/Teko/upload.hsh", LogTypes::Usage);
+
+    state.PauseTiming();
+    if (handled != 3) {
+      state.SkipWithError("the three logs were not all sent");
+      break;
+    }
+    state.ResumeTiming();
+  }
+  fs::remove_all(dir);
+}
+BENCHMARK(BM_UsagePassBesideHostileEntries)->Arg(0)->Arg(40)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

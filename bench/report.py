@@ -89,6 +89,13 @@ def main():
                 r["peak_x_file"] <= 6)
             if "maxrss_MB" in r:
                 row("  resident high-water mark, " + label, "%.0f MB" % r["maxrss_MB"], "", None, "", None)
+    alone = upload.get("BM_UsagePassBesideHostileEntries/0")
+    beside = upload.get("BM_UsagePassBesideHostileEntries/40")
+    if alone and beside:
+        row("usage pass, 3 small logs", "%.0f us" % (alone["seconds"] * 1e6), "", None, "", None)
+        # Listed and left alone, never waited on: the pass takes about as long.
+        row("  beside 40 hostile entries", "%.0f us" % (beside["seconds"] * 1e6), "alone",
+            beside["seconds"] / alone["seconds"], "<= 1.5", beside["seconds"] / alone["seconds"] <= 1.5)
     idle = open(os.path.join(folder, "idle.txt")).read().strip()
     m = re.search(r"wake-ups per idle minute: ([0-9.]+) \(one cycle's: ([0-9.]+)\)", idle)
     if m:

@@ -174,7 +174,7 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
         expected.push_back(c.root + user + c.profile + "xml_symbols.xml");
         Put(expected.back(), "<x version=\"1.0\"/>");
       }
-      MakeDirs(c.root + "alice" + c.profile);
+      MakeDirs(c.root + "alice" + c.profile + "xml_symbols.xml");  // no file: skipped, with a line
       Put(c.root + "notaprofile.txt", "x");
     }
     ClearLog();
@@ -182,6 +182,7 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
     EXPECT_EQ(0, CUtility::GetXmlFiles(list));
     EXPECT_EQ(Sorted(expected), Sorted(list));
     EXPECT_EQ(!c.root.empty(), Logged("strPath: " + c.root + "\n")) << LogLines();
+    EXPECT_EQ(c.root.size() > 8, Logged("alice" + c.profile + "xml_symbols.xml, error code = 5"));
   }
 }
 
