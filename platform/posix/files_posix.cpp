@@ -39,38 +39,34 @@ Status PosixEnv::CreateDirectory(const std::string& path) {
   return kSuccess;
 }
 
-Status PosixEnv::ReadFile(const std::string& path, std::string* data, uint64_t maxSize) {
-  int fd = ::open(ToPosixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return StatusFromErrno(errno);
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return kErrorAccessDenied;
-  }
-  if (static_cast<uint64_t>(st.st_size) > maxSize) {
-    ::close(fd);
-    return kErrorInvalidData;
-  }
-  data->clear();
-  data->reserve(static_cast<size_t>(st.st_size));
+Status ReadAll(int fd, uint64_t size, uint64_t maxSize, std::string* data) {
+  if (size > maxSize) return kErrorInvalidData;
+  std::string out;
+  out.reserve(static_cast<size_t>(size));
   char buf[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof(buf));
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      return StatusFromErrno(err);
+      return StatusFromErrno(errno);
     }
     if (n == 0) break;
-    if (data->size() + static_cast<size_t>(n) > maxSize) {  // grew while we read
-      ::close(fd);
-      return kErrorInvalidData;
-    }
-    data->append(buf, static_cast<size_t>(n));
+    if (out.size() + static_cast<size_t>(n) > maxSize) return kErrorInvalidData;  // grew while read
+    out.append(buf, static_cast<size_t>(n));
   }
-  ::close(fd);
+  data->swap(out);
   return kSuccess;
+}
+
+Status PosixEnv::ReadFile(const std::string& path, std::string* data, uint64_t maxSize) {
+  const int fd = ::open(ToPosixPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return StatusFromErrno(errno);
+  struct stat st;
+  const Status s = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+                       ? kErrorAccessDenied
+                       : ReadAll(fd, static_cast<uint64_t>(st.st_size), maxSize, data);
+  ::close(fd);
+  return s;
 }
 
 Status PosixEnv::WriteFileAtomic(const std::string& path, const std::string& data) {

@@ -110,21 +110,7 @@ class PosixFolder : public Folder {
     // What was opened is checked again: the entry may have been swapped since.
     if (::fstat(file.get(), &st) != 0) return StatusFromErrno(errno);
     if ((s = FileRefusal(KindOf(st))) != kSuccess) return s;
-    if (static_cast<uint64_t>(st.st_size) > maxSize) return kErrorInvalidData;
-    std::string out;
-    out.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-      const ssize_t n = ::read(file.get(), buf, sizeof(buf));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return StatusFromErrno(errno);
-      }
-      if (n == 0) break;
-      if (out.size() + static_cast<size_t>(n) > maxSize) return kErrorInvalidData;  // grew while read
-      out.append(buf, static_cast<size_t>(n));
-    }
-    data->swap(out);
+    if ((s = ReadAll(file.get(), static_cast<uint64_t>(st.st_size), maxSize, data)) != kSuccess) return s;
     if (identity != nullptr) *identity = IdentityOf(st);
     return kSuccess;
   }

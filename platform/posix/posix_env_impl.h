@@ -10,6 +10,9 @@ namespace platform {
 
 // Writes every byte, going on after a short write or a signal.
 Status WriteAll(int fd, const std::string& data);
+// Reads to the end a file of size bytes; kErrorInvalidData when it is, or grows
+// while read, larger than maxSize. *data is changed only on success.
+Status ReadAll(int fd, uint64_t size, uint64_t maxSize, std::string* data);
 // renameat that never replaces the destination (kErrorAlreadyExists).
 Status RenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to);
 

@@ -236,10 +236,10 @@ class FakeFolder : public platform::Folder {
   FakeFolder(std::unique_ptr<platform::Folder> folder, const std::map<std::string, Status>* failures)
       : folder_(std::move(folder)), failures_(failures) {}
   Status List(std::vector<platform::FolderEntry>* entries) override {
-    Status fault = platform::kSuccess, s = folder_->List(entries);
-    if (!Find(*failures_, std::string("List"), &fault)) return s;
+    const Status s = folder_->List(entries);
+    if (!Fault("List")) return s;
     entries->resize((entries->size() + 1) / 2);
-    return fault;
+    return fault_;
   }
   Status OpenFolder(const std::string& name, std::unique_ptr<platform::Folder>* folder) override {
     Status s = folder_->OpenFolder(name, folder);

@@ -23,6 +23,26 @@ Status WriteAll(HANDLE h, const std::string& data) {
   return kSuccess;
 }
 
+Status ReadAll(HANDLE h, uint64_t size, uint64_t maxSize, std::string* data) {
+  if (size > maxSize) return kErrorInvalidData;
+  std::string out;
+  try {
+    out.reserve(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
+  char buf[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(h, buf, sizeof(buf), &got, nullptr)) return StatusFromLastError();
+    if (got == 0) break;
+    if (out.size() + got > maxSize) return kErrorInvalidData;  // grew while it was read
+    out.append(buf, got);
+  }
+  data->swap(out);
+  return kSuccess;
+}
+
 namespace {
 
 std::atomic<unsigned> g_tempCounter{0};
@@ -117,23 +137,7 @@ Status Win32Env::ReadFile(const std::string& path, std::string* data, uint64_t m
   if (!file.valid()) return StatusFromLastError();
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file.get(), &size)) return StatusFromLastError();
-  if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > maxSize) return kErrorInvalidData;
-  std::string out;
-  try {
-    out.reserve(static_cast<size_t>(size.QuadPart));
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
-  }
-  char buf[65536];
-  while (true) {
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), buf, sizeof(buf), &got, nullptr)) return StatusFromLastError();
-    if (got == 0) break;
-    if (out.size() + got > maxSize) return kErrorInvalidData;  // grew while it was read
-    out.append(buf, got);
-  }
-  data->swap(out);
-  return kSuccess;
+  return ReadAll(file.get(), static_cast<uint64_t>(size.QuadPart), maxSize, data);
 }
 
 Status Win32Env::WriteFileAtomic(const std::string& path, const std::string& data) {

@@ -128,18 +128,7 @@ class Win32Folder : public Folder {
     Status s = OpenChecked(name, GENERIC_READ, &h, &info);
     if (s != kSuccess) return s;
     const FileIdentity state = IdentityOf(info);
-    if (state.size > maxSize) return kErrorInvalidData;
-    std::string out;
-    out.reserve(static_cast<size_t>(state.size));
-    char buf[65536];
-    for (;;) {
-      DWORD got = 0;
-      if (!::ReadFile(h.get(), buf, sizeof(buf), &got, nullptr)) return StatusFromLastError();
-      if (got == 0) break;
-      if (out.size() + got > maxSize) return kErrorInvalidData;  // grew while it was read
-      out.append(buf, got);
-    }
-    data->swap(out);
+    if ((s = ReadAll(h.get(), state.size, maxSize, data)) != kSuccess) return s;
     if (identity != nullptr) *identity = state;
     return kSuccess;
   }

@@ -2,6 +2,7 @@
 // area (registry, http, service, files, system). Private to platform/win32/.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ bool UrlHasExplicitPort(const std::string& url);
 
 // Writes every byte to a file HANDLE.
 Status WriteAll(void* handle, const std::string& data);
+// Reads to the end a file of size bytes; kErrorInvalidData when it is, or grows
+// while read, larger than maxSize. *data is changed only on success.
+Status ReadAll(void* handle, uint64_t size, uint64_t maxSize, std::string* data);
 
 class Win32Env : public Env {
  public:
