@@ -134,16 +134,15 @@ bool CUtility::RenameFile(std::string source, std::string destination) {
   for (char c : source) {
     if (c != '"') cleanSource += c;
   }
-  std::unique_ptr<platform::Folder> from, to;
-  std::string name, newName;
-  platform::Status status = files::OpenFileFolder(cleanSource, &from, &name);
   // The new name goes into the same open folder; another folder is made first.
-  std::string sourceFolder, destinationFolder;
+  std::string sourceFolder, destinationFolder, name, newName;
   files::SplitPath(cleanSource, &sourceFolder, &name);
   files::SplitPath(destination, &destinationFolder, &newName);
-  if (destinationFolder != sourceFolder) {
+  std::unique_ptr<platform::Folder> from, to;
+  platform::Status status = files::OpenFileFolder(cleanSource, &from, &name);
+  if (status == platform::kSuccess && destinationFolder != sourceFolder) {
     CreateDirectoryForFile(destination);
-    if (status == platform::kSuccess) status = files::OpenFileFolder(destination, &to, &newName);
+    status = files::OpenFileFolder(destination, &to, &newName);
   }
   if (status == platform::kSuccess) status = from->RenameFile(name, newName, to.get());
   if (status == platform::kSuccess) return true;
