@@ -131,6 +131,22 @@ TEST_F(BackendTest, FilesAreReplacedWholeAppendedByteForByteAndNeverMovedOver) {
   EXPECT_EQ(kErrorFileNotFound, base_->MoveFile(log, Tmp("c.log")));
   EXPECT_EQ(std::string("a\0b\n", 4), Get(id));
   EXPECT_EQ((std::set<std::string>{"Inkora.ID", "b.log"}), Names(tmp_)) << "no temporary file is left";
+  uint64_t size = 0;
+  ASSERT_EQ(kSuccess, base_->GetFileSize(Tmp("b.log"), &size));
+  EXPECT_EQ(22u, size);
+  EXPECT_EQ(kSuccess, base_->RotateFile(Tmp("b.log"), id)) << "what lies aside is replaced";
+  EXPECT_EQ(22u, Get(id).size());
+  EXPECT_EQ(kErrorFileNotFound, base_->GetFileSize(Tmp("b.log"), &size));
+}
+
+TEST_F(BackendTest, AnInstanceLockHasOneHolderUntilItLetsGo) {
+  const std::string name = "InkoraBackendTest-" + tmp_.substr(tmp_.find_last_of("\\/") + 1);
+  std::unique_ptr<InstanceLock> first, second;
+  ASSERT_EQ(kSuccess, base_->AcquireInstanceLock(name, &first));
+  EXPECT_EQ(kErrorAlreadyExists, base_->AcquireInstanceLock(name, &second));
+  EXPECT_EQ(kSuccess, base_->AcquireInstanceLock(name + "-other", &second));
+  first.reset();
+  EXPECT_EQ(kSuccess, base_->AcquireInstanceLock(name, &first));
 }
 
 TEST_F(BackendTest, FoldersReadsAndPathsAsWindowsGivesThem) {
@@ -277,6 +293,15 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
     ASSERT_EQ(kSuccess, session->OpenUrl(server.Url(c.first), "", kInternetFlagReload, &request));
     EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
   }
+  // The deadline cuts a body that trickles in faster than the idle time-out.
+  request.reset();
+  ASSERT_EQ(kSuccess, env->InternetOpen("InkoraUpdater", &session));
+  ASSERT_EQ(kSuccess, session->SetTimeouts(10000, 400));
+  ASSERT_EQ(kSuccess, session->SetDeadline(300));
+  const Status opened = session->OpenUrl(server.Url("/slow"), "", kInternetFlagReload, &request);
+  const std::string outcome = opened == kSuccess ? Outcome(request.get()) : std::to_string(opened);
+  EXPECT_NE(std::string::npos, outcome.find(std::to_string(kErrorTimeout))) << outcome;
+  EXPECT_EQ(std::string::npos, outcome.find("hello")) << outcome;
 }
 
 }  // namespace
