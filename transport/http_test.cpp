@@ -41,7 +41,7 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
   const platform::Status kNoHeader = platform::kErrorHttpHeaderNotFound,
                          kReset = platform::kErrorInternetConnectionReset,
                          kBadCert = platform::kErrorInternetSecInvalidCert,
-                         kNoTls = platform::kErrorInternetSecureFailure;
+                         kNoTls = platform::kErrorInternetSecureFailure, kCut = platform::kErrorTimeout;
   const std::string big(3000, 'x'), most(kMaxAnswerBytes, 'A'), half = big.substr(0, 1500);
   const std::string nul = std::string(10, 'a') + '\0' + std::string(1012, 'b') + "tail";
   const Reply ok = R::Body("OK"), thrown = set(R::Broken(big), &R::throwAtFail, true);
@@ -67,6 +67,9 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
       {"exception keeps what came", false, {thrown}, true, half, "--EXCEPTION--"},
       {"largest answer", false, {R::Body(most)}, true, most},
       {"oversized", false, {R::Body(most + "A")}, false, "", "refused"},
+      {"cut at the deadline while opening", false, {set(ok, &R::open, kCut)}, false, "", "deadline of 300000 ms"},
+      {"cut at the deadline while reading", false, {R::Broken(big, kCut)}, false, "", "deadline of 300000 ms"},
+      {"post cut while sending", true, {set(ok, &R::send, kCut), ok}, false, "", "deadline of 300000 ms"},
       {"post answer", true, {R::Body(big), ok}, true, big},
       {"probe 404 stops it", true, {R::Body("x"), R::Body("", 404)}, false, "", "HTTP error 404"},
       {"probe refused: posted anyway", true, {R::Body("answer"), R::Refused()}, true, "answer"},
@@ -115,7 +118,20 @@ TEST_F(Http, RequestsCarryTheirPortFlagsAndTimeouts) {
                 Hex(post.flags) + " " + post.data + " " + post.headers + " | " + probe.url + probe.headers +
                 " " + Hex(probe.flags) + " | " + get.url + " " + get.headers + " " + Hex(get.flags));
   for (const auto& call : http().calls)
-    EXPECT_EQ("15000 30000", std::to_string(call.connectMs) + " " + std::to_string(call.receiveMs));
+    EXPECT_EQ("15000 30000 300000", std::to_string(call.connectMs) + " " + std::to_string(call.receiveMs) +
+                                        " " + std::to_string(call.deadlineMs));
+  // An upload's deadline grows a second per 16 KiB, up to an hour; the test
+  // value replaces every time-out.
+  for (const auto& c : {std::make_pair(size_t{1} << 20, 364000u), {size_t{100} << 20, 3600000u}}) {
+    http().calls.clear();
+    CUtility::SendWebRequest_POST(false, url, std::string(c.first, 'q'), body);
+    EXPECT_EQ(c.second, http().calls.at(0).deadlineMs);
+  }
+  SetServiceDword("HttpTimeoutMs", 1500);
+  CUtility::SendWebRequest_POST(false, url, std::string(size_t{1} << 20, 'q'), body);
+  EXPECT_EQ("1500 1500 1500", std::to_string(http().calls.back().connectMs) + " " +
+                                  std::to_string(http().calls.back().receiveMs) + " " +
+                                  std::to_string(http().calls.back().deadlineMs));
 }
 
 TEST_F(Http, SubmitUrlFollowsTheChosenWebFarm) {
