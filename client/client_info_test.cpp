@@ -179,6 +179,9 @@ TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
       {"nothing set", 1773027900, 60, "24", kIndia, 0, 0, false, false},
       {"never checked", kNow, kNever, "24", kEastern, 0, 0, true, true},
       {"clock set back a week", kNow, -7 * 86400, "1", kEastern, 4, 0, false, false},
+      {"31 days ahead", kNow, -31 * 86400, "1", kEastern, 4, 0, false, false},
+      {"a second further: a wrong clock", kNow, -31 * 86400 - 1, "1", kEastern, 4, 0, true, true},
+      {"years ahead", kNow, -5 * 365 * 86400, "744", kEastern, 4, 0, true, true},
       {"huge frequency does not wrap", kNow, 60, "50000000", kEastern, 4, 0, false, false},
       {"after 2038, an hour ago", 0x90000000LL, 3600, "1", kEastern, 4, 0, true, false},
       {"exactly six days", kNow, kSixDays, "200", kEastern, 4, 0, false, true},
@@ -194,8 +197,33 @@ TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
     SetServiceDword("IntervalTime", r.time);
     EXPECT_EQ(r.byFreq, client_.IsTimeToCheckWebfarm()) << r.what;
     EXPECT_EQ(r.byWeek, client_.IsTimeToCheckInterval()) << r.what;
+    EXPECT_EQ(r.ago != kNever && r.ago < -31 * 86400, client_.IsLastCheckFarAhead()) << r.what;
   }
   EXPECT_TRUE(Logged("LastUpdate:      \t14:30:00")) << LogText();  // local time
+}
+
+// Metadata is held but checks cannot reach the web farm: MetadataVer goes,
+// so the next due check is a first call. Last answer "ago" seconds before now.
+TEST_F(ClientInfo, AFirstCallIsDueAgainWhenChecksCannotReachTheFarm) {
+  const int64_t kNever = INT64_MIN, kWeek = 7 * 86400;
+  const struct {
+    const char* url;
+    int64_t ago;
+    bool again, restamped;
+  } rows[] = {{"http://farm/uc", kWeek, false, false},  {"HTTPS://farm/uc", kWeek + 1, true, false},
+              {"", 60, true, false},                    {"ftp://farm/uc", 60, true, false},
+              {"http://farm/\tuc", 60, true, false},   {"http://farm/uc", kNever, false, true},
+              {"http://farm/uc", -60, false, true}};
+  for (const auto& r : rows) {
+    env_->now = kNow;
+    SetService("MetadataVer", "1-0-7");
+    SetService("UpdateCheckUrl", r.url);
+    DeleteRegValue(kServiceKey, "LastGoodCheck");
+    if (r.ago != kNever) SetService("LastGoodCheck", StrFormat("%x", static_cast<unsigned>(kNow - r.ago)));
+    EXPECT_EQ(r.again, client_.IsFirstCallDueAgain()) << r.url << " " << r.ago;
+    EXPECT_EQ(r.again ? "" : "1-0-7", Service("MetadataVer").value_or("-"));
+    EXPECT_EQ(r.restamped, Service("LastGoodCheck") == StrFormat("%x", static_cast<unsigned>(kNow))) << r.ago;
+  }
 }
 
 }  // namespace
