@@ -58,8 +58,8 @@ class Answers : public settings_testing::SettingsFixture {
   }
   std::string Stored() {
     std::string all;
-    for (const char* name : {"UpdateFreq", "LastCheck", "LastGoodCheck", "MetadataVer", "PostInstUrl", "UpdateCheckUrl",
-                             "UsgLogUrl", "CrashLogUrl", "DefinitionUrl"})
+    for (const char* name : {"UpdateFreq", "LastCheck", "LastGoodCheck", "MetadataVer", "PostInstUrl",
+                             "UpdateCheckUrl", "UsgLogUrl", "CrashLogUrl", "DefinitionUrl"})
       all += Service(name).value_or("-") + "|";
     return all + Product("NextVersion").value_or("-") + "|" + Product("NextVersionURL").value_or("-");
   }
@@ -82,7 +82,8 @@ class Answers : public settings_testing::SettingsFixture {
 TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   ASSERT_TRUE(Load(Answer(kMetadata)));
   const std::string all =
-      "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/df|1.0.10|https://u/setup.exe";
+      "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/"
+      "df|1.0.10|https://u/setup.exe";
   EXPECT_EQ(all, Stored());
   EXPECT_TRUE(Logged("\nuc_freq:12\nin_url:https://u/setup.exe\n")) << LogText();  // the document as taken
   SetProduct("CurrentVersion", "1.0.1");  // would change NextVersion if anything were stored
@@ -103,17 +104,18 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   const struct {
     const char* current;  // nullptr: absent
     std::string document, stored;
-  } rows[] = {{"1.0.5", R"("in_ver":"1.0.5")", "24   "},
-              {nullptr, R"("in_ver":"2.0")", "24   "},
-              {"1.0.5", R"("uc_freq":-5)", "-5   "},
-              {"1.0.5", R"("in_ver":"1.1","in_url":"HTTPS://s/x")", "24  1.1 HTTPS://s/x"},
-              {"1.0.5", R"("uc_freq":1e12,"uc_url":"http://h/)" + std::string(1015, 'x') + "\"", "744 http://u/uc  "},
-              {"1.0.5", R"("uc_freq":745,"uc_url":"http://h/)" + std::string(1014, 'x') + "\"",
-               "744 http://h/" + std::string(1014, 'x') + "  "},
-              {"1.0.5", R"j("uc_url":"javascript:alert(1)","in_ver":"9.0\r\n","in_url":"http://x/")j", "24 " + kept},
-              {"1.0.5", R"("uc_url":"http://h/\t","in_ver":"9.0","in_url":"http://x/\b")", "24 " + kept},
-              {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept},
-              {"1.0.5", R"("in_ver":"9.0","in_url":"file://x/")", "24  " + kept.substr(kept.find(' ') + 1)}};
+  } rows[] = {
+      {"1.0.5", R"("in_ver":"1.0.5")", "24   "},
+      {nullptr, R"("in_ver":"2.0")", "24   "},
+      {"1.0.5", R"("uc_freq":-5)", "-5   "},
+      {"1.0.5", R"("in_ver":"1.1","in_url":"HTTPS://s/x")", "24  1.1 HTTPS://s/x"},
+      {"1.0.5", R"("uc_freq":1e12,"uc_url":"http://h/)" + std::string(1015, 'x') + "\"", "744 http://u/uc  "},
+      {"1.0.5", R"("uc_freq":745,"uc_url":"http://h/)" + std::string(1014, 'x') + "\"",
+       "744 http://h/" + std::string(1014, 'x') + "  "},
+      {"1.0.5", R"j("uc_url":"javascript:alert(1)","in_ver":"9.0\r\n","in_url":"http://x/")j", "24 " + kept},
+      {"1.0.5", R"("uc_url":"http://h/\t","in_ver":"9.0","in_url":"http://x/\b")", "24 " + kept},
+      {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept},
+      {"1.0.5", R"("in_ver":"9.0","in_url":"file://x/")", "24  " + kept.substr(kept.find(' ') + 1)}};
   for (const auto& r : rows) {
     DeleteRegValue(kProductKey, "CurrentVersion");
     if (r.current) SetProduct("CurrentVersion", r.current);

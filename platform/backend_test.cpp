@@ -131,12 +131,6 @@ TEST_F(BackendTest, FilesAreReplacedWholeAppendedByteForByteAndNeverMovedOver) {
   EXPECT_EQ(kErrorFileNotFound, base_->MoveFile(log, Tmp("c.log")));
   EXPECT_EQ(std::string("a\0b\n", 4), Get(id));
   EXPECT_EQ((std::set<std::string>{"Inkora.ID", "b.log"}), Names(tmp_)) << "no temporary file is left";
-  uint64_t size = 0;
-  ASSERT_EQ(kSuccess, base_->GetFileSize(Tmp("b.log"), &size));
-  EXPECT_EQ(22u, size);
-  EXPECT_EQ(kSuccess, base_->RotateFile(Tmp("b.log"), id)) << "what lies aside is replaced";
-  EXPECT_EQ(22u, Get(id).size());
-  EXPECT_EQ(kErrorFileNotFound, base_->GetFileSize(Tmp("b.log"), &size));
 }
 
 TEST_F(BackendTest, AnInstanceLockHasOneHolderUntilItLetsGo) {

@@ -74,7 +74,8 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
       // far ahead is rewritten by the check it made due, answered or not.
       {"Interval?=1;Mv?=1-0-7;Again?=1;FirstCall=m;IsNew?=1",
        ", Interval?, Freq?, Mv?, Again?, FirstCall, Ahead?, IsNew? m, Load m, Definition"},
-      {"Interval?=1;Mv?=1-0-7;Ahead?=1", ", Interval?, Freq?, Mv?, Again?, Setting 10, Check uc, Ahead?, SetLastCheck, Definition"},
+      {"Interval?=1;Mv?=1-0-7;Ahead?=1",
+       ", Interval?, Freq?, Mv?, Again?, Setting 10, Check uc, Ahead?, SetLastCheck, Definition"},
       {"Readtestsendnow=1;Setting16=",
        ", Interval?, Freq?, Setting 13, Upload0 puc, Setting 16, Setting 15, Upload1 usg"},
   };

@@ -52,7 +52,8 @@ void ExecuteSubProcess() {
     return;
   }
   if (locked != platform::kSuccess) {
-    WriteLogF("ExecuteSubProcess()", "The instance lock could not be taken, error code = %d -- running without it",
+    WriteLogF("ExecuteSubProcess()",
+              "The instance lock could not be taken, error code = %d -- running without it",
               static_cast<int>(locked));
   }
   // A test setting in the registry may shorten the sleeps; it must be in

@@ -72,7 +72,8 @@ void AppendEntry(const char* functionName, const char* message, size_t length, s
   head += functionName != nullptr ? functionName : "";
   head += '-';
   std::string entry = ToTextMode(head);
-  const size_t room = kMaxEntryBytes > entry.size() + kCutMarkRoom ? kMaxEntryBytes - entry.size() : kCutMarkRoom;
+  const size_t room =
+      kMaxEntryBytes > entry.size() + kCutMarkRoom ? kMaxEntryBytes - entry.size() : kCutMarkRoom;
   size_t need = 0;  // what the whole message takes in the file, counted no further than room
   for (size_t i = 0; i < length && need <= room; ++i) need += message[i] == '\n' ? 2 : 1;
   const size_t limit = need <= room && length == fullLength ? room : room - kCutMarkRoom;

@@ -112,7 +112,8 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
               {std::string(30u << 20, 'c'), 65519, "c...(31391815 bytes cut)"}};
   struct Counting : platform::EnvWrapper {
     using EnvWrapper::EnvWrapper;
-    platform::Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
+    platform::Status RegOpenKey(const std::string& p, uint32_t s,
+                                std::unique_ptr<platform::RegKey>* k) override {
       ++opens;
       return EnvWrapper::RegOpenKey(p, s, k);
     }

@@ -98,7 +98,7 @@ bool ReadBody(platform::HttpRequest& request, const char* label, const std::stri
     if (status != platform::kSuccess) {
       if (!CutAtDeadline(status, label, url, deadlineMs))
         WriteLogF(label, "Reading the answer of %s failed after %llu bytes: error %u", url.c_str(),
-                static_cast<unsigned long long>(received), status);
+                  static_cast<unsigned long long>(received), status);
       body.clear();
       return false;
     }

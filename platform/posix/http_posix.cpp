@@ -198,7 +198,8 @@ class CurlRequest : public HttpRequest {
     // the progress callback (called at least once a second) ends it, and
     // libcurl's own time-out stands behind, a little later, should it not.
     t_.deadline = deadline_;
-    if (deadline_ != Deadline::max()) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left + 2000));
+    if (deadline_ != Deadline::max())
+      curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left + 2000));
     // A receive time-out: a server that sends nothing for that long ends the
     // transfer. The low-speed check of curl averages over seconds and counts
     // the upload, so a server that stalls after taking a POST slips past it.

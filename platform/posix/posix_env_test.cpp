@@ -1,10 +1,10 @@
 // What only the POSIX backend has: hives, the environment, the service host and systemd units.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -100,7 +100,8 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
 bool FailCalls(std::vector<uint32_t> calls, uint32_t err) {
   std::vector<sock_filter> filter = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
   for (size_t i = 0; i < calls.size(); ++i)
-    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i], static_cast<uint8_t>(calls.size() - i), 0));
+    filter.push_back(
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i], static_cast<uint8_t>(calls.size() - i), 0));
   filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
   filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | err));
   sock_fprog program = {static_cast<uint16_t>(filter.size()), filter.data()};
