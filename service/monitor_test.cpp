@@ -70,8 +70,7 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
       {"Freq?=1;Webfarm?=1;Mv?=1-0-7;Check=muc0",
        ", Interval?, Freq?, Webfarm?, Mv?, Again?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
        "Upload1 usg, Setting 16, Upload2 cr, Definition"},
-      // Checks that cannot reach the farm lead to a first call; a LastCheck
-      // far ahead is rewritten by the check it made due, answered or not.
+      // A first call again; a LastCheck far ahead rewritten by the check it made due, answered or not.
       {"Interval?=1;Mv?=1-0-7;Again?=1;FirstCall=m;IsNew?=1",
        ", Interval?, Freq?, Mv?, Again?, FirstCall, Ahead?, IsNew? m, Load m, Definition"},
       {"Interval?=1;Mv?=1-0-7;Ahead?=1",

@@ -62,9 +62,7 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
     SetRegValue_String(kServiceKey, "UseStaging", c.first);
     EXPECT_EQ(c.second, IsStagingWebFarm() + 2 * IsTestWebFarm());
   }
-  EXPECT_EQ("update.inkora.example", GetProductionHost());
-  SetRegValue_String(kServiceKey, "ProductionHost", "127.0.0.1:8080");
-  EXPECT_EQ("127.0.0.1:8080", GetProductionHost());
+  EXPECT_EQ("update.inkora.example", GetProductionHost());  // set, it is the submit URL's
   // "debug" is the first four bytes of any type; a longer value is unreadable.
   for (auto c : {std::make_pair(std::string("1\0", 2), 0x31u), {std::string("12345", 5), 0u}}) {
     SetRaw(kServiceKey, "debug", platform::kRegBinary, c.first);
@@ -110,31 +108,20 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
               {std::string(65537 - kHead, 'b'), 65513, "bb...(41 bytes cut)"},
               {std::string(40000, '\n'), 65514, "\r\n...(7268 bytes cut)"},
               {std::string(30u << 20, 'c'), 65519, "c...(31391815 bytes cut)"}};
-  struct Counting : platform::EnvWrapper {
-    using EnvWrapper::EnvWrapper;
-    platform::Status RegOpenKey(const std::string& p, uint32_t s,
-                                std::unique_ptr<platform::RegKey>* k) override {
-      ++opens;
-      return EnvWrapper::RegOpenKey(p, s, k);
-    }
-    int opens = 0;
-  } counting(env_.get());
-  platform::ScopedDefaultEnv scoped(&counting);
   for (const auto& r : rows) {
     for (bool formatted : {false, true}) {
       ClearLog();
-      counting.opens = 0;
+      env_->registryOpens = 0;
       formatted ? WriteLogF("f()", "%s", r.message.c_str()) : WriteLog("f()", r.message);
       const std::string text = LogText();
       EXPECT_EQ(r.size, text.size()) << r.tail;
       EXPECT_EQ(r.tail, text.substr(text.size() - std::min(text.size(), std::strlen(r.tail)))) << r.tail;
-      EXPECT_EQ(1, counting.opens);
+      EXPECT_EQ(1, env_->registryOpens) << "one read of \"debug\"";
     }
   }
   // The entry that would take the file past 16 MiB moves it aside over the
   // older one and begins a new file; where it cannot be moved, entries wait.
   const size_t kFull = 16u << 20;
-  ClearLog();
   EXPECT_EQ(Tmp("InkoraUpdater.old.log"), LogAsidePath());
   Put(LogAsidePath(), "oldest");
   Put(logPath_, std::string(kFull - 100, 'x'));

@@ -255,6 +255,10 @@ class FakeEnv : public platform::EnvWrapper {
   platform::ServiceControlFunction handler = nullptr;
   std::vector<platform::ServiceStatus> reported;
   uint32_t controlDuringRegister = 0;
+  int registryOpens = 0;
+  Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
+    return ++registryOpens, EnvWrapper::RegOpenKey(p, s, k);
+  }
   Status ReadFile(const std::string& p, std::string* d, uint64_t m) override {
     return Fault("ReadFile") ? fault_ : EnvWrapper::ReadFile(p, d, m);
   }
