@@ -86,8 +86,8 @@ bool CClientInfo::IsLastCheckFarAhead() {
 }
 
 void CClientInfo::setLastGoodCheck() {
-  const uint32_t low = static_cast<uint32_t>(platform::Env::Default()->Now());
-  SetRegValue_String(kServiceKey, kLastGoodCheck, StrFormat("%x", static_cast<unsigned>(low)));
+  SetRegValue_String(kServiceKey, kLastGoodCheck,
+                     client_numbers::LastCheckText(platform::Env::Default()->Now()));
 }
 
 bool CClientInfo::IsFirstCallDueAgain() {
