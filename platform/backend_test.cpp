@@ -16,6 +16,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -138,6 +139,11 @@ TEST_F(BackendTest, AnInstanceLockHasOneHolderUntilItLetsGo) {
   std::unique_ptr<InstanceLock> first, second;
   ASSERT_EQ(kSuccess, base_->AcquireInstanceLock(name, &first));
   EXPECT_EQ(kErrorAlreadyExists, base_->AcquireInstanceLock(name, &second));
+  EXPECT_EQ(kErrorInvalidParameter, base_->AcquireInstanceLock("a\\b", &second));
+#ifndef _WIN32  // no special file is taken for the lock, nor waited on
+  ASSERT_EQ(0, ::mkfifo((tmp_ + "/fifo.lock").c_str(), 0600));
+  EXPECT_EQ(kErrorAccessDenied, base_->AcquireInstanceLock("fifo", &second));
+#endif
   first.reset();
   EXPECT_EQ(kSuccess, base_->AcquireInstanceLock(name, &first));
 }
