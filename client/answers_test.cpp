@@ -114,8 +114,8 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
        "744 http://h/" + std::string(1014, 'x') + "  "},
       {"1.0.5", R"j("uc_url":"javascript:alert(1)","in_ver":"9.0\r\n","in_url":"http://x/")j", "24 " + kept},
       {"1.0.5", R"("uc_url":"http://h/\t","in_ver":"9.0","in_url":"http://x/\b")", "24 " + kept},
-      {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept}};
-
+      {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept},
+      {"1.0.5", R"("in_ver":".9","in_url":"http://x/")", "24  1.0.10 https://u/setup.exe"}};
   for (const auto& r : rows) {
     DeleteRegValue(kProductKey, "CurrentVersion");
     if (r.current) SetProduct("CurrentVersion", r.current);
