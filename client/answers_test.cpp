@@ -17,8 +17,9 @@ using client_testing::Answer;
 using platform_testing::Reply;
 
 const char kMetadata[] =
-    R"({"mv_ver":"1-0-8","in_ver":"1.0.10","uc_url":"u/uc","puc_url":"u/puc","log_url":"u/log",)"
-    R"("uc_freq":12,"in_url":"u/setup.exe","df_url":"u/df","cr_url":"u/cr"})";
+    R"({"mv_ver":"1-0-8","in_ver":"1.0.10","uc_url":"http://u/uc","puc_url":"http://u/puc",)"
+    R"("log_url":"http://u/log","uc_freq":12,"in_url":"https://u/setup.exe","df_url":"http://u/df",)"
+    R"("cr_url":"http://u/cr"})";
 
 const char kGuid[] = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
 const char kUrl[] = "http://farm.test/Teko/upload.hsh";
@@ -57,8 +58,8 @@ class Answers : public settings_testing::SettingsFixture {
   }
   std::string Stored() {
     std::string all;
-    for (const char* name : {"UpdateFreq", "LastCheck", "MetadataVer", "PostInstUrl", "UpdateCheckUrl",
-                             "UsgLogUrl", "CrashLogUrl", "DefinitionUrl"})
+    for (const char* name : {"UpdateFreq", "LastCheck", "LastGoodCheck", "MetadataVer", "PostInstUrl",
+                             "UpdateCheckUrl", "UsgLogUrl", "CrashLogUrl", "DefinitionUrl"})
       all += Service(name).value_or("-") + "|";
     return all + Product("NextVersion").value_or("-") + "|" + Product("NextVersionURL").value_or("-");
   }
@@ -80,31 +81,51 @@ class Answers : public settings_testing::SettingsFixture {
 
 TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   ASSERT_TRUE(Load(Answer(kMetadata)));
-  const std::string all = "12|3b9aca00|1-0-8|u/puc|u/uc|u/log|u/cr|u/df|1.0.10|u/setup.exe";
+  const std::string all =
+      "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/"
+      "df|1.0.10|https://u/setup.exe";
   EXPECT_EQ(all, Stored());
-  EXPECT_TRUE(Logged("\nuc_freq:12\nin_url:u/setup.exe\n")) << LogText();  // the document as taken
+  EXPECT_TRUE(Logged("\nuc_freq:12\nin_url:https://u/setup.exe\n")) << LogText();  // the document as taken
   SetProduct("CurrentVersion", "1.0.1");  // would change NextVersion if anything were stored
   env_->now = 1100000000;
   const json::Object document = client_.objMetadata;
-  // A bad document writes nothing. Transport faults are the running farm's matrix.
+  // A bad document writes nothing, nor one for another version than its URL
+  // names. Transport faults are the running farm's matrix.
   for (const Reply& reply : {Reply::Body("<html>"), Answer("mv_ver=1-0-9"), Answer(R"(["mv_ver"])"),
-                             Answer(R"({"mv_ver":"1-0-9"} {})")}) {
+                             Answer(R"({"mv_ver":"1-0-8"} {})"), Answer(R"({"mv_ver":"99999-0-0"})"),
+                             Answer(R"({"mv_ver":"1-0-8-1"})"), Answer(R"({"in_ver":"1.0.10"})")}) {
     EXPECT_FALSE(Load(reply)) << reply.body;
     EXPECT_EQ(all, Stored()) << reply.body;
     EXPECT_TRUE(client_.objMetadata == document) << reply.body;
   }
+  // A value that cannot be stored as sent keeps the stored one; NextVersion
+  // and its URL go together. Frequency, check URL, NextVersion, its URL.
+  const std::string kept = "http://u/uc 1.0.10 https://u/setup.exe";
   const struct {
-    const char *current, *document, *stored;  // current nullptr: absent; a document without mv_ver keeps it
-  } rows[] = {{"1.0.5", R"("in_ver":"1.0.5")", "24 1-0-8  "},
-              {nullptr, R"("in_ver":"2.0")", "24 1-0-8  "},
-              {"1.0.5", R"("uc_freq":-5)", "-5 1-0-8  "},
-              {"1.0.5", R"("in_ver":"1.1","in_url":"s")", "24 1-0-8 1.1 s"}};
+    const char* current;  // nullptr: absent
+    std::string document, stored;
+  } rows[] = {
+      {"1.0.5", R"("in_ver":"1.0.5")", "24   "},
+      {nullptr, R"("in_ver":"2.0")", "24   "},
+      {"1.0.5", R"("uc_freq":-5)", "-5   "},
+      {"1.0.5", R"("in_ver":"1.1","in_url":"HTTPS://s/x")", "24  1.1 HTTPS://s/x"},
+      {"1.0.5", R"("uc_freq":1e12,"uc_url":"http://h/)" + std::string(1015, 'x') + "\"", "744 http://u/uc  "},
+      {"1.0.5", R"("uc_freq":745,"uc_url":"http://h/)" + std::string(1014, 'x') + "\"",
+       "744 http://h/" + std::string(1014, 'x') + "  "},
+      {"1.0.5", R"j("uc_url":"javascript:alert(1)","in_ver":"9.0\r\n","in_url":"http://x/")j", "24 " + kept},
+      {"1.0.5", R"("uc_url":"http://h/\t","in_ver":"9.0","in_url":"http://x/\b")", "24 " + kept},
+      {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept},
+      {"1.0.5", R"("in_ver":".9","in_url":"http://x/")", "24  1.0.10 https://u/setup.exe"}};
   for (const auto& r : rows) {
     DeleteRegValue(kProductKey, "CurrentVersion");
     if (r.current) SetProduct("CurrentVersion", r.current);
-    ASSERT_TRUE(Load(Answer(std::string("{") + r.document + "}"))) << r.document;
-    EXPECT_EQ(r.stored, *Service("UpdateFreq") + " " + *Service("MetadataVer") + " " +
-                            *Product("NextVersion") + " " + *Product("NextVersionURL"));
+    SetService("UpdateCheckUrl", "http://u/uc");
+    SetProduct("NextVersion", "1.0.10");
+    SetProduct("NextVersionURL", "https://u/setup.exe");
+    ASSERT_TRUE(Load(Answer(R"({"mv_ver":"1-0-8",)" + r.document + "}"))) << r.document;
+    EXPECT_EQ(r.stored, *Service("UpdateFreq") + " " + *Service("UpdateCheckUrl") + " " +
+                            *Product("NextVersion") + " " + *Product("NextVersionURL"))
+        << r.document;
   }
 }
 
@@ -130,7 +151,9 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
     EXPECT_EQ(r.firstCall, client_.MakeFirstCall()) << r.reply.body;
     UpdateResultRecord record{"before", true, true, "before"};
     Script(r.reply);
+    DeleteRegValue(kServiceKey, "LastGoodCheck");
     client_.UpdateCheck("http://farm.test/Teko/uc.hsh", record);
+    EXPECT_EQ(record.code != "before", Service("LastGoodCheck").has_value()) << "only an answer counts";
     EXPECT_EQ(std::make_tuple(std::string(r.mvUrl), r.upload, r.crash, std::string(r.code)),
               std::tie(record.mv_url, record.upload_logs, record.crash_logs, record.code))
         << r.reply.body;

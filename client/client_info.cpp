@@ -251,8 +251,8 @@ void CClientInfo::setUpdateFreq(int hours) {
 }
 
 void CClientInfo::setLastCheck() {
-  const uint32_t low = static_cast<uint32_t>(platform::Env::Default()->Now());
-  SetRegValue_String(kServiceKey, RegValueNames[kLastCheck], StrFormat("%x", static_cast<unsigned>(low)));
+  SetRegValue_String(kServiceKey, RegValueNames[kLastCheck],
+                     client_numbers::LastCheckText(platform::Env::Default()->Now()));
 }
 
 std::string CClientInfo::getInkoraVersion() {

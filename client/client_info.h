@@ -65,6 +65,17 @@ class CClientInfo {
   void UpdateCheck(const std::string& url, UpdateResultRecord& result);
   bool IsTimeToCheckWebfarm();
   bool IsTimeToCheckInterval();
+  // A LastCheck more than 31 days ahead of the clock (one set wrong once):
+  // both rules count a check due, and the loop rewrites it after that check.
+  bool IsLastCheckFarAhead();
+  // "LastGoodCheck": the time the web farm last answered an update check or
+  // sent metadata, written as LastCheck is.
+  void setLastGoodCheck();
+  // Metadata is held but checks cannot reach the web farm: UpdateCheckUrl is
+  // empty or unusable, or no check has been answered for over a week. Then
+  // MetadataVer is cleared, so the next due check is a first call and loads
+  // the metadata it names whatever its version, as on a new installation.
+  bool IsFirstCallDueAgain();
 
   // --- Log upload ------------------------------------------------------------------------
   int UploadLogFiles(const std::string& url, LogTypes kind);

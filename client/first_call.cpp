@@ -3,6 +3,7 @@
 #include <string>
 
 #include "client/client_info.h"
+#include "client/learnt_values.h"
 #include "client/numbers.h"
 #include "json/elements.h"
 #include "json/reader.h"
@@ -44,6 +45,17 @@ bool ParseObject(const std::string& text, json::Object& out, const char* label) 
     WriteLogF(label, "ERROR: %s", e.what());
     return false;
   }
+}
+
+// A URL of the metadata is stored when usable, or empty (the web farm
+// switching a service off); anything else is logged and the stored one kept.
+void StoreUrl(CClientInfo& client, int row, const std::string& value) {
+  if (value.empty() || learnt_values::IsUsableUrl(value)) {
+    client.SetSetting(row, value);
+    return;
+  }
+  WriteLogF(kLoadFn, "%s refused (%u characters, not a usable http or https URL) -- the stored one is kept",
+            RegValueNames[row], static_cast<unsigned>(value.size()));
 }
 
 }  // namespace
@@ -117,8 +129,7 @@ std::string CClientInfo::MakeFirstCall() {
 
 bool CClientInfo::IsNewMetadata(const std::string& mvUrl) {
   if (mvUrl.empty()) return false;
-  const size_t slash = mvUrl.rfind('/');
-  const std::string webVer = DashesToPeriods(slash == std::string::npos ? mvUrl : mvUrl.substr(slash + 1));
+  const std::string webVer = learnt_values::VersionOfUrl(mvUrl);
   const std::string localVer = DashesToPeriods(getMetadataVer());
   WriteLogF(kIsNewFn, "strCurrentVer version from web - with dashes replaced with periods:   \t%s",
             webVer.c_str());
@@ -129,6 +140,10 @@ bool CClientInfo::IsNewMetadata(const std::string& mvUrl) {
 
 bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
   WriteLog(kLoadFn, url);
+  if (!learnt_values::IsUsableUrl(url)) {
+    WriteLog(kLoadFn, "Not a usable http or https URL -- nothing loaded");
+    return false;
+  }
   std::string response;
   CUtility::SendWebRequest_GET(url, response);
 
@@ -143,6 +158,13 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
   // stored, so a bad document leaves every setting and objMetadata as it was.
   json::Object document;
   if (!ParseObject(decrypted, document, kLoadFn)) return false;
+  // A document for another version than its URL names (the one compared
+  // with MetadataVer) would pin MetadataVer there for good: none of it counts.
+  const std::string named = learnt_values::VersionOfUrl(url);
+  if (DashesToPeriods(getResp(document, "mv_ver")) != named) {
+    WriteLogF(kLoadFn, "mv_ver is not %s, the version its URL names -- nothing stored", named.c_str());
+    return false;
+  }
   objMetadata = document;
 
   std::string dump = "\n--Using JSON Obj---\n";
@@ -156,22 +178,37 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
 
   int freq = getResp("uc_freq", objMetadata);
   if (freq == 0) freq = 24;
+  if (freq > learnt_values::kMaxUpdateFreqHours) {
+    WriteLogF(kLoadFn, "uc_freq %d is more than %d hours -- %d is stored", freq,
+              learnt_values::kMaxUpdateFreqHours, learnt_values::kMaxUpdateFreqHours);
+    freq = learnt_values::kMaxUpdateFreqHours;
+  }
   setUpdateFreq(freq);
   setLastCheck();
+  setLastGoodCheck();
   setMetadataVer(getResp(objMetadata, "mv_ver"));
-  SetSetting(kPostInstUrl, getResp(objMetadata, "puc_url"));
-  SetSetting(kUpdateCheckUrl, getResp(objMetadata, "uc_url"));
-  SetSetting(kUsgLogUrl, getResp(objMetadata, "log_url"));
-  SetSetting(kCrashLogUrl, getResp(objMetadata, "cr_url"));
-  SetSetting(kDefinitionUrl, getResp(objMetadata, "df_url"));
+  StoreUrl(*this, kPostInstUrl, getResp(objMetadata, "puc_url"));
+  StoreUrl(*this, kUpdateCheckUrl, getResp(objMetadata, "uc_url"));
+  StoreUrl(*this, kUsgLogUrl, getResp(objMetadata, "log_url"));
+  StoreUrl(*this, kCrashLogUrl, getResp(objMetadata, "cr_url"));
+  StoreUrl(*this, kDefinitionUrl, getResp(objMetadata, "df_url"));
 
   const std::string current = getInkoraVersion();
   const std::string candidate = getResp(objMetadata, "in_ver");
+  const std::string installer = getResp(objMetadata, "in_url");
   WriteLog("LoadMetadataFromServer()", "\nstrVersionCurr: " + current + "\n" + "strVersionNew: " + candidate);
-  if (IsNewerVersion(current, candidate) && !current.empty()) {
+  // NextVersion and NextVersionURL go together: when either is refused both
+  // keep what they hold.
+  if (!candidate.empty() && !learnt_values::IsDottedVersion(candidate)) {
+    WriteLog(kLoadFn, "in_ver is not a dotted version -- NextVersion is kept");
+  } else if (IsNewerVersion(current, candidate) && !current.empty()) {
     WriteLog("LoadMetadataFromServer()", "New version found...");
-    SetRegValue_String(kProductKey, RegValueNames[kNextVersion], candidate);
-    SetRegValue_String(kProductKey, RegValueNames[kNextVersionURL], getResp(objMetadata, "in_url"));
+    if (learnt_values::IsUsableUrl(installer)) {
+      SetRegValue_String(kProductKey, RegValueNames[kNextVersion], candidate);
+      SetRegValue_String(kProductKey, RegValueNames[kNextVersionURL], installer);
+    } else {
+      WriteLog(kLoadFn, "in_url is not a usable http or https URL -- NextVersion is kept");
+    }
   } else {
     SetRegValue_String(kProductKey, RegValueNames[kNextVersion], "");
     SetRegValue_String(kProductKey, RegValueNames[kNextVersionURL], "");

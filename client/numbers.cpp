@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace client_numbers {
@@ -89,6 +90,12 @@ int32_t TruncateToInt32(double value) {
   if (value >= 2147483647.0) return std::numeric_limits<int32_t>::max();
   if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
   return static_cast<int32_t>(value);
+}
+
+std::string LastCheckText(int64_t seconds) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(static_cast<uint32_t>(seconds)));
+  return text;
 }
 
 }  // namespace client_numbers

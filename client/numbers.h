@@ -19,6 +19,9 @@ int32_t ParseDecimalInt32(const std::string& text);
 // 7fffffff) reads back as itself, not as a time decades away. A text that is not hexadecimal reads as 0; a
 // signed text (as strtol accepts it) is taken as written.
 int64_t LastCheckTime(const std::string& text, int64_t now);
+// The LastCheck text of a moment: the low 32 bits of its seconds since 1970 in
+// lower-case hexadecimal, without prefix or leading zeros.
+std::string LastCheckText(int64_t seconds);
 
 // A double as int by truncation toward zero; NaN gives 0 and values beyond
 // the int32 range saturate (a plain cast would be undefined).

@@ -83,6 +83,7 @@ void CClientInfo::UpdateCheck(const std::string& url, UpdateResultRecord& result
     result.upload_logs = EqualsIgnoringCase(getResp(decrypted, "upload_logs"), "true");
     result.crash_logs = EqualsIgnoringCase(getResp(decrypted, "crash_logs"), "true");
     result.code = getResp(decrypted, "code");
+    setLastGoodCheck();
   }
   WriteLog(kFn, "---END---");
 }

@@ -152,6 +152,20 @@ TEST_F(BackendTest, FilesAreReplacedWholeAppendedByteForByteAndNeverMovedOver) {
   EXPECT_EQ(kErrorFileNotFound, base_->DeleteFile(log));
 }
 
+TEST_F(BackendTest, AnInstanceLockHasOneHolderUntilItLetsGo) {
+  const std::string name = "InkoraBackendTest-" + tmp_.substr(tmp_.find_last_of("\\/") + 1);
+  std::unique_ptr<InstanceLock> first, second;
+  ASSERT_EQ(kSuccess, base_->AcquireInstanceLock(name, &first));
+  EXPECT_EQ(kErrorAlreadyExists, base_->AcquireInstanceLock(name, &second));
+  EXPECT_EQ(kErrorInvalidParameter, base_->AcquireInstanceLock("a\\b", &second));
+#ifndef _WIN32  // no special file is taken for the lock, nor waited on
+  ASSERT_EQ(0, ::mkfifo((tmp_ + "/fifo.lock").c_str(), 0600));
+  EXPECT_EQ(kErrorAccessDenied, base_->AcquireInstanceLock("fifo", &second));
+#endif
+  first.reset();
+  EXPECT_EQ(kSuccess, base_->AcquireInstanceLock(name, &first));
+}
+
 // Runs shell commands in the tree ($T) on the host, which makes the links, FIFOs and the like
 // Wine cannot; under Wine a host program the test cannot wait for, so it leaves a mark when done.
 bool HostShell(const std::string& tmp, const std::string& commands) {

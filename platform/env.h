@@ -26,6 +26,7 @@ enum : Status {
   kErrorInvalidHandle = 6,         // ERROR_INVALID_HANDLE
   kErrorNotEnoughMemory = 8,       // ERROR_NOT_ENOUGH_MEMORY
   kErrorInvalidData = 13,          // ERROR_INVALID_DATA
+  kErrorSharingViolation = 32,     // ERROR_SHARING_VIOLATION
   kErrorWriteFault = 29,           // ERROR_WRITE_FAULT
   kErrorReadFault = 30,            // ERROR_READ_FAULT
   kErrorNotSupported = 50,         // ERROR_NOT_SUPPORTED
@@ -151,6 +152,14 @@ class HttpSession {
   // file instead of the system's store. WinINet has no such setting.
   virtual Status SetCaFile(const std::string& path) {
     (void)path;
+    return kErrorNotSupported;
+  }
+  // A total deadline, in milliseconds from now, for everything still to be
+  // done on this session: a request that is not over by then is cut (on
+  // Windows a watchdog closes its handles) and fails with kErrorTimeout, however
+  // steadily its bytes come in.
+  virtual Status SetDeadline(uint32_t totalMs) {
+    (void)totalMs;
     return kErrorNotSupported;
   }
   // InternetOpenUrlA: a GET of the whole URL with the extra header text.
@@ -313,6 +322,12 @@ class VersionResource {
   virtual bool QueryString(const std::string& subBlock, std::string* value) = 0;
 };
 
+// The one service instance of the machine holds this; destroying it lets go.
+class InstanceLock {
+ public:
+  virtual ~InstanceLock() = default;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -372,6 +387,12 @@ class Env {
   virtual Status MoveFile(const std::string& from, const std::string& to) = 0;
   virtual Status DeleteFile(const std::string& path) = 0;
   virtual Status GetKnownFolder(KnownFolder folder, std::string* path) = 0;
+  // The size of a file in bytes.
+  virtual Status GetFileSize(const std::string& path, uint64_t* size) = 0;
+  // Moves path over aside, replacing it, so that the next AppendFile begins
+  // path anew. Where the folder may not be changed but both files may be
+  // written (a hardened service), aside gets a copy and path is emptied.
+  virtual Status RotateFile(const std::string& path, const std::string& aside) = 0;
   // GetModuleFileNameA(NULL): the program file.
   virtual Status GetModulePath(std::string* path) = 0;
   // GetFileVersionInfoA on a program file.
@@ -402,6 +423,10 @@ class Env {
   virtual Status GenRandom(void* buffer, size_t size) = 0;
   // A message box with one OK button; backends without a desktop log it instead.
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
+  // One holder per machine and name: on Windows a mutex in the global
+  // namespace, on POSIX an advisory lock on the file "<root>/<name>.lock".
+  // kErrorAlreadyExists while another holder has it; never waits.
+  virtual Status AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) = 0;
 };
 
 // Forwards every call to another Env; tests derive from it and override the
@@ -470,6 +495,11 @@ class EnvWrapper : public Env {
   uint16_t GetUserDefaultLangID() override { return target_->GetUserDefaultLangID(); }
   Status GenRandom(void* b, size_t n) override { return target_->GenRandom(b, n); }
   void MessageBox(const std::string& t, const std::string& c) override { target_->MessageBox(t, c); }
+  Status GetFileSize(const std::string& p, uint64_t* s) override { return target_->GetFileSize(p, s); }
+  Status RotateFile(const std::string& p, const std::string& a) override { return target_->RotateFile(p, a); }
+  Status AcquireInstanceLock(const std::string& n, std::unique_ptr<InstanceLock>* l) override {
+    return target_->AcquireInstanceLock(n, l);
+  }
 
  private:
   Env* target_;

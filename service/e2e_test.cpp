@@ -97,8 +97,8 @@ class EndToEndTest : public platform_testing::TreeFixture {
     return std::count_if(logs_.begin(), logs_.end(), [](const auto& log) { return fs::exists(log.first); });
   }
 
-  // A service that dies with the process that started it.
-  pid_t Start() {
+  // A service that dies with the process that started it, given a command word or none.
+  pid_t Start(const char* word = nullptr) {
     const pid_t pid = static_cast<pid_t>(webfarm_testing::ForkTiedToTest());
     if (pid != 0) return pid;
     ::setenv("INKORA_ROOT", tmp_.c_str(), 1);
@@ -107,7 +107,7 @@ class EndToEndTest : public platform_testing::TreeFixture {
     ::dup2(fd, 1);
     ::dup2(fd, 2);
     const std::string binary = tmp_ + "/bin/InkoraUpdater.bin";
-    ::execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    ::execl(binary.c_str(), binary.c_str(), word, static_cast<char*>(nullptr));
     ::_exit(127);
   }
   bool Ended() {
@@ -275,6 +275,27 @@ TEST_F(EndToEndTest, APlantedTreeLeavesEverythingOutsideAloneAndTheServiceCyclin
   for (const char* skipped : {"leak.jlog: a symbolic link", "hard.jlog: a file with more than one name",
                               "fifo.err: a FIFO, socket or device", "precious.err: a name that is no plain"})
     EXPECT_NE(std::string::npos, log.find(skipped)) << skipped;
+}
+
+// "-t2" typed in a shell while the service runs writes its settings and, a
+// second instance on the same root, ends at once: every log is sent once.
+TEST_F(EndToEndTest, ASecondInstanceWritesItsSettingsAndEndsAtOnceSoEveryLogIsSentOnce) {
+  SetDword(kServiceKey, "FastForward", 6000);
+  SetRaw(kServiceKey, "TestHost", platform::kRegSz, farm_->hostPort() + '\0');
+  ASSERT_GT(pid_ = Start(), 0);
+  ASSERT_TRUE(WaitFor([&] { return Cycles() >= 1; })) << Log();
+  const pid_t second = Start("-t2");
+  int status = -1;
+  bool ended = false;
+  Eventually([&] { return ended = ended || ::waitpid(second, &status, WNOHANG) == second; });
+  if (!ended) ::kill(second, SIGKILL);
+  ASSERT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(1u, Count(Log(), "Another instance of the service is running -- this one ends"));
+  EXPECT_EQ("2", GetRaw(kServiceKey, "UseStaging").value_or("absent"));
+  ASSERT_TRUE(WaitFor([&] { return OnDisk() == 0 && Checks() >= 2; })) << Log();
+  std::string received;
+  for (const auto& r : farm_->Requests()) received += r.payload + "\n";
+  for (const auto& log : logs_) EXPECT_EQ(1u, Count(received, log.second)) << log.first;
 }
 
 }  // namespace

@@ -36,6 +36,12 @@ bool CMonitorSteps::IsTimeToCheckWebfarm() {
 std::string CMonitorSteps::getMetadataVer() {
   return ClientInfo.getMetadataVer();
 }
+bool CMonitorSteps::IsFirstCallDueAgain() {
+  return ClientInfo.IsFirstCallDueAgain();
+}
+bool CMonitorSteps::IsLastCheckFarAhead() {
+  return ClientInfo.IsLastCheckFarAhead();
+}
 std::string CMonitorSteps::MakeFirstCall() {
   return ClientInfo.MakeFirstCall();
 }
@@ -71,6 +77,8 @@ void RunOnlineSteps(CMonitorSteps& steps, UpdateResultRecord& result) {
   if (due) {
     std::string strMvUrl;
     std::string mv = steps.getMetadataVer();
+    // Checks that cannot reach the web farm lead back to a first call.
+    if (!mv.empty() && steps.IsFirstCallDueAgain()) mv.clear();
     if (mv.empty()) {
       WriteLog(kFn, "getMetadataVer returned blank.  Need to make first call...");
       strMvUrl = steps.MakeFirstCall();
@@ -78,7 +86,9 @@ void RunOnlineSteps(CMonitorSteps& steps, UpdateResultRecord& result) {
       steps.UpdateCheck(steps.GetSetting(kUpdateCheckUrl), result);
       strMvUrl = result.mv_url;
     }
-    if (!result.code.empty()) steps.setLastCheck();
+    // A LastCheck far ahead of the clock made this check due; this check
+    // rewrites it, answered or not, or every cycle would be due.
+    if (!result.code.empty() || steps.IsLastCheckFarAhead()) steps.setLastCheck();
     if (!strMvUrl.empty() && steps.IsNewMetadata(strMvUrl)) steps.LoadMetadataFromServer(strMvUrl);
     if (result.upload_logs) {
       std::string url = steps.GetSetting(kUsgLogUrl);

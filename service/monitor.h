@@ -27,6 +27,8 @@ class CMonitorSteps {
   virtual int getUpdateFreq();
   virtual bool IsTimeToCheckWebfarm();
   virtual std::string getMetadataVer();
+  virtual bool IsFirstCallDueAgain();
+  virtual bool IsLastCheckFarAhead();
   virtual std::string MakeFirstCall();
   virtual void UpdateCheck(const std::string& url, UpdateResultRecord& result);
   virtual void setLastCheck();

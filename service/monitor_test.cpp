@@ -38,6 +38,8 @@ class Steps : public CMonitorSteps {
   int getUpdateFreq() override { return std::atoi(Note("Freq?").c_str()); }
   bool IsTimeToCheckWebfarm() override { return Note("Webfarm?") == "1"; }
   std::string getMetadataVer() override { return Note("Mv?"); }
+  bool IsFirstCallDueAgain() override { return Note("Again?") == "1"; }
+  bool IsLastCheckFarAhead() override { return Note("Ahead?") == "1"; }
   std::string MakeFirstCall() override { return Note("FirstCall"); }
   void UpdateCheck(const std::string& url, UpdateResultRecord& result) override {
     if (answers.count("Check")) result = Record(answers["Check"]);
@@ -64,10 +66,15 @@ TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
       {"Online?=0;Interval?=1;Readtestsendnow=1;Readtestpath=C:\\t", ""},
       {"Interval?=1;Freq?=24", ", Interval?, Freq?, Webfarm?"},  // the frequency overrides
       {"Interval?=1;FirstCall=m;IsNew?=1",
-       ", Interval?, Freq?, Mv?, FirstCall, IsNew? m, Load m, Definition"},
+       ", Interval?, Freq?, Mv?, FirstCall, Ahead?, IsNew? m, Load m, Definition"},
       {"Freq?=1;Webfarm?=1;Mv?=1-0-7;Check=muc0",
-       ", Interval?, Freq?, Webfarm?, Mv?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
+       ", Interval?, Freq?, Webfarm?, Mv?, Again?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
        "Upload1 usg, Setting 16, Upload2 cr, Definition"},
+      // A first call again; a LastCheck far ahead rewritten by the check it made due, answered or not.
+      {"Interval?=1;Mv?=1-0-7;Again?=1;FirstCall=m;IsNew?=1",
+       ", Interval?, Freq?, Mv?, Again?, FirstCall, Ahead?, IsNew? m, Load m, Definition"},
+      {"Interval?=1;Mv?=1-0-7;Ahead?=1",
+       ", Interval?, Freq?, Mv?, Again?, Setting 10, Check uc, Ahead?, SetLastCheck, Definition"},
       {"Readtestsendnow=1;Setting16=",
        ", Interval?, Freq?, Setting 13, Upload0 puc, Setting 16, Setting 15, Upload1 usg"},
   };

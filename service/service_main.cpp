@@ -1,5 +1,6 @@
 #include "service/service_main.h"
 
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -42,6 +43,19 @@ void ResetServiceStatus() {
 
 void ExecuteSubProcess() {
   WriteLog("ExecuteSubProcess()", "---START---");
+  // One service instance per machine: a second one (started again, or "-t1"
+  // typed in a shell) would send every log twice. Held until the process ends.
+  std::unique_ptr<platform::InstanceLock> instance;
+  const platform::Status locked = platform::Env::Default()->AcquireInstanceLock(strServiceName, &instance);
+  if (locked == platform::kErrorAlreadyExists) {
+    WriteLog("ExecuteSubProcess()", "Another instance of the service is running -- this one ends");
+    return;
+  }
+  if (locked != platform::kSuccess) {
+    WriteLogF("ExecuteSubProcess()",
+              "The instance lock could not be taken, error code = %d -- running without it",
+              static_cast<int>(locked));
+  }
   // A test setting in the registry may shorten the sleeps; it must be in
   // place before anything reads the clock.
   InstallFastForwardIfSet();

@@ -23,7 +23,7 @@ const char RegValueNames[kRegValueCount][80] = {
 namespace {
 
 constexpr uint32_t kView = platform::kKeyWow64_32Key;
-constexpr uint32_t kStringBuffer = 1024;
+constexpr uint32_t kStringBuffer = kMaxSettingChars + 1;
 
 // RegCreateKeyExA of a settings key; the result is not needed by any caller.
 void CreateKey(const std::string& keyPath) {
@@ -46,7 +46,7 @@ std::string GetRegValue_String(const std::string& keyPath, const std::string& va
   uint32_t size = kStringBuffer;
   platform::Status s = key->QueryValue(valueName, &type, buffer, &size);
   // A string must be REG_SZ/REG_EXPAND_SZ, end with its terminating zero and
-  // hold at most 1023 characters.
+  // hold at most kMaxSettingChars characters.
   bool ok = s == platform::kSuccess && (type == platform::kRegSz || type == platform::kRegExpandSz) &&
             size > 0 && size <= kStringBuffer && buffer[size - 1] == '\0';
   if (!ok) {
@@ -58,13 +58,18 @@ std::string GetRegValue_String(const std::string& keyPath, const std::string& va
 }
 
 bool SetRegValue_String(const std::string& keyPath, const std::string& valueName, const std::string& value) {
+  // Stored up to the first NUL, with the terminator.
+  // cppcheck-suppress stlcstrAssignment
+  std::string data = value.c_str();  // NOLINT(readability-redundant-string-cstr)
+  if (data.size() > kMaxSettingChars) {
+    WriteLogF("SetRegValue_String()", "%s: %u characters, more than %u can be read back -- not stored",
+              valueName.c_str(), static_cast<unsigned>(data.size()), static_cast<unsigned>(kMaxSettingChars));
+    return false;
+  }
   CreateKey(keyPath);
   std::unique_ptr<RegKey> key;
   if (Env::Default()->RegOpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess)
     return false;
-  // Stored up to the first NUL, with the terminator.
-  // cppcheck-suppress stlcstrAssignment
-  std::string data = value.c_str();  // NOLINT(readability-redundant-string-cstr)
   return key->SetValue(valueName, platform::kRegSz, data.c_str(), static_cast<uint32_t>(data.size() + 1)) ==
          platform::kSuccess;
 }

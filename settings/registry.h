@@ -1,6 +1,7 @@
 // The registry settings store: every key and value the updater uses.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,11 @@ enum RegRow : int {
   kProductNumber = 20,
   kUseStaging = 21,
 };
+
+// The longest text a string setting holds: what GetRegValue_String can read
+// back (the text and its terminating zero fill its 1024-byte buffer).
+// SetRegValue_String refuses anything longer, so no answer can grow the store.
+constexpr size_t kMaxSettingChars = 1023;
 
 std::string GetRegValue_String(const std::string& keyPath, const std::string& valueName, bool logFailures);
 bool SetRegValue_String(const std::string& keyPath, const std::string& valueName, const std::string& value);

@@ -1,6 +1,10 @@
 // The settings store and the log file, over the real backend of the platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
 #include "settings/log.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
@@ -45,6 +49,10 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
     EXPECT_TRUE(SetRegValue_String(kServiceKey, "MetadataVer", text));
     EXPECT_EQ(text.c_str(), Service("MetadataVer")) << "the empty text is a value, not a deletion";
   }
+  // The writer stores no more than the reader gives back.
+  EXPECT_TRUE(SetRegValue_String(kServiceKey, "MetadataVer", std::string(1023, 'u')));
+  EXPECT_FALSE(SetRegValue_String(kServiceKey, "MetadataVer", std::string(1024, 'v')));
+  EXPECT_EQ(std::string(1023, 'u'), GetRegValue_String(kServiceKey, "MetadataVer", true));
   DeleteRegValue(kServiceKey, "MetadataVer");
   EXPECT_FALSE(Service("MetadataVer"));
   SetServiceDword("IntervalDay", 0xDEADBEEF);
@@ -54,9 +62,7 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
     SetRegValue_String(kServiceKey, "UseStaging", c.first);
     EXPECT_EQ(c.second, IsStagingWebFarm() + 2 * IsTestWebFarm());
   }
-  EXPECT_EQ("update.inkora.example", GetProductionHost());
-  SetRegValue_String(kServiceKey, "ProductionHost", "127.0.0.1:8080");
-  EXPECT_EQ("127.0.0.1:8080", GetProductionHost());
+  EXPECT_EQ("update.inkora.example", GetProductionHost());  // set, it is the submit URL's
   // "debug" is the first four bytes of any type; a longer value is unreadable.
   for (auto c : {std::make_pair(std::string("1\0", 2), 0x31u), {std::string("12345", 5), 0u}}) {
     SetRaw(kServiceKey, "debug", platform::kRegBinary, c.first);
@@ -87,6 +93,48 @@ TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
     EXPECT_EQ(c.second, SetFixedField(field, sizeof(field), c.first));
     EXPECT_EQ(c.second ? c.first : "", std::string(field));
   }
+}
+
+// An entry takes at most 64 KiB of the file, line ends counted, a CR LF pair
+// never split; a cut one says how much it left out. "debug" is read once.
+TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
+  env_->localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
+  const size_t kHead = std::string("\r\n12/04/2026, 09:05:07\t    f()-").size();
+  const struct {
+    std::string message;
+    size_t size;
+    const char* tail;
+  } rows[] = {{std::string(65536 - kHead, 'a'), 65536, "aaaa"},
+              {std::string(65537 - kHead, 'b'), 65513, "bb...(41 bytes cut)"},
+              {std::string(40000, '\n'), 65514, "\r\n...(7268 bytes cut)"},
+              {std::string(30u << 20, 'c'), 65519, "c...(31391815 bytes cut)"}};
+  for (const auto& r : rows) {
+    for (bool formatted : {false, true}) {
+      ClearLog();
+      env_->registryOpens = 0;
+      formatted ? WriteLogF("f()", "%s", r.message.c_str()) : WriteLog("f()", r.message);
+      const std::string text = LogText();
+      EXPECT_EQ(r.size, text.size()) << r.tail;
+      EXPECT_EQ(r.tail, text.substr(text.size() - std::min(text.size(), std::strlen(r.tail)))) << r.tail;
+      EXPECT_EQ(1, env_->registryOpens) << "one read of \"debug\"";
+    }
+  }
+  // The entry that would take the file past 16 MiB moves it aside over the
+  // older one and begins a new file; where it cannot be moved, entries wait.
+  const size_t kFull = 16u << 20;
+  EXPECT_EQ(Tmp("InkoraUpdater.old.log"), LogAsidePath());
+  Put(LogAsidePath(), "oldest");
+  Put(logPath_, std::string(kFull - 100, 'x'));
+  WriteLog("f()", std::string(100 - kHead, 'y'));
+  EXPECT_EQ(kFull, LogText().size());
+  WriteLog("f()", "z");
+  EXPECT_EQ(kFull, Get(LogAsidePath()).size());
+  EXPECT_EQ(kHead + 1, LogText().size());
+  base_->DeleteFile(LogAsidePath());
+  MakeDirs(LogAsidePath());
+  Put(logPath_, std::string(kFull, 'x'));
+  WriteLog("f()", "z");
+  EXPECT_EQ(kFull, LogText().size());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // HTTP requests to the web farm and the first call's submit URL. Every call
 // opens and closes its own handles (RAII: a request closes before its session).
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -19,19 +20,37 @@ const char kGetHeaders[] = "Accept: */*\r\n\r\n";
 const char kPostHeaders[] = "Content-Type: application/x-www-form-urlencoded";
 
 // Time-outs, so a web farm that accepts and then says nothing cannot hold the
-// monitor thread for good. "HttpTimeoutMs" (REG_DWORD, service key; tests
-// only) replaces both when set.
+// monitor thread for good, and a total deadline per request, so one that
+// sends a byte now and then cannot either. An upload's deadline grows with its
+// size (it may go as slowly as 16 KiB a second). "HttpTimeoutMs" (REG_DWORD,
+// service key; tests only) replaces all three when set.
 constexpr uint32_t kConnectTimeoutMs = 15000;
 constexpr uint32_t kReceiveTimeoutMs = 30000;
+constexpr uint32_t kDeadlineMs = 5 * 60 * 1000;
+constexpr uint64_t kSlowestUploadBytesPerSecond = 16 * 1024;
+constexpr uint32_t kLongestDeadlineMs = 60 * 60 * 1000;
 
 // "HttpCaFile" (REG_SZ, service key; tests only) names a PEM file of CAs that
-// https peers are verified against instead of the system's store.
-void ApplyTimeouts(platform::HttpSession& session) {
+// https peers are verified against instead of the system's store. Returns
+// the deadline in milliseconds.
+uint32_t ApplyTimeouts(platform::HttpSession& session, size_t bytesToSend) {
   const uint32_t overrideMs = GetRegValue_DWORD(kServiceKey, "HttpTimeoutMs");
   session.SetTimeouts(overrideMs ? overrideMs : kConnectTimeoutMs,
                       overrideMs ? overrideMs : kReceiveTimeoutMs);
+  const uint64_t grown = kDeadlineMs + bytesToSend / kSlowestUploadBytesPerSecond * 1000;
+  const uint32_t deadlineMs =
+      overrideMs ? overrideMs : static_cast<uint32_t>(std::min<uint64_t>(grown, kLongestDeadlineMs));
+  session.SetDeadline(deadlineMs);
   const std::string caFile = GetRegValue_String(kServiceKey, "HttpCaFile", false);
   if (!caFile.empty()) session.SetCaFile(caFile);
+  return deadlineMs;
+}
+
+// A request the session's deadline cut: it fails, whatever it read so far.
+bool CutAtDeadline(platform::Status status, const char* label, const std::string& url, uint32_t deadlineMs) {
+  if (status != platform::kErrorTimeout) return false;
+  WriteLogF(label, "The request to %s was cut at its deadline of %u ms", url.c_str(), deadlineMs);
+  return true;
 }
 
 // A TLS failure of an https request, logged as such: the request fails and is
@@ -68,7 +87,8 @@ bool StatusRefuses(platform::HttpRequest& request, const char* label, const std:
 // A body above the answer bound, a read that fails mid-body and a body shorter
 // than its announced length are failures: the bytes are incomplete or hostile,
 // so none of them is handed on.
-bool ReadBody(platform::HttpRequest& request, const char* label, const std::string& url, std::string& body) {
+bool ReadBody(platform::HttpRequest& request, const char* label, const std::string& url, uint32_t deadlineMs,
+              std::string& body) {
   char chunk[1024];
   uint64_t received = 0;
   for (;;) {
@@ -76,8 +96,9 @@ bool ReadBody(platform::HttpRequest& request, const char* label, const std::stri
     uint32_t read = 0;
     const platform::Status status = request.Read(chunk, sizeof chunk - 1, &read);
     if (status != platform::kSuccess) {
-      WriteLogF(label, "Reading the answer of %s failed after %llu bytes: error %u", url.c_str(),
-                static_cast<unsigned long long>(received), status);
+      if (!CutAtDeadline(status, label, url, deadlineMs))
+        WriteLogF(label, "Reading the answer of %s failed after %llu bytes: error %u", url.c_str(),
+                  static_cast<unsigned long long>(received), status);
       body.clear();
       return false;
     }
@@ -127,11 +148,11 @@ bool CUtility::SendWebRequest_GET(std::string url, std::string& body) {
   std::unique_ptr<platform::HttpSession> session;
   if (env->InternetOpen(kAgent, &session) != platform::kSuccess || !session) return false;
   try {
-    ApplyTimeouts(*session);
+    const uint32_t deadlineMs = ApplyTimeouts(*session, 0);
     std::unique_ptr<platform::HttpRequest> request;
     const platform::Status opened =
         session->OpenUrl(url, kGetHeaders, platform::kInternetFlagNoCacheWrite, &request);
-    if (RefusedSecure(opened, kLabel, url)) return false;
+    if (RefusedSecure(opened, kLabel, url) || CutAtDeadline(opened, kLabel, url, deadlineMs)) return false;
     if (opened != platform::kSuccess || !request) {
       // No connection or no such host: nothing to read; the caller's decoding
       // of the empty body reports it.
@@ -139,7 +160,7 @@ bool CUtility::SendWebRequest_GET(std::string url, std::string& body) {
       return true;
     }
     if (StatusRefuses(*request, kLabel, url)) return false;
-    return ReadBody(*request, kLabel, url, body);
+    return ReadBody(*request, kLabel, url, deadlineMs, body);
   } catch (const std::exception&) {
     WriteLog(kLabel, "--EXCEPTION--");
     return true;
@@ -157,7 +178,7 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
   std::unique_ptr<platform::HttpRequest> request;
   std::unique_ptr<platform::HttpRequest> probe;
   try {
-    ApplyTimeouts(*session);
+    const uint32_t deadlineMs = ApplyTimeouts(*session, data.size());
     // The port written in the URL when there is one (the loopback web farm of
     // the tests lives on one), else the scheme's default by secure.
     // An https URL is posted over TLS whatever the caller asked: sending it
@@ -172,19 +193,19 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
     // The status probe: a GET of the whole URL; a known status other than 200
     // stops the POST before anything is sent.
     const platform::Status probed = session->OpenUrl(url, "", platform::kInternetFlagReload, &probe);
-    if (RefusedSecure(probed, kLabel, url)) return false;
+    if (RefusedSecure(probed, kLabel, url) || CutAtDeadline(probed, kLabel, url, deadlineMs)) return false;
     if (probed == platform::kSuccess && probe && StatusRefuses(*probe, kLabel, url)) return false;
     if (!request) {
       WriteLogF(kLabel, "Cannot open a request to %s", url.c_str());
       return true;
     }
     const platform::Status sent = request->Send(kPostHeaders, data);
-    if (RefusedSecure(sent, kLabel, url)) return false;
+    if (RefusedSecure(sent, kLabel, url) || CutAtDeadline(sent, kLabel, url, deadlineMs)) return false;
     if (sent != platform::kSuccess) {
       WriteLogF(kLabel, "Sending to %s failed: error %u", url.c_str(), sent);
       return true;
     }
-    return ReadBody(*request, kLabel, url, body);
+    return ReadBody(*request, kLabel, url, deadlineMs, body);
   } catch (const std::exception&) {
     return true;
   }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/testing/fake_env.h"
@@ -41,7 +42,7 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
   const platform::Status kNoHeader = platform::kErrorHttpHeaderNotFound,
                          kReset = platform::kErrorInternetConnectionReset,
                          kBadCert = platform::kErrorInternetSecInvalidCert,
-                         kNoTls = platform::kErrorInternetSecureFailure;
+                         kNoTls = platform::kErrorInternetSecureFailure, kCut = platform::kErrorTimeout;
   const std::string big(3000, 'x'), most(kMaxAnswerBytes, 'A'), half = big.substr(0, 1500);
   const std::string nul = std::string(10, 'a') + '\0' + std::string(1012, 'b') + "tail";
   const Reply ok = R::Body("OK"), thrown = set(R::Broken(big), &R::throwAtFail, true);
@@ -67,6 +68,9 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
       {"exception keeps what came", false, {thrown}, true, half, "--EXCEPTION--"},
       {"largest answer", false, {R::Body(most)}, true, most},
       {"oversized", false, {R::Body(most + "A")}, false, "", "refused"},
+      {"opening cut at the deadline", false, {set(ok, &R::open, kCut)}, false, "", "deadline of 300000 ms"},
+      {"reading cut at the deadline", false, {R::Broken(big, kCut)}, false, "", "deadline of 300000 ms"},
+      {"post cut while sending", true, {set(ok, &R::send, kCut), ok}, false, "", "deadline of 300000 ms"},
       {"post answer", true, {R::Body(big), ok}, true, big},
       {"probe 404 stops it", true, {R::Body("x"), R::Body("", 404)}, false, "", "HTTP error 404"},
       {"probe refused: posted anyway", true, {R::Body("answer"), R::Refused()}, true, "answer"},
@@ -115,7 +119,19 @@ TEST_F(Http, RequestsCarryTheirPortFlagsAndTimeouts) {
                 Hex(post.flags) + " " + post.data + " " + post.headers + " | " + probe.url + probe.headers +
                 " " + Hex(probe.flags) + " | " + get.url + " " + get.headers + " " + Hex(get.flags));
   for (const auto& call : http().calls)
-    EXPECT_EQ("15000 30000", std::to_string(call.connectMs) + " " + std::to_string(call.receiveMs));
+    EXPECT_EQ("15000 30000 300000", std::to_string(call.connectMs) + " " + std::to_string(call.receiveMs) +
+                                        " " + std::to_string(call.deadlineMs));
+  // An upload's deadline grows a second per 16 KiB, up to an hour; the test value replaces every time-out.
+  const std::tuple<uint32_t, size_t, const char*> uploads[] = {{0, 1 << 20, "15000 30000 364000"},
+                                                               {0, 100 << 20, "15000 30000 3600000"},
+                                                               {1500, 1 << 20, "1500 1500 1500"}};
+  for (const auto& [given, size, expected] : uploads) {
+    SetServiceDword("HttpTimeoutMs", given);
+    CUtility::SendWebRequest_POST(false, url, std::string(size, 'q'), body);
+    const auto& call = http().calls.back();
+    EXPECT_EQ(expected, std::to_string(call.connectMs) + " " + std::to_string(call.receiveMs) + " " +
+                            std::to_string(call.deadlineMs));
+  }
 }
 
 TEST_F(Http, SubmitUrlFollowsTheChosenWebFarm) {

@@ -41,7 +41,9 @@ const struct {
     {FaultMode::kNotFound, "404"},      {FaultMode::kServerError, "500"},
     {FaultMode::kGarbage, "garbage"},   {FaultMode::kTruncated, "truncated"},
     {FaultMode::kStall, "stall"},       {FaultMode::kOversized, "oversized"},
-    {FaultMode::kRedirect, "redirect"},
+    {FaultMode::kRedirect, "redirect"}, {FaultMode::kForged, "forged"},
+    {FaultMode::kHuge, "huge"},         {FaultMode::kControl, "control"},
+    {FaultMode::kTrickle, "trickle"},
 };
 
 const char* FaultName(FaultMode mode) {
@@ -78,6 +80,35 @@ std::string Envelope(const std::string& jsonText) {
   std::string encoded;
   if (!CUtility::TransformDataToSend(jsonText, encoded)) return std::string();
   return UrlDecode(encoded);
+}
+
+// The JSON of an answer or of the metadata as a hostile farm would send it.
+std::string Hostile(FaultMode mode, Role role, const std::string& jsonText) {
+  json::Object object;
+  if (!ParseObject(jsonText, &object)) return jsonText;
+  const std::string base = "http://127.0.0.1:1";  // no one listens there
+  if (role == Role::kMetadata) {
+    if (mode == FaultMode::kForged) {
+      object["mv_ver"] = json::String("99999-0-0");
+      object["in_ver"] = json::String("99.0");
+      object["in_url"] = json::String("http://elsewhere.example/InkoraSetup.exe");
+    } else if (mode == FaultMode::kHuge) {
+      object["uc_url"] = json::String(base + "/" + std::string(1116 - base.size() - 1, 'u'));
+      object["in_ver"] = json::String("99.0");
+      object["in_url"] = json::String(base + "/" + std::string(20u << 20, 'i'));
+      object["uc_freq"] = json::Number(1e12);
+    } else if (mode == FaultMode::kControl) {
+      object["in_ver"] = json::String("99.0\r\n");
+      object["in_url"] = json::String("javascript:alert(1)\r\n\t");
+      object["uc_url"] = json::String(base + "/uc\r\n\tX-Injected: 1");
+      object["log_url"] = json::String(base + "/\x01usage");
+    }
+  } else if (mode == FaultMode::kHuge) {
+    object["msg"] = json::String(std::string(30u << 20, 'm'));
+  } else if (mode == FaultMode::kControl && object.Find("mv_url") != object.End()) {
+    object["mv_url"] = json::String(StringMember(object, "mv_url", "") + "\r\n");
+  }
+  return json::Writer::ToString(object);
 }
 
 bool Decipher(const std::string& encodedField, std::string* text) {
@@ -279,14 +310,14 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
       case Role::kCrash:
       case Role::kInstaller:
         if (method == "POST" || record.role == Role::kFirstCall) {
-          reply.body = Envelope(AnswerFor(record.role));
+          reply.body = Envelope(Hostile(fault->mode, record.role, AnswerFor(record.role)));
         } else {
           reply.status = 405;
           reply.body = "POST expected";
         }
         break;
       case Role::kMetadata:
-        reply.body = Envelope(ReadState("metadata.json"));
+        reply.body = Envelope(Hostile(fault->mode, record.role, ReadState("metadata.json")));
         break;
       case Role::kDefinition: {
         json::Object metadata;

@@ -19,6 +19,12 @@ const char* RoleName(Role role);
 bool RoleFromName(const std::string& name, Role* role);
 
 // kRedirect: a 302 to the same target on the plain http listener.
+// Hostile answers, well formed in the envelope: kForged, metadata for another
+// version ("mv_ver" 99999-0-0) with an installer on another host; kHuge,
+// values far beyond what the updater stores (a 1,116-character "uc_url", a
+// 20 MiB "in_url", "uc_freq" 1e12, a 30 MiB "msg"); kControl, URLs and
+// versions with CR, LF and tab in them; kTrickle, the answer one byte per
+// stall time.
 enum class FaultMode {
   kNone,
   kRefuse,
@@ -28,7 +34,11 @@ enum class FaultMode {
   kTruncated,
   kStall,
   kOversized,
-  kRedirect
+  kRedirect,
+  kForged,
+  kHuge,
+  kControl,
+  kTrickle
 };
 bool FaultFromName(const std::string& name, FaultMode* mode);
 

@@ -78,6 +78,18 @@ void Serve(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response&
     case webfarm::FaultMode::kStall:
       std::this_thread::sleep_for(std::chrono::milliseconds(fault.stallMs));
       break;
+    case webfarm::FaultMode::kTrickle: {
+      // The whole answer, one byte per stall time: each byte restarts the
+      // updater's idle time-out, only its deadline ends the request.
+      const std::string full = reply.body;
+      const uint32_t ms = fault.stallMs;
+      res.set_content_provider(full.size(), reply.contentType,
+                               [full, ms](size_t offset, size_t, httplib::DataSink& sink) {
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                                 return sink.write(full.data() + offset, 1);
+                               });
+      return;
+    }
     case webfarm::FaultMode::kRefuse:
       // Headers promise a body that never comes; the connection closes.
       res.set_content_provider(1024, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });

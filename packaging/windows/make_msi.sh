@@ -21,6 +21,9 @@ rm -f "$out"
 (cd "$stage" && wixl -a x64 -D Version="$version" -o "$out.tmp" "$here/InkoraUpdater.wxs")
 # wixl has no RemoveFile element. Mode 2: the log goes when its component is
 # removed, i.e. at uninstall; an upgrade keeps the component and the log.
-msibuild "$out.tmp" -q "INSERT INTO RemoveFile (FileKey, Component_, FileName, DirProperty, InstallMode) \
-  VALUES ('ProgramLog', 'ProgramComponent', 'InkoraUpdater.log', 'INSTALLDIR', 2)"
+# The same for the file a full log is moved to.
+for row in "ProgramLog|InkoraUpdater.log" "ProgramOldLog|InkoraUpdater.old.log"; do
+  msibuild "$out.tmp" -q "INSERT INTO RemoveFile (FileKey, Component_, FileName, DirProperty, InstallMode) \
+    VALUES ('${row%%|*}', 'ProgramComponent', '${row#*|}', 'INSTALLDIR', 2)"
+done
 mv "$out.tmp" "$out"

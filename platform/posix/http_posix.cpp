@@ -23,6 +23,10 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+using Clock = std::chrono::steady_clock;
+// The session's deadline; the largest time point when none is set.
+using Deadline = Clock::time_point;
+
 struct Transfer {
   std::string body;
   bool overflow = false;
@@ -36,11 +40,17 @@ struct Transfer {
   curl_off_t lastDown = 0, lastUp = 0;
   std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
   bool stalled = false;
+  Deadline deadline = Deadline::max();
+  bool cut = false;  // the deadline passed before the transfer ended
 };
 
 int OnProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
   Transfer* t = static_cast<Transfer*>(user);
   const auto now = std::chrono::steady_clock::now();
+  if (now >= t->deadline) {
+    t->cut = true;
+    return 1;  // abort: CURLE_ABORTED_BY_CALLBACK
+  }
   if (dlnow != t->lastDown || ulnow != t->lastUp) {
     t->lastDown = dlnow;
     t->lastUp = ulnow;
@@ -144,11 +154,17 @@ bool IsHttps(const std::string& url) {
 
 class CurlRequest : public HttpRequest {
  public:
-  CurlRequest(uint32_t connectMs, uint32_t receiveMs, std::string caFile)
-      : connectMs_(connectMs), receiveMs_(receiveMs), caFile_(std::move(caFile)) {}
+  CurlRequest(uint32_t connectMs, uint32_t receiveMs, std::string caFile, Deadline deadline)
+      : connectMs_(connectMs), receiveMs_(receiveMs), caFile_(std::move(caFile)), deadline_(deadline) {}
 
   // GET of a whole URL, or the POST prepared by OpenRequest.
   Status Perform(const std::string& url, const std::string& headers, const std::string* postData) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    if (left <= 0) {
+      performed_ = true;
+      t_.cut = true;
+      return kErrorTimeout;
+    }
     CURL* curl = curl_easy_init();
     if (curl == nullptr) return kErrorNotEnoughMemory;
     struct curl_slist* list = nullptr;
@@ -178,6 +194,12 @@ class CurlRequest : public HttpRequest {
     if (!caFile_.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile_.c_str());
     // Proxies: libcurl reads http_proxy, https_proxy and no_proxy itself.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs_));
+    // The whole transfer ends at the deadline, however steadily bytes come:
+    // the progress callback (called at least once a second) ends it, and
+    // libcurl's own time-out stands behind, a little later, should it not.
+    t_.deadline = deadline_;
+    if (deadline_ != Deadline::max())
+      curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left + 2000));
     // A receive time-out: a server that sends nothing for that long ends the
     // transfer. The low-speed check of curl averages over seconds and counts
     // the upload, so a server that stalls after taking a POST slips past it.
@@ -194,6 +216,7 @@ class CurlRequest : public HttpRequest {
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData->size()));
     }
     t_.result = curl_easy_perform(curl);
+    t_.cut = t_.cut || (t_.result == CURLE_OPERATION_TIMEDOUT && Clock::now() >= deadline_);
     long code = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code != 0) {
       t_.status = code;
@@ -216,6 +239,7 @@ class CurlRequest : public HttpRequest {
     curl_easy_cleanup(curl);
     performed_ = true;
     // No answer at all is a failed open, as InternetOpenUrlA fails.
+    if (!t_.haveStatus && t_.cut) return kErrorTimeout;
     if (!t_.haveStatus)
       return FromCurl(t_.result == CURLE_OK ? CURLE_GOT_NOTHING : t_.result, t_.verifyResult, secure);
     return kSuccess;
@@ -252,6 +276,7 @@ class CurlRequest : public HttpRequest {
     }
     // Every byte that came is read: now say how the transfer ended.
     if (t_.overflow) return kErrorInsufficientBuffer;
+    if (t_.cut) return kErrorTimeout;
     return FromCurl(t_.result, t_.verifyResult, secure_);
   }
 
@@ -260,6 +285,7 @@ class CurlRequest : public HttpRequest {
  private:
   uint32_t connectMs_, receiveMs_;
   std::string caFile_;
+  Deadline deadline_;
   bool secure_ = false;
   std::string url_;
   Transfer t_;
@@ -280,9 +306,13 @@ class CurlSession : public HttpSession {
     caFile_ = path;
     return kSuccess;
   }
+  Status SetDeadline(uint32_t totalMs) override {
+    deadline_ = Clock::now() + std::chrono::milliseconds(totalMs);
+    return kSuccess;
+  }
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t,
                  std::unique_ptr<HttpRequest>* request) override {
-    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_, caFile_));
+    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_, caFile_, deadline_));
     r->agent_ = agent_;
     Status s = r->Perform(url, headers, nullptr);
     if (s != kSuccess) return s;
@@ -295,7 +325,7 @@ class CurlSession : public HttpSession {
     bool secure = (flags & kInternetFlagSecure) != 0;
     std::string url = (secure ? "https://" : "http://") + host + ":" + std::to_string(port) +
                       (path.empty() || path[0] != '/' ? "/" : "") + path;
-    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_, caFile_));
+    std::unique_ptr<CurlRequest> r(new CurlRequest(connectMs_, receiveMs_, caFile_, deadline_));
     r->SetTarget(url, agent_);
     *request = std::move(r);
     return kSuccess;
@@ -305,6 +335,7 @@ class CurlSession : public HttpSession {
   std::string agent_;
   uint32_t connectMs_ = 60000, receiveMs_ = 60000;
   std::string caFile_;
+  Deadline deadline_ = Deadline::max();
 };
 
 }  // namespace

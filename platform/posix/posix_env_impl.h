@@ -47,6 +47,8 @@ class PosixEnv : public Env {
   Status MoveFile(const std::string& from, const std::string& to) override;
   Status DeleteFile(const std::string& path) override;
   Status GetKnownFolder(KnownFolder folder, std::string* path) override;
+  Status GetFileSize(const std::string& path, uint64_t* size) override;
+  Status RotateFile(const std::string& path, const std::string& aside) override;
   Status GetModulePath(std::string* path) override;
   Status LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) override;
 
@@ -64,6 +66,7 @@ class PosixEnv : public Env {
   uint16_t GetUserDefaultLangID() override;
   Status GenRandom(void* buffer, size_t size) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
+  Status AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) override;
 
  private:
   std::string root_;

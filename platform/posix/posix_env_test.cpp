@@ -1,9 +1,11 @@
 // What only the POSIX backend has: hives, the environment, the service host and systemd units.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -19,6 +21,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/posix_env.h"
 #include "platform/testing/tree_fixture.h"
@@ -92,20 +95,32 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   }
 }
 
+// In a child: the listed system calls fail with err from now on.
+bool FailCalls(std::vector<uint32_t> calls, uint32_t err) {
+  std::vector<sock_filter> filter = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+  for (size_t i = 0; i < calls.size(); ++i)
+    filter.push_back(
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i], static_cast<uint8_t>(calls.size() - i), 0));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | err));
+  sock_fprog program = {static_cast<uint16_t>(filter.size()), filter.data()};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+int ExitCode(pid_t child) {
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Without renameat2 (ENOSYS by a seccomp filter) a rename links: never over a file.
 TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
   Put(Tmp("a"), "a");
   Put(Tmp("b"), "b");
   const pid_t child = ::fork();
   if (child == 0) {
-    sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-                            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
-                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-    sock_fprog program = {4, filter};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-      ::_exit(2);
+    if (!FailCalls({__NR_renameat2}, ENOSYS)) ::_exit(2);
     std::unique_ptr<Folder> folder;
     ::_exit(base_->OpenFolder(tmp_, &folder) == kSuccess &&
                     folder->RenameFile("a", "b", nullptr) == kErrorAlreadyExists &&
@@ -113,10 +128,31 @@ TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
                 ? 0
                 : 1);
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(0, ExitCode(child));
   EXPECT_EQ("b a 0", Get(Tmp("b")) + " " + Get(Tmp("c")) + " " + std::to_string(Exists(Tmp("a"))));
+}
+
+// A hardened unit may write the log and the file aside but not their folder
+// (each is bound into a read-only tree, so a rename is EBUSY): the log is
+// copied aside and emptied. A log another writer holds is waited for about a
+// second, then the entry is dropped whole.
+TEST_F(PosixTest, ALogIsCopiedAsideWhereItCannotMoveAndAHeldOneIsWaitedForBriefly) {
+  const std::string log = Tmp("x.log"), aside = Tmp("x.old.log");
+  Put(log, "kept");
+  Put(aside, "older");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (!FailCalls({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY)) ::_exit(2);
+    ::_exit(base_->RotateFile(log, aside) == kSuccess ? 0 : 1);
+  }
+  EXPECT_EQ(0, ExitCode(child));
+  EXPECT_EQ("kept|", Get(aside) + "|" + Get(log));
+  const int holder = ::open(ToPosixPath(log).c_str(), O_RDONLY);
+  ASSERT_EQ(0, ::flock(holder, LOCK_EX));
+  EXPECT_EQ(kErrorSharingViolation, base_->AppendFile(log, "dropped"));
+  ::close(holder);
+  EXPECT_EQ(kSuccess, base_->AppendFile(log, "new"));
+  EXPECT_EQ("new", Get(log));
 }
 
 TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {

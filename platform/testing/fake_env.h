@@ -55,7 +55,7 @@ struct HttpCall {
   std::string verb, url, host;  // the url of a GET
   uint16_t port = 0;
   std::string path, headers, data;
-  uint32_t flags = 0, connectMs = 0, receiveMs = 0;
+  uint32_t flags = 0, connectMs = 0, receiveMs = 0, deadlineMs = 0;
 };
 
 // Replies in order (then Refused), or from a responder.
@@ -127,6 +127,10 @@ class FakeHttpSession : public platform::HttpSession {
     receiveMs_ = receiveMs;
     return platform::kSuccess;
   }
+  Status SetDeadline(uint32_t totalMs) override {
+    deadlineMs_ = totalMs;
+    return platform::kSuccess;
+  }
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t flags,
                  std::unique_ptr<platform::HttpRequest>* request) override {
     return Open(HttpCall{"GET", url, "", 0, "", headers, "", flags}, request);
@@ -140,6 +144,7 @@ class FakeHttpSession : public platform::HttpSession {
   Status Open(HttpCall call, std::unique_ptr<platform::HttpRequest>* request) {
     call.connectMs = connectMs_;
     call.receiveMs = receiveMs_;
+    call.deadlineMs = deadlineMs_;
     Reply reply = http_->Next(call);
     http_->calls.push_back(std::move(call));
     if (reply.open != platform::kSuccess || reply.noHandle) return reply.open;
@@ -147,7 +152,7 @@ class FakeHttpSession : public platform::HttpSession {
     return platform::kSuccess;
   }
   FakeHttp* http_;
-  uint32_t connectMs_ = 0, receiveMs_ = 0;
+  uint32_t connectMs_ = 0, receiveMs_ = 0, deadlineMs_ = 0;
 };
 
 // The calls made to the Service Control Manager, failed by name (the first word).
@@ -293,6 +298,10 @@ class FakeEnv : public platform::EnvWrapper {
   platform::ServiceControlFunction handler = nullptr;
   std::vector<platform::ServiceStatus> reported;
   uint32_t controlDuringRegister = 0;
+  int registryOpens = 0;
+  Status RegOpenKey(const std::string& p, uint32_t s, std::unique_ptr<platform::RegKey>* k) override {
+    return ++registryOpens, EnvWrapper::RegOpenKey(p, s, k);
+  }
   Status OpenFolder(const std::string& path, std::unique_ptr<platform::Folder>* folder) override {
     Status s = EnvWrapper::OpenFolder(path, folder);
     if (s == platform::kSuccess) *folder = std::make_unique<FakeFolder>(std::move(*folder), &failures);

@@ -190,6 +190,18 @@ Status Win32Env::MoveFile(const std::string& from, const std::string& to) {
   return s == kErrorFileExists ? kErrorAlreadyExists : s;
 }
 
+Status Win32Env::GetFileSize(const std::string& path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return StatusFromLastError();
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return kSuccess;
+}
+
+Status Win32Env::RotateFile(const std::string& path, const std::string& aside) {
+  if (::MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) return kSuccess;
+  return StatusFromLastError();
+}
+
 Status Win32Env::DeleteFile(const std::string& path) {
   return ::DeleteFileA(path.c_str()) ? kSuccess : StatusFromLastError();
 }

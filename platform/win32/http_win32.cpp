@@ -4,8 +4,14 @@
 // so a bad certificate or a redirect to http fails the call with its
 // ERROR_INTERNET_SEC_* / _INVALID_CA / _HTTPS_TO_HTTP_ON_REDIR code. Proxies are
 // the system's (INTERNET_OPEN_TYPE_PRECONFIG).
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/win32/win32_env.h"
 #include "platform/win32/windows_clean.h"
@@ -13,27 +19,83 @@
 namespace platform {
 namespace {
 
-// An HINTERNET that InternetCloseHandle closes.
+// The open handles of one session. Each is closed once: by its owner, or by
+// the watchdog at the session's deadline, which closes them all from its own
+// thread (the way to end a blocking WinINet call) and every later one at once.
+class HandleTable {
+ public:
+  // False, the handle closed, when the deadline has passed already.
+  bool Adopt(HINTERNET h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fired_) {
+      ::InternetCloseHandle(h);
+      return false;
+    }
+    open_.push_back(h);
+    return true;
+  }
+  void Close(HINTERNET h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find(open_.begin(), open_.end(), h);
+    if (it == open_.end()) return;  // the watchdog has closed it
+    open_.erase(it);
+    ::InternetCloseHandle(h);
+  }
+  bool fired() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fired_;
+  }
+  // The watchdog: waits for the deadline or Stop; at the deadline closes
+  // every handle still open, the newest (the request) first.
+  void Watch(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wake_.wait_until(lock, deadline, [this] { return stopping_; })) return;
+    fired_ = true;
+    for (auto it = open_.rbegin(); it != open_.rend(); ++it) ::InternetCloseHandle(*it);
+    open_.clear();
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    wake_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<HINTERNET> open_;
+  bool fired_ = false, stopping_ = false;
+};
+
+// An HINTERNET of a session's table, closed through it.
 class InternetHandle {
  public:
-  explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
+  InternetHandle(std::shared_ptr<HandleTable> table, HINTERNET h) : table_(std::move(table)), h_(h) {}
   ~InternetHandle() { Reset(); }
   InternetHandle(const InternetHandle&) = delete;
   InternetHandle& operator=(const InternetHandle&) = delete;
   HINTERNET get() const { return h_; }
   void Reset() {
-    if (h_ != nullptr) ::InternetCloseHandle(h_);
+    if (h_ != nullptr) table_->Close(h_);
     h_ = nullptr;
+  }
+  // The code of the call that just failed on a handle of this session: a cut
+  // by the watchdog is the deadline, whatever WinINet says of its handle.
+  Status Failed() {
+    const Status s = StatusFromLastError();
+    return table_->fired() ? kErrorTimeout : s;
   }
 
  private:
+  std::shared_ptr<HandleTable> table_;
   HINTERNET h_;
 };
 
 // A request, and for POST the connection it was opened on (closed after it).
 class Win32HttpRequest : public HttpRequest {
  public:
-  Win32HttpRequest(HINTERNET request, HINTERNET connection) : connection_(connection), request_(request) {}
+  Win32HttpRequest(const std::shared_ptr<HandleTable>& table, HINTERNET request, HINTERNET connection)
+      : connection_(table, connection), request_(table, request) {}
   ~Win32HttpRequest() override { request_.Reset(); }  // connection_ closes after, as a member
 
   Status Send(const std::string& headers, const std::string& data) override {
@@ -44,14 +106,14 @@ class Win32HttpRequest : public HttpRequest {
     BOOL ok = ::HttpSendRequestA(
         request_.get(), headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
         data.empty() ? nullptr : const_cast<char*>(data.data()), static_cast<DWORD>(data.size()));
-    return ok ? kSuccess : StatusFromLastError();
+    return ok ? kSuccess : request_.Failed();
   }
 
   Status QueryStatusCode(uint32_t* code) override {
     DWORD value = 0, length = sizeof(value);
     if (!::HttpQueryInfoA(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length,
                           nullptr))
-      return StatusFromLastError();
+      return request_.Failed();
     *code = value;
     return kSuccess;
   }
@@ -79,10 +141,15 @@ class Win32HttpRequest : public HttpRequest {
   }
 
   Status Read(void* buffer, uint32_t size, uint32_t* read) override {
-    DWORD got = 0;
+    DWORD got = 0, available = 0;
     *read = 0;
-    if (!::InternetReadFile(request_.get(), buffer, size, &got)) return StatusFromLastError();
-    if (got == 0 && size > 0) {
+    // No more than has come: Wine's InternetReadFile waits until the whole
+    // buffer is filled, so a trickling body would hold one read for as long
+    // as it trickles, past the deadline. 0 available is the end (or an error).
+    if (!::InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return request_.Failed();
+    const DWORD want = available == 0 ? size : std::min<DWORD>(size, available);
+    if (!::InternetReadFile(request_.get(), buffer, want, &got)) return request_.Failed();
+    if (got == 0 && want > 0) {
       // The end came: a body shorter than its announced length was cut off
       // on the way and must not pass for the whole answer.
       uint64_t announced = 0;
@@ -103,7 +170,21 @@ class Win32HttpRequest : public HttpRequest {
 
 class Win32HttpSession : public HttpSession {
  public:
-  explicit Win32HttpSession(HINTERNET root) : root_(root) {}
+  explicit Win32HttpSession(HINTERNET root) : table_(std::make_shared<HandleTable>()), root_(table_, root) {
+    table_->Adopt(root);
+  }
+  ~Win32HttpSession() override {
+    table_->Stop();
+    if (watchdog_.joinable()) watchdog_.join();
+  }
+
+  Status SetDeadline(uint32_t totalMs) override {
+    if (watchdog_.joinable()) return kErrorInvalidParameter;  // one deadline per session
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs);
+    std::shared_ptr<HandleTable> table = table_;
+    watchdog_ = std::thread([table, deadline] { table->Watch(deadline); });
+    return kSuccess;
+  }
 
   Status SetTimeouts(uint32_t connectMs, uint32_t receiveMs) override {
     connectMs_ = connectMs;
@@ -116,8 +197,9 @@ class Win32HttpSession : public HttpSession {
                  std::unique_ptr<HttpRequest>* request) override {
     HINTERNET h = ::InternetOpenUrlA(root_.get(), url.c_str(), headers.empty() ? nullptr : headers.c_str(),
                                      static_cast<DWORD>(headers.size()), flags, 0);
-    if (h == nullptr) return StatusFromLastError();
-    request->reset(new Win32HttpRequest(h, nullptr));
+    if (h == nullptr) return root_.Failed();
+    if (!table_->Adopt(h)) return kErrorTimeout;
+    request->reset(new Win32HttpRequest(table_, h, nullptr));
     return kSuccess;
   }
 
@@ -126,19 +208,21 @@ class Win32HttpSession : public HttpSession {
     // No user name or password: nothing to authenticate with.
     HINTERNET connection =
         ::InternetConnectA(root_.get(), host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-    if (connection == nullptr) return StatusFromLastError();
+    if (connection == nullptr) return root_.Failed();
+    if (!table_->Adopt(connection)) return kErrorTimeout;
     const char* accept[] = {"*/*", nullptr};
     HINTERNET h =
         ::HttpOpenRequestA(connection, verb.c_str(), path.c_str(), nullptr, nullptr, accept, flags, 1);
     if (h == nullptr) {
-      Status s = StatusFromLastError();
-      ::InternetCloseHandle(connection);
+      const Status s = root_.Failed();
+      table_->Close(connection);
       return s;
     }
+    if (!table_->Adopt(h)) return kErrorTimeout;
     // Windows hands the root's time-outs down to the handles made from it;
     // Wine's WinINet does not, so the request gets them itself.
     if (timeoutsSet_) ApplyTimeouts(h);
-    request->reset(new Win32HttpRequest(h, connection));
+    request->reset(new Win32HttpRequest(table_, h, connection));
     return kSuccess;
   }
 
@@ -152,7 +236,9 @@ class Win32HttpSession : public HttpSession {
     return kSuccess;
   }
 
+  std::shared_ptr<HandleTable> table_;  // first: the handles close through it
   InternetHandle root_;
+  std::thread watchdog_;
   DWORD connectMs_ = 0, receiveMs_ = 0;
   bool timeoutsSet_ = false;
 };

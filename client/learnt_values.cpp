@@ -1,0 +1,57 @@
+// What a value learnt from an answer must be before it is stored.
+#include "client/learnt_values.h"
+
+#include "settings/registry.h"
+
+namespace learnt_values {
+
+namespace {
+
+bool StartsNoCase(const std::string& text, const char* prefix) {
+  size_t i = 0;
+  for (; prefix[i] != '\0'; ++i) {
+    if (i >= text.size()) return false;
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsUsableUrl(const std::string& url) {
+  if (url.size() > kMaxSettingChars) return false;
+  for (char c : url) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
+  }
+  const size_t rest = StartsNoCase(url, "http://") ? 7 : StartsNoCase(url, "https://") ? 8 : 0;
+  return rest > 0 && url.size() > rest && url[rest] != '/';
+}
+
+bool IsDottedVersion(const std::string& text) {
+  if (text.empty() || text.size() > kMaxSettingChars) return false;
+  bool digitBefore = false;
+  for (char c : text) {
+    if (c == '.' && digitBefore) {
+      digitBefore = false;
+    } else if (c >= '0' && c <= '9') {
+      digitBefore = true;
+    } else {
+      return false;
+    }
+  }
+  return digitBefore;
+}
+
+std::string VersionOfUrl(const std::string& url) {
+  const size_t slash = url.rfind('/');
+  std::string version = slash == std::string::npos ? url : url.substr(slash + 1);
+  for (char& c : version) {
+    if (c == '-') c = '.';
+  }
+  return version;
+}
+
+}  // namespace learnt_values
