@@ -4,6 +4,7 @@
 
 #include "client/client_info.h"
 #include "client/numbers.h"
+#include "client/signature.h"
 #include "json/elements.h"
 #include "json/reader.h"
 #include "settings/log.h"
@@ -138,11 +139,13 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
     return false;
   }
   WriteLog(kLoadFn, decrypted);
+  if (!CUpdateSignature::Verify(kLoadFn, url, decrypted)) return false;
 
   // The whole document is parsed and its root checked before anything is
   // stored, so a bad document leaves every setting and objMetadata as it was.
   json::Object document;
   if (!ParseObject(decrypted, document, kLoadFn)) return false;
+  if (!CUpdateSignature::IsNewerThanStored(kLoadFn, document)) return false;
   objMetadata = document;
 
   std::string dump = "\n--Using JSON Obj---\n";
