@@ -416,7 +416,8 @@ class Env {
   virtual Status GenRandom(void* buffer, size_t size) = 0;
   // BCryptImportKeyPair(BCRYPT_ECCPUBLIC_BLOB) / an EVP_PKEY: the P-256 key of
   // the uncompressed point xy (X then Y, 32 bytes each). kErrorInvalidParameter
-  // for another size, kErrorInvalidData for a point off the curve.
+  // for another size, kErrorInvalidData for a point off the curve (Wine's CNG
+  // takes such a point; no signature verifies under it).
   virtual Status ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* key) = 0;
   // A message box with one OK button; backends without a desktop log it instead.
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
