@@ -1,12 +1,14 @@
 #include "webfarm/signer.h"
 
 #include <openssl/bio.h>
+#include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "crypt/base64.h"
@@ -25,13 +27,13 @@ bool IsP256(EVP_PKEY* key) {
 }  // namespace
 
 std::unique_ptr<CSigner> CSigner::FromPemFile(const std::string& path, std::string* error) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *error = "cannot open " + path;
-    return nullptr;
-  }
-  EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
-  std::fclose(file);
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string pem = text.str();
+  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+  BIO_free(bio);
   ERR_clear_error();
   if (key == nullptr || !IsP256(key)) {
     EVP_PKEY_free(key);
