@@ -29,7 +29,8 @@ std::string Periods(std::string version) {
 
 const std::vector<std::string>& CUpdateSignature::Keys() {
   if (const std::vector<std::string>* keys = g_testKeys.load()) return *keys;
-  static const std::vector<std::string> builtIn(kBuiltInKeys, kBuiltInKeys + (sizeof kBuiltInKeys / sizeof *kBuiltInKeys - 1));
+  static const std::vector<std::string> builtIn(
+      kBuiltInKeys, kBuiltInKeys + (sizeof kBuiltInKeys / sizeof *kBuiltInKeys - 1));
   return builtIn;
 }
 
@@ -66,7 +67,8 @@ bool CUpdateSignature::Verify(const char* label, const std::string& url, const s
     std::string xy;
     platform::Status status = platform::kErrorInvalidData;
     std::unique_ptr<platform::SignatureKey> key;
-    if (crypto::P256PointFromPem(keys[i], &xy, &reason)) status = platform::Env::Default()->ImportEcdsaP256Key(xy, &key);
+    if (crypto::P256PointFromPem(keys[i], &xy, &reason))
+      status = platform::Env::Default()->ImportEcdsaP256Key(xy, &key);
     if (status == platform::kSuccess) status = key->VerifySha256(bytes, rs);
     if (status == platform::kSuccess) {
       WriteLogF(label, "Signature of %s verified with key %d", url.c_str(), static_cast<int>(i + 1));
@@ -77,8 +79,10 @@ bool CUpdateSignature::Verify(const char* label, const std::string& url, const s
   if (failure != platform::kSuccess) {
     WriteLogF(label, "Refused %s: the signature could not be checked, error %u", url.c_str(), failure);
   } else {
-    WriteLogF(label, "Refused %s: the signature does not fit it under any built-in key (another key, or other bytes)",
-              url.c_str());
+    WriteLogF(
+        label,
+        "Refused %s: the signature does not fit it under any built-in key (another key, or other bytes)",
+        url.c_str());
   }
   return false;
 }

@@ -56,13 +56,16 @@ std::string ReadAll(const std::filesystem::path& path) {
 // Key, public key and signature made by the openssl command, over the
 // document's bytes as they leave the envelope: no code of this project signs.
 TEST_F(Signature, OpensslSignedDocumentIsTakenAndOneChangedByteIsNot) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("inkora-sig-" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("inkora-sig-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "doc.json", std::ios::binary) << kDocument;
   const std::string d = dir.string();
-  const std::string script = "cd '" + d + "' && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 "
-                             "-out key.pem && openssl pkey -in key.pem -pubout -out pub.pem && openssl dgst "
-                             "-sha256 -sign key.pem -out doc.der doc.json && openssl base64 -in doc.der -out doc.sig";
+  const std::string script =
+      "cd '" + d +
+      "' && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 "
+      "-out key.pem && openssl pkey -in key.pem -pubout -out pub.pem && openssl dgst "
+      "-sha256 -sign key.pem -out doc.der doc.json && openssl base64 -in doc.der -out doc.sig";
   const int rc = std::system((script + " 2>/dev/null").c_str());
   const std::string pub = ReadAll(dir / "pub.pem"), signature = ReadAll(dir / "doc.sig");
   std::filesystem::remove_all(dir);
@@ -88,7 +91,8 @@ TEST_F(Signature, AKeyThatCannotBeReadRefusesEverything) {
   client_testing::ScopedUpdateKeys keys({"-----BEGIN PUBLIC KEY-----\nMFkw\n-----END PUBLIC KEY-----\n"});
   EXPECT_FALSE(Load(kDocument, "MAYCAQECAQE="));  // r = s = 1: well formed
   EXPECT_EQ("-|-|-", Stored());
-  EXPECT_TRUE(Logged(std::string("Refused ") + kUrl + ": the signature could not be checked, error 13")) << LogText();
+  EXPECT_TRUE(Logged(std::string("Refused ") + kUrl + ": the signature could not be checked, error 13"))
+      << LogText();
   for (size_t n : {0, 2}) {
     client_testing::ScopedUpdateKeys some(std::vector<std::string>(n, "k"));
     CUpdateSignature::LogState("T()");

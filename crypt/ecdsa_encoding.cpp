@@ -14,8 +14,9 @@ const char kPemEnd[] = "-----END PUBLIC KEY-----";
 // The SubjectPublicKeyInfo of a P-256 key up to its point: SEQUENCE {
 // SEQUENCE { id-ecPublicKey, prime256v1 }, BIT STRING of 66 bytes, no unused
 // bits, 0x04 for an uncompressed point }.
-const uint8_t kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06,
-                               0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+const uint8_t kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
+                               0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                               0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 
 // n, the order of the P-256 group: r and s lie in 1 .. n-1.
 const uint8_t kOrder[32] = {0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff,
@@ -102,8 +103,9 @@ bool P256SignatureFromDer(const uint8_t* der, size_t n, std::string* rs, std::st
   // A signature is at most 72 bytes: its length has one byte, never the long form.
   if (der[1] & 0x80) return Fail(reason, 1, "a length in the long form");
   if (2u + der[1] != n) {
-    return Fail(reason, 1, "the SEQUENCE holds " + std::to_string(der[1]) + " bytes, " + std::to_string(n - 2) +
-                               " follow");
+    return Fail(
+        reason, 1,
+        "the SEQUENCE holds " + std::to_string(der[1]) + " bytes, " + std::to_string(n - 2) + " follow");
   }
   size_t at = 2;
   uint8_t r[32], s[32];

@@ -11,7 +11,8 @@ namespace {
 
 std::string Bytes(const std::string& hex) {
   std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -26,7 +27,10 @@ std::string Parse(const std::string& der, std::string* rs) {
 // "openssl dgst -sha256 -sign" over "signed bytes": r takes a leading zero, s none.
 const std::string kR = "da087d47e3ebdf81d0a2ede8a4ae058c520125c15e85d2e2457f7f9b556f7c35";
 const std::string kS = "5961389aad05f23902be3520b4f5fe719c765d488d8df6ffe97b59c9051f04e4";
-const std::string kSignature = Bytes("30450221" "00" + kR + "0220" + kS);
+const std::string kSignature = Bytes(
+    "30450221"
+    "00" +
+    kR + "0220" + kS);
 const std::string kOrder = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";
 const std::string kOne = std::string(63, '0') + "1";
 
@@ -36,8 +40,9 @@ TEST(EcdsaEncoding, DerSignatureIsTakenOnlyWholeAndInItsShortestForm) {
   EXPECT_EQ(Bytes(kR + kS), rs);
   // Every prefix is refused at the header, whose length no longer fits.
   for (size_t n = 0; n < kSignature.size(); ++n) {
-    const std::string want = n < 2 ? "at byte " + std::to_string(n) + ": shorter than a SEQUENCE header"
-                                   : "at byte 1: the SEQUENCE holds 69 bytes, " + std::to_string(n - 2) + " follow";
+    const std::string want =
+        n < 2 ? "at byte " + std::to_string(n) + ": shorter than a SEQUENCE header"
+              : "at byte 1: the SEQUENCE holds 69 bytes, " + std::to_string(n - 2) + " follow";
     EXPECT_EQ(want, Parse(kSignature.substr(0, n), &rs)) << n;
     EXPECT_EQ("", rs);
   }
@@ -69,10 +74,19 @@ TEST(EcdsaEncoding, DerSignatureIsTakenOnlyWholeAndInItsShortestForm) {
   EXPECT_EQ(Bytes(kOne + kOne), Parse(Bytes("3006020101020101"), &rs) == "ok" ? rs : "");
   // r and s lie below the group order; 33 bytes only with the sign byte.
   const std::string below = kOrder.substr(0, 63) + "0";
-  EXPECT_EQ("ok", Parse(Bytes("30260221" "00" + below + "020101"), &rs));
+  EXPECT_EQ("ok", Parse(Bytes("30260221"
+                              "00" +
+                              below + "020101"),
+                        &rs));
   EXPECT_EQ(Bytes(below + kOne), rs);
-  EXPECT_EQ("at byte 4: r is not below the group order", Parse(Bytes("30260221" "00" + kOrder + "020101"), &rs));
-  EXPECT_EQ("at byte 7: s is not below the group order", Parse(Bytes("3026020101" "022100" + kOrder), &rs));
+  EXPECT_EQ("at byte 4: r is not below the group order", Parse(Bytes("30260221"
+                                                                     "00" +
+                                                                     kOrder + "020101"),
+                                                               &rs));
+  EXPECT_EQ("at byte 7: s is not below the group order", Parse(Bytes("3026020101"
+                                                                     "022100" +
+                                                                     kOrder),
+                                                               &rs));
   EXPECT_EQ("at byte 4: r is longer than 32 bytes", Parse(Bytes("3026022101" + kR + "020101"), &rs));
   EXPECT_EQ("at byte 3: r has length 34", Parse(Bytes("302702220000" + kR + "020101"), &rs));
 }
@@ -104,9 +118,9 @@ TEST(EcdsaEncoding, PemKeyIsAnUncompressedP256PointOnly) {
   const std::string key =
       "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAESrEXrPv554ql0H7npjCqpClQ6gOs\n"
       "lGztpoDJxNxMLK1Ae1Kpv7YvWQnVaGa3+zIT52iMWiY8MSmVr4hh0IX08Q==\n";
-  const std::string xy =
-      Bytes("4ab117acfbf9e78aa5d07ee7a630aaa42950ea03ac946ceda680c9c4dc4c2cad"
-            "407b52a9bfb62f5909d56866b7fb3213e7688c5a263c312995af8861d085f4f1");
+  const std::string xy = Bytes(
+      "4ab117acfbf9e78aa5d07ee7a630aaa42950ea03ac946ceda680c9c4dc4c2cad"
+      "407b52a9bfb62f5909d56866b7fb3213e7688c5a263c312995af8861d085f4f1");
   const std::string begin = "-----BEGIN PUBLIC KEY-----\n", end = "-----END PUBLIC KEY-----\n";
   const struct {
     std::string pem, want;
@@ -119,8 +133,10 @@ TEST(EcdsaEncoding, PemKeyIsAnUncompressedP256PointOnly) {
       {begin + "*" + key + end, "the PUBLIC KEY block is not base64"},
       {begin + "MDkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDIgADSrEXrPv554ql0H7npjCqpClQ6gOs\nlGztpoDJxNxMLK0=\n" + end,
        "not an uncompressed P-256 public key"},  // the same point, compressed
-      {begin + "MHYwEAYHKoZIzj0CAQYFK4EEACIDYgAEZQeLbAn8eZ+jILqX3Uc2berZ/y7HfKEm\n"
-               "tl/j5scJ/+p+6czyhCm7W09PhZceaEEP9h7mtRfBodOitkUlRiN96YTLLhdxjKEI\ncL7mJzA1PiIURE/ypT7H30qOaSEq3uYn\n" +
+      {begin +
+           "MHYwEAYHKoZIzj0CAQYFK4EEACIDYgAEZQeLbAn8eZ+jILqX3Uc2berZ/y7HfKEm\n"
+           "tl/j5scJ/+p+6czyhCm7W09PhZceaEEP9h7mtRfBodOitkUlRiN96YTLLhdxjKEI\ncL7mJzA1PiIURE/"
+           "ypT7H30qOaSEq3uYn\n" +
            end,
        "not an uncompressed P-256 public key"},  // P-384
       {begin + "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAF" + key.substr(36) + end,

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();  // every refusal names its reason
   }
   const std::string text(reinterpret_cast<const char*>(data), size);
-  if (crypto::P256SignatureFromBase64(text, &rs, &reason) && rs.size() != crypto::kP256SignatureSize) std::abort();
+  if (crypto::P256SignatureFromBase64(text, &rs, &reason) && rs.size() != crypto::kP256SignatureSize)
+    std::abort();
   std::string xy;
   if (crypto::P256PointFromPem(text, &xy, &reason) && xy.size() != crypto::kP256PointSize) std::abort();
   return 0;

@@ -171,7 +171,8 @@ TEST_F(BackendTest, OwnProgramCarriesTheVersionAndRandomBytesFillTheBuffer) {
 TEST_F(BackendTest, SignaturesVerifyOnlyOverTheirBytesUnderTheirKey) {
   const auto bytes = [](const std::string& hex) {
     std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
   };
   const std::string x = bytes("4ab117acfbf9e78aa5d07ee7a630aaa42950ea03ac946ceda680c9c4dc4c2cad");

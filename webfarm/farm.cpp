@@ -39,12 +39,18 @@ const struct {
   FaultMode mode;
   const char* name;
 } kFaults[] = {
-    {FaultMode::kNone, "none"},         {FaultMode::kRefuse, "refuse"},
-    {FaultMode::kNotFound, "404"},      {FaultMode::kServerError, "500"},
-    {FaultMode::kGarbage, "garbage"},   {FaultMode::kTruncated, "truncated"},
-    {FaultMode::kStall, "stall"},       {FaultMode::kOversized, "oversized"},
-    {FaultMode::kRedirect, "redirect"},  {FaultMode::kWrongSignature, "wrong_signature"},
-    {FaultMode::kOtherBytes, "other_bytes"}, {FaultMode::kUnsigned, "unsigned"},
+    {FaultMode::kNone, "none"},
+    {FaultMode::kRefuse, "refuse"},
+    {FaultMode::kNotFound, "404"},
+    {FaultMode::kServerError, "500"},
+    {FaultMode::kGarbage, "garbage"},
+    {FaultMode::kTruncated, "truncated"},
+    {FaultMode::kStall, "stall"},
+    {FaultMode::kOversized, "oversized"},
+    {FaultMode::kRedirect, "redirect"},
+    {FaultMode::kWrongSignature, "wrong_signature"},
+    {FaultMode::kOtherBytes, "other_bytes"},
+    {FaultMode::kUnsigned, "unsigned"},
 };
 
 bool IsSignature(Role role) {

@@ -73,7 +73,8 @@ TEST_F(FarmTest, AnswersPerEndpointRefusesWhatItCannotReadFaultsByCountAndStrict
 // faults touch nothing else, and a farm without a key has none.
 TEST_F(FarmTest, SignatureFaultsHitOnlySignatures) {
   std::string error;
-  ASSERT_TRUE(farm_.PutStateFile("metadata.json", "{\"mv_ver\":\"1-0-7\",\"df_url\":\"http://h:1/d/defs.xml\"}", &error));
+  ASSERT_TRUE(farm_.PutStateFile("metadata.json",
+                                 "{\"mv_ver\":\"1-0-7\",\"df_url\":\"http://h:1/d/defs.xml\"}", &error));
   EXPECT_EQ(404, Call("GET", "/Teko/metadata/1-0-7.sig", "").status);  // farm_ has no key
   webfarm::CFarm signer(state_, webfarm::CSigner::Generate());
   auto get = [&signer](const std::string& path) {

@@ -13,8 +13,8 @@
 namespace webfarm_testing {
 
 struct FarmRequest {  // one request as the farm recorded it
-  std::string role;  // first_call, metadata, update_check, usage, crash, installer, definition,
-                     // metadata_sig, definition_sig, unknown
+  std::string role;   // first_call, metadata, update_check, usage, crash, installer, definition,
+                      // metadata_sig, definition_sig, unknown
   std::string method;
   std::string payload;  // deciphered JSON or log text
   int status = 0;
