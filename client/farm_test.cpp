@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "client/client_info.h"
-#include "client/testing/update_keys.h"
+#include "client/testing/farm_script.h"
 #include "settings/testing/settings_fixture.h"
 #include "webfarm/testing/webfarm_fixture.h"
 
@@ -82,10 +82,10 @@ TEST_F(ClientFarm, EveryFaultFailsTheCycleCleanlyAndLosesNoLog) {
 // each refusal leaves every setting and the symbol file as they were, with one
 // log line naming its reason, and the next good answer is obeyed.
 TEST_F(ClientFarm, OnlyWhatTheFarmSignedIsStoredOrWritten) {
-  std::string error, signing, other;
+  std::string error;
   const auto farm = CWebFarm::Start(&error);
   if (farm == nullptr) GTEST_SKIP() << error;
-  ASSERT_TRUE(farm->PublicKeys(&signing, &other));
+  const std::string signing = farm->PublicKey("signing"), other = farm->PublicKey("other");
   if (signing.empty()) GTEST_SKIP() << "the web farm does not sign (started without --signing-key)";
   client_testing::ScopedUpdateKeys keys({signing});
   env_->system.emplace();
@@ -93,63 +93,49 @@ TEST_F(ClientFarm, OnlyWhatTheFarmSignedIsStoredOrWritten) {
   env_->knownFolders[platform::KnownFolder::kPublicDocuments] = Tmp("Users\\Public\\Documents");
   MakeDirs(Tmp("Users\\Public\\Documents"));
   const std::string symbols = Tmp("Users\\bob\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
-  const std::string mvUrl = farm->url("/Teko/metadata/1-0-7"), dfUrl = farm->url("/Teko/definitions.xml");
-  const std::string none = "-|-|-|-|-|-";
-  const std::string all = "1|1-0-7|" + farm->url("/Teko/uc") + "|" + dfUrl + "|1.0.10|" +
+  const std::string all = "1|1-0-7|" + farm->url("/Teko/definitions.xml") + "|1.0.10|" +
                           farm->url("/downloads/InkoraSetup-1.0.10.exe");
   auto stored = [this] {
-    std::string text;
-    for (const char* name : {"UpdateFreq", "MetadataVer", "UpdateCheckUrl", "DefinitionUrl"})
-      text += Service(name).value_or("-") + "|";
-    return text + Product("NextVersion").value_or("-") + "|" + Product("NextVersionURL").value_or("-");
+    return Service("UpdateFreq").value_or("-") + "|" + Service("MetadataVer").value_or("-") + "|" +
+           Service("DefinitionUrl").value_or("-") + "|" + Product("NextVersion").value_or("-") + "|" +
+           Product("NextVersionURL").value_or("-");
   };
   CClientInfo client;
-  auto cycle = [&client] {  // a first call's cycle of the monitor loop
-    const std::string mv = client.MakeFirstCall();
-    if (client.IsNewMetadata(mv)) client.LoadMetadataFromServer(mv);
-    client.UpdateDefinitionFile();
-  };
-  const std::string misfit = ": the signature does not fit it under any built-in key";
-  const struct {
-    const char *endpoint, *mode;
-    std::string reason;
-  } rows[] = {
-      {"metadata_sig", "unsigned", mvUrl + ": no signature at " + mvUrl + ".sig"},
-      {"metadata_sig", "garbage", mvUrl + ": malformed signature (not base64)"},
-      {"metadata_sig", "wrong_signature", mvUrl + misfit},
-      {"metadata_sig", "other_bytes", mvUrl + misfit},
-      {"definition_sig", "unsigned", dfUrl + ": no signature at " + dfUrl + ".sig"},
-      {"definition_sig", "garbage", dfUrl + ": malformed signature (not base64)"},
-      {"definition_sig", "wrong_signature", dfUrl + misfit},
-      {"definition_sig", "other_bytes", dfUrl + misfit},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.endpoint) + " " + row.mode);
-    CleanRegistry();
-    SetServiceDword("debug", 1);
-    SetService("TestHost", farm->hostPort());
-    SetService("UseStaging", "2");
-    SetProduct("CurrentVersion", "1.0.5");
-    Put(symbols, "<symbols version=\"1.0\"/>");
-    ClearLog();
-    ASSERT_TRUE(farm->Reset());
-    ASSERT_TRUE(farm->SetFault(row.endpoint, row.mode));
-    cycle();
-    EXPECT_EQ(std::string(row.endpoint) == "metadata_sig" ? none : all, stored());
-    EXPECT_EQ("<symbols version=\"1.0\"/>", Get(symbols));
-    EXPECT_EQ(1u, CountLogged("Refused " + row.reason)) << LogText();
-    ASSERT_TRUE(farm->SetFault(row.endpoint, "none"));
-    cycle();
-    EXPECT_EQ(all, stored());
-    EXPECT_EQ("<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n", Get(symbols));
-    EXPECT_EQ(2u, CountLogged("verified with key 1")) << LogText();
+  const std::pair<const char*, std::string> faults[] = {{"unsigned", ": no signature"},
+                                                        {"garbage", ": malformed signature"},
+                                                        {"wrong_signature", ": the signature does not fit"},
+                                                        {"other_bytes", ": the signature does not fit"}};
+  for (const std::string document : {"/Teko/metadata/1-0-7", "/Teko/definitions.xml"}) {
+    for (const auto& [mode, reason] : faults) {
+      SCOPED_TRACE(document + " " + mode);
+      CleanRegistry();
+      SetServiceDword("debug", 1);
+      SetService("ProductionHost", farm->hostPort());
+      SetProduct("CurrentVersion", "1.0.5");
+      Put(symbols, "<symbols version=\"1.0\"/>");
+      ClearLog();
+      ASSERT_TRUE(farm->Reset());
+      const bool metadata = document.find("metadata") != std::string::npos;
+      for (const char* fault : {mode, "none"}) {  // a first call's cycle of the monitor loop, twice
+        ASSERT_TRUE(farm->SetFault(metadata ? "metadata_sig" : "definition_sig", fault));
+        const std::string mv = client.MakeFirstCall();
+        if (client.IsNewMetadata(mv)) client.LoadMetadataFromServer(mv);
+        client.UpdateDefinitionFile();
+        const bool good = fault == std::string("none");
+        EXPECT_EQ(good || !metadata ? all : "-|-|-|-|-", stored());
+        EXPECT_EQ(good ? "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n"
+                       : "<symbols version=\"1.0\"/>",
+                  Get(symbols));
+      }
+      EXPECT_EQ(1u, CountLogged(")-Refused " + farm->url(document) + reason)) << LogText();
+      EXPECT_EQ(2u, CountLogged("verified with key 1")) << LogText();
+    }
   }
   // A correctly signed older document offered as newer is refused; under two
   // keys the second verifies.
   client_testing::ScopedUpdateKeys rolled({other, signing});
   std::string older = CWebFarm::StandardMetadata();
-  older.replace(older.find("1-0-7"), 5, "1-0-6");
-  older.replace(older.find("\"1.0.10\""), 8, "\"9.9\"");
+  older.replace(older.find("1-0-7"), 5, "1-0-6").replace(older.find("\"1.0.10\""), 8, "\"9.9\"");
   ASSERT_TRUE(farm->SetMetadata(older));
   ASSERT_TRUE(farm->SetAnswers("{\"mv_url\":\"@BASE@/Teko/metadata/1-0-8\"}"));
   UpdateResultRecord record;
@@ -158,8 +144,7 @@ TEST_F(ClientFarm, OnlyWhatTheFarmSignedIsStoredOrWritten) {
   EXPECT_FALSE(client.LoadMetadataFromServer(record.mv_url));
   EXPECT_EQ(all, stored());
   EXPECT_TRUE(Logged("Refused metadata version \"1-0-6\": not newer than the stored \"1-0-7\"")) << LogText();
-  older.replace(older.find("1-0-6"), 5, "1-0-8");
-  ASSERT_TRUE(farm->SetMetadata(older));
+  ASSERT_TRUE(farm->SetMetadata(older.replace(older.find("1-0-6"), 5, "1-0-8")));
   EXPECT_TRUE(client.LoadMetadataFromServer(record.mv_url));
   EXPECT_EQ("1-0-8 9.9", *Service("MetadataVer") + " " + *Product("NextVersion"));
   EXPECT_TRUE(Logged("Signature of " + record.mv_url + " verified with key 2")) << LogText();

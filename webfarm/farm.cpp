@@ -506,11 +506,11 @@ std::string CFarm::VerifyJson(bool* ok) {
   return json::Writer::ToString(result);
 }
 
-std::string CFarm::KeysJson() {
-  json::Object keys;
-  keys["signing"] = json::String(m_signer ? m_signer->PublicPem() : "");
-  keys["other"] = json::String(m_otherSigner ? m_otherSigner->PublicPem() : "");
-  return json::Writer::ToString(keys);
+std::string CFarm::PublicKey(const std::string& which) {
+  const CSigner* signer = which == "signing" ? m_signer.get()
+                          : which == "other" ? m_otherSigner.get()
+                                             : nullptr;
+  return signer ? signer->PublicPem() : std::string();
 }
 
 bool CFarm::PutStateFile(const std::string& name, const std::string& content, std::string* error) {

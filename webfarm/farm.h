@@ -99,8 +99,9 @@ class CFarm {
   bool Expect(const std::string& json, std::string* error);
   std::string RequestsJson();
   std::string VerifyJson(bool* ok);
-  // The public keys: {"signing": PEM or "" when unsigned, "other": PEM of the wrong key}.
-  std::string KeysJson();
+  // A public key as PEM: "signing" (empty when the farm does not sign) or
+  // "other", the key of the wrong_signature fault.
+  std::string PublicKey(const std::string& which);
   bool PutStateFile(const std::string& name, const std::string& content, std::string* error);
 
   const std::string& stateFolder() const { return m_state; }

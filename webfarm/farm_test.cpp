@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <random>
 
-#include "crypt/ecdsa_encoding.h"
 #include "transport/utility.h"
 
 namespace {
@@ -67,29 +66,6 @@ TEST_F(FarmTest, AnswersPerEndpointRefusesWhatItCannotReadFaultsByCountAndStrict
   EXPECT_FALSE(ok);
   EXPECT_NE(verdict.find("expected POST update_check, got POST crash /Teko/crash"), std::string::npos);
   EXPECT_NE(verdict.find("never came: POST usage"), std::string::npos);
-}
-
-// Signatures lie beside the metadata and the definition file only; their
-// faults touch nothing else, and a farm without a key has none.
-TEST_F(FarmTest, SignatureFaultsHitOnlySignatures) {
-  std::string error;
-  ASSERT_TRUE(farm_.PutStateFile("metadata.json",
-                                 "{\"mv_ver\":\"1-0-7\",\"df_url\":\"http://h:1/d/defs.xml\"}", &error));
-  EXPECT_EQ(404, Call("GET", "/Teko/metadata/1-0-7.sig", "").status);  // farm_ has no key
-  webfarm::CFarm signer(state_, webfarm::CSigner::Generate());
-  auto get = [&signer](const std::string& path) {
-    webfarm::Fault fault;
-    return signer.Handle("GET", path, "", "", &fault);
-  };
-  ASSERT_TRUE(signer.SetFault("{\"endpoint\":\"any\",\"mode\":\"unsigned\",\"count\":1}", &error));
-  EXPECT_EQ(200, get("/Teko/metadata/1-0-7").status);
-  EXPECT_EQ(404, get("/d/defs.xml.sig").status);
-  EXPECT_EQ(404, get("/d/other.xml.sig").status);
-  const webfarm::Reply signature = get("/d/defs.xml.sig");  // the count is spent
-  EXPECT_EQ(200, signature.status);
-  std::string rs, reason;
-  EXPECT_TRUE(crypto::P256SignatureFromBase64(signature.body, &rs, &reason)) << reason;
-  EXPECT_NE(std::string::npos, signer.KeysJson().find("\"signing\" : \"-----BEGIN PUBLIC KEY-----"));
 }
 
 }  // namespace

@@ -54,8 +54,8 @@ void Control(webfarm::CFarm& farm, const httplib::Request& req, httplib::Respons
     body = farm.VerifyJson(&verified);
   } else if (what == "state") {
     ok = farm.PutStateFile(req.has_param("file") ? req.get_param_value("file") : "", req.body, &error);
-  } else if (what == "keys") {
-    body = farm.KeysJson();
+  } else if (what == "key") {
+    body = farm.PublicKey(req.has_param("which") ? req.get_param_value("which") : "");
   } else if (what == "ping") {
     body = "{\"ok\" : true}";
   } else {

@@ -139,18 +139,9 @@ bool CWebFarm::SetStateFile(const std::string& name, std::string text) {
   return Call("/_control/state?file=" + name, text);
 }
 
-bool CWebFarm::PublicKeys(std::string* signing, std::string* other) {
-  std::string answer;
-  if (!Call("/_control/keys", "", &answer)) return false;
-  try {
-    json::Object keys;
-    json::Reader::Read(keys, answer);
-    *signing = json::json_cast<json::String&>(keys["signing"]).Value();
-    *other = json::json_cast<json::String&>(keys["other"]).Value();
-    return true;
-  } catch (const json::Exception&) {
-    return false;
-  }
+std::string CWebFarm::PublicKey(const std::string& which) {
+  std::string pem;
+  return Call("/_control/key?which=" + which, "", &pem) ? pem : std::string();
 }
 
 std::vector<FarmRequest> CWebFarm::Requests() {

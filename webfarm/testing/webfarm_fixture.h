@@ -13,8 +13,8 @@
 namespace webfarm_testing {
 
 struct FarmRequest {  // one request as the farm recorded it
-  std::string role;   // first_call, metadata, update_check, usage, crash, installer, definition,
-                      // metadata_sig, definition_sig, unknown
+  std::string
+      role;  // first_call, metadata(_sig), update_check, usage, crash, installer, definition(_sig), unknown
   std::string method;
   std::string payload;  // deciphered JSON or log text
   int status = 0;
@@ -43,9 +43,8 @@ class CWebFarm {
   bool SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
   bool SetStateFile(const std::string& name, std::string text);
   std::vector<FarmRequest> Requests();
-  // The farm's public keys as PEM: the one it signs with (empty when it does
-  // not sign) and the one of the "wrong_signature" fault.
-  bool PublicKeys(std::string* signing, std::string* other);
+  // The PEM public key "signing" (empty when unsigned) or "other" (of the wrong_signature fault).
+  std::string PublicKey(const std::string& which);
 
   static std::string StandardMetadata();  // with "@BASE@"
 
