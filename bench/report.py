@@ -41,6 +41,7 @@ def main():
     folder, report, chart = sys.argv[1], sys.argv[2], sys.argv[3]
     context, js = load(folder, "bench_json")
     _, env = load(folder, "bench_envelope")
+    _, sig = load(folder, "bench_signature")
     _, cycle = load(folder, "bench_cycle")
     _, upload = load(folder, "bench_upload")
     rows = []  # figure, ours, peer or bound, ratio, target, met
@@ -74,6 +75,11 @@ def main():
                 "zlib+libcrypto %.0f us" % r["bound_us"], r["x_bound"], "<= 1.25", r["x_bound"] <= 1.25)
             row("envelope %s %s: heap peak" % (kind.lower(), label), "%.2fx size" % r["peak_x"], "", None, "<= 3x size",
                 r["peak_x"] <= 3)
+    for size, label in ((1 << 10, "1 KB metadata"), (1 << 20, "1 MB definition file")):
+        a, b = sig.get("BM_VerifyOurs/%d" % size), sig.get("BM_VerifyLibcrypto/%d" % size)
+        if a and b:
+            row("verify one signature, %s" % label, "%.0f us" % (a["seconds"] * 1e6),
+                "libcrypto, key loaded %.0f us" % (b["seconds"] * 1e6), a["seconds"] / b["seconds"], "", None)
     for name, label in (("BM_FirstCallMetadataUpdateCheck", "cycle (faked farm)"),
                         ("BM_CycleAgainstWebFarm", "cycle (web farm, loopback)")):
         r = cycle.get(name) or next((v for k, v in cycle.items() if k.startswith(name)), None)
@@ -111,7 +117,9 @@ def main():
         for r in rows:
             f.write("| %s |\n" % " | ".join(r))
         f.write("\nRatios: JSON is ours over nlohmann's throughput (higher is better); the envelope is our time over "
-                "the time of its own stages done by zlib and libcrypto in the same run (lower is better); heap "
+                "the time of its own stages done by zlib and libcrypto in the same run (lower is better); a signature "
+                "check is our time (text read, key imported, document hashed and verified) over libcrypto's "
+                "verification alone with its key loaded; heap "
                 "figures are the live C++ heap's peak over the input size.\n\n")
         f.write("## Idle service (Linux build, fast-forwarded)\n\n```\n%s\n```\n\n" % idle)
         f.write("![throughput](throughput.svg)\n")

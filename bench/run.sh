@@ -8,11 +8,11 @@ cd "$(dirname "$0")/.."
 BUILD=${1:-build/default}
 OUT=$BUILD/bench-results
 mkdir -p "$OUT"
-for b in bench_json bench_envelope bench_cycle bench_upload; do
+for b in bench_json bench_envelope bench_signature bench_cycle bench_upload; do
   [ -x "$BUILD/bench/$b" ] || { echo "missing $BUILD/bench/$b (build the default preset)" >&2; exit 1; }
 done
 export INKORA_WEBFARM="$BUILD/webfarm/inkora_webfarm"
-for b in bench_json bench_envelope bench_cycle bench_upload; do
+for b in bench_json bench_envelope bench_signature bench_cycle bench_upload; do
   echo "== $b" >&2
   "$BUILD/bench/$b" --benchmark_out="$OUT/$b.json" --benchmark_out_format=json | tee "$OUT/$b.txt"
 done

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -128,6 +129,43 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
         << r.document;
   }
 }
+
+#if !defined(_WIN32)
+// Key, public key and signature made by the openssl command over the document's
+// bytes as they leave the envelope (no code of this project signs): taken; one
+// byte changed, or a built-in key that cannot be read, refused.
+TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
+  Put(Tmp("doc.json"), kMetadata);
+  const std::string script =
+      "exec 2>/dev/null; cd '" + tmp_ +
+      "' && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out key.pem && "
+      "openssl pkey -in key.pem -pubout -out pub.pem && openssl dgst -sha256 -sign key.pem "
+      "-out doc.der doc.json && openssl base64 -in doc.der -out doc.sig";
+  if (std::system(script.c_str()) != 0) GTEST_SKIP() << "no openssl command";
+  const std::string signature = Get(Tmp("doc.sig")), before = Stored();
+  ASSERT_NE(std::string::npos, signature.find('\n'));  // wrapped as openssl writes it
+  client_testing::ScopedUpdateKeys keys({Get(Tmp("pub.pem"))});
+  auto load = [&](const std::string& document) {
+    env_->http->replies = {Answer(document), Reply::Body(signature)};
+    return client_.LoadMetadataFromServer("http://farm.test/meta/1-0-8");
+  };
+  std::string changed = kMetadata;
+  changed[changed.find("1.0.10") + 5] = '9';
+  for (const std::string& document : {changed, std::string(kMetadata)}) {
+    EXPECT_EQ(document == kMetadata, load(document));
+    EXPECT_EQ(
+        document == kMetadata ? "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/df|1.0.10|"
+                                 "https://u/setup.exe" : before,
+        Stored());
+    EXPECT_EQ("http://farm.test/meta/1-0-8.sig", env_->http->calls.back().url);
+  }
+  EXPECT_TRUE(Logged("Refused http://farm.test/meta/1-0-8: the signature does not fit it")) << LogText();
+  client_testing::ScopedUpdateKeys unreadable(
+      {"-----BEGIN PUBLIC KEY-----\nMFkw\n-----END PUBLIC KEY-----\n"});
+  EXPECT_FALSE(load(kMetadata));
+  EXPECT_TRUE(Logged("Refused http://farm.test/meta/1-0-8: the signature could not be checked, error 13"));
+}
+#endif
 
 // The first call gives the metadata URL unless a code above zero says no; only
 // a code of 0 in a JSON object replaces the update check's record.

@@ -11,6 +11,7 @@
 #include "client/client_info.h"
 #include "settings/log.h"
 #include "settings/registry.h"
+#include "client/testing/farm_script.h"
 #include "settings/testing/settings_fixture.h"
 #include "webfarm/testing/webfarm_fixture.h"
 
@@ -154,6 +155,80 @@ TEST_F(ClientFarm, AfterAnyHostileAnswerTheClientStaysInBoundsAndObeysAGoodFarmA
               *Service("MetadataVer") + " " + *Product("NextVersion") + " " + *Product("NextVersionURL"));
     EXPECT_EQ(farm->url("/Teko/uc"), *Service("UpdateCheckUrl"));
   }
+}
+
+// With the farm's key built in, only what the farm signed is stored or written:
+// each refusal leaves every setting and the symbol file as they were, with one
+// log line naming its reason, and the next good answer is obeyed.
+TEST_F(ClientFarm, OnlyWhatTheFarmSignedIsStoredOrWritten) {
+  std::string error;
+  const auto farm = CWebFarm::Start(&error);
+  if (farm == nullptr) GTEST_SKIP() << error;
+  const std::string signing = farm->PublicKey("signing"), other = farm->PublicKey("other");
+  if (signing.empty()) GTEST_SKIP() << "the web farm does not sign (started without --signing-key)";
+  client_testing::ScopedUpdateKeys keys({signing});
+  env_->system.emplace();
+  env_->system->version.majorVersion = 6;
+  env_->knownFolders[platform::KnownFolder::kPublicDocuments] = Tmp("Users\\Public\\Documents");
+  MakeDirs(Tmp("Users\\Public\\Documents"));
+  const std::string symbols = Tmp("Users\\bob\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
+  const std::string all = "1|1-0-7|" + farm->url("/Teko/definitions.xml") + "|1.0.10|" +
+                          farm->url("/downloads/InkoraSetup-1.0.10.exe");
+  auto stored = [this] {
+    return Service("UpdateFreq").value_or("-") + "|" + Service("MetadataVer").value_or("-") + "|" +
+           Service("DefinitionUrl").value_or("-") + "|" + Product("NextVersion").value_or("-") + "|" +
+           Product("NextVersionURL").value_or("-");
+  };
+  CClientInfo client;
+  const std::pair<const char*, std::string> faults[] = {{"unsigned", ": no signature"},
+                                                        {"garbage", ": malformed signature"},
+                                                        {"wrong_signature", ": the signature does not fit"},
+                                                        {"other_bytes", ": the signature does not fit"}};
+  for (const std::string document : {"/Teko/metadata/1-0-7", "/Teko/definitions.xml"}) {
+    for (const auto& [mode, reason] : faults) {
+      SCOPED_TRACE(document + " " + mode);
+      CleanRegistry();
+      SetServiceDword("debug", 1);
+      SetService("ProductionHost", farm->hostPort());
+      SetProduct("CurrentVersion", "1.0.5");
+      Put(symbols, "<symbols version=\"1.0\"/>");
+      ClearLog();
+      ASSERT_TRUE(farm->Reset());
+      const bool metadata = document.find("metadata") != std::string::npos;
+      for (const char* fault : {mode, "none"}) {  // a first call's cycle of the monitor loop, twice
+        ASSERT_TRUE(farm->SetFault(metadata ? "metadata_sig" : "definition_sig", fault));
+        const std::string mv = client.MakeFirstCall();
+        if (client.IsNewMetadata(mv)) client.LoadMetadataFromServer(mv);
+        client.UpdateDefinitionFile();
+        const bool good = fault == std::string("none");
+        EXPECT_EQ(good || !metadata ? all : "-|-|-|-|-", stored());
+        EXPECT_EQ(good ? "<symbols version=\"2.0\">\n  <symbol name=\"farm\"/>\n</symbols>\n"
+                       : "<symbols version=\"1.0\"/>",
+                  Get(symbols));
+      }
+      EXPECT_EQ(1u, CountLogged(")-Refused " + farm->url(document) + reason)) << LogText();
+      EXPECT_EQ(2u, CountLogged("verified with key 1")) << LogText();
+    }
+  }
+  // A correctly signed document older than the stored one, or for another
+  // version than its URL names, is refused; under two keys the second verifies.
+  client_testing::ScopedUpdateKeys rolled({other, signing});
+  std::string older = CWebFarm::StandardMetadata();
+  older.replace(older.find("1-0-7"), 5, "1-0-6").replace(older.find("\"1.0.10\""), 8, "\"9.9\"");
+  ASSERT_TRUE(farm->SetMetadata(older) && farm->SetAnswers("{\"mv_url\":\"@BASE@/Teko/metadata/1-0-6\"}"));
+  EXPECT_FALSE(client.LoadMetadataFromServer(farm->url("/Teko/metadata/1-0-6")));
+  EXPECT_TRUE(Logged("Refused metadata version \"1-0-6\": not newer than the stored \"1-0-7\"")) << LogText();
+  ASSERT_TRUE(farm->SetAnswers("{\"mv_url\":\"@BASE@/Teko/metadata/1-0-8\"}"));
+  UpdateResultRecord record;
+  client.UpdateCheck(farm->url("/Teko/uc"), record);
+  ASSERT_TRUE(client.IsNewMetadata(record.mv_url));
+  EXPECT_FALSE(client.LoadMetadataFromServer(record.mv_url));
+  EXPECT_TRUE(Logged("mv_ver is not 1.0.8, the version its URL names -- nothing stored")) << LogText();
+  EXPECT_EQ(all, stored());
+  ASSERT_TRUE(farm->SetMetadata(older.replace(older.find("1-0-6"), 5, "1-0-8")));
+  EXPECT_TRUE(client.LoadMetadataFromServer(record.mv_url));
+  EXPECT_EQ("1-0-8 9.9", *Service("MetadataVer") + " " + *Product("NextVersion"));
+  EXPECT_TRUE(Logged("Signature of " + record.mv_url + " verified with key 2")) << LogText();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "client/client_info.h"
 #include "client/learnt_values.h"
 #include "client/numbers.h"
+#include "client/signature.h"
 #include "json/elements.h"
 #include "json/reader.h"
 #include "settings/log.h"
@@ -153,6 +154,7 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
     return false;
   }
   WriteLog(kLoadFn, decrypted);
+  if (!CUpdateSignature::Verify(kLoadFn, url, decrypted)) return false;
 
   // The whole document is parsed and its root checked before anything is
   // stored, so a bad document leaves every setting and objMetadata as it was.
@@ -165,6 +167,7 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
     WriteLogF(kLoadFn, "mv_ver is not %s, the version its URL names -- nothing stored", named.c_str());
     return false;
   }
+  if (!CUpdateSignature::IsNewerThanStored(kLoadFn, document)) return false;
   objMetadata = document;
 
   std::string dump = "\n--Using JSON Obj---\n";

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "client/client_info.h"
+#include "client/signature.h"
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
 #include "settings/log.h"
@@ -215,8 +216,10 @@ bool CClientInfo::getInstallerLogs(std::vector<std::string>& list) {
 
 void CClientInfo::UpdateDefinitionFile() {
   std::string content;
+  const std::string url = GetSetting(kDefinitionUrl);
   // Only a complete download is written: the transport fails a short or broken body.
-  if (!CUtility::SendWebRequest_GET(GetSetting(kDefinitionUrl), content)) return;
+  if (!CUtility::SendWebRequest_GET(url, content)) return;
+  if (!CUpdateSignature::Verify("CClientInfo::UpdateDefinitionFile()", url, content)) return;
   const std::string newVer = CUtility::GetVersionFromText("", content);
   if (newVer.empty()) return;
   std::vector<std::string> list;

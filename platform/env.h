@@ -67,6 +67,9 @@ enum : Status {
   kErrorInternetSecInvalidCert = 12169,      // ERROR_INTERNET_SEC_INVALID_CERT
   kErrorInternetSecCertRevoked = 12170,      // ERROR_INTERNET_SEC_CERT_REVOKED
   kErrorInternetSecureFailure = 12175,       // ERROR_INTERNET_SECURE_FAILURE
+
+  // A signature that does not belong to the data under the key.
+  kErrorBadSignature = 0x80090006,  // NTE_BAD_SIGNATURE
 };
 
 // ---------------------------------------------------------------------------
@@ -328,6 +331,17 @@ class InstanceLock {
   virtual ~InstanceLock() = default;
 };
 
+// An ECDSA P-256 public key held by the system's cryptography (a BCrypt key
+// handle, an EVP_PKEY). Destroying it frees it.
+class SignatureKey {
+ public:
+  virtual ~SignatureKey() = default;
+  // Whether rs (r then s, 32 bytes each, big-endian) signs the SHA-256 digest
+  // of data under this key: kSuccess when it does, kErrorBadSignature when it
+  // does not, another code when the system could not tell.
+  virtual Status VerifySha256(const std::string& data, const std::string& rs) = 0;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -421,6 +435,11 @@ class Env {
   virtual uint16_t GetUserDefaultLangID() = 0;
   // The system's cryptographic generator (BCryptGenRandom / getrandom).
   virtual Status GenRandom(void* buffer, size_t size) = 0;
+  // BCryptImportKeyPair(BCRYPT_ECCPUBLIC_BLOB) / an EVP_PKEY: the P-256 key of
+  // the uncompressed point xy (X then Y, 32 bytes each). kErrorInvalidParameter
+  // for another size, kErrorInvalidData for a point off the curve (Wine's CNG
+  // takes such a point; no signature verifies under it).
+  virtual Status ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* key) = 0;
   // A message box with one OK button; backends without a desktop log it instead.
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
   // One holder per machine and name: on Windows a mutex in the global
@@ -494,6 +513,9 @@ class EnvWrapper : public Env {
   bool GetLocaleInfo(uint32_t t, std::string* v) override { return target_->GetLocaleInfo(t, v); }
   uint16_t GetUserDefaultLangID() override { return target_->GetUserDefaultLangID(); }
   Status GenRandom(void* b, size_t n) override { return target_->GenRandom(b, n); }
+  Status ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* k) override {
+    return target_->ImportEcdsaP256Key(xy, k);
+  }
   void MessageBox(const std::string& t, const std::string& c) override { target_->MessageBox(t, c); }
   Status GetFileSize(const std::string& p, uint64_t* s) override { return target_->GetFileSize(p, s); }
   Status RotateFile(const std::string& p, const std::string& a) override { return target_->RotateFile(p, a); }

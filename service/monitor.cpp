@@ -1,5 +1,6 @@
 #include "service/monitor.h"
 
+#include "client/signature.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
@@ -140,6 +141,7 @@ void RunMonitorCycle(CMonitorSteps& steps, UpdateResultRecord& result) {
 
 void ProcMonitorThread(void* /*argument*/) {
   WriteLog(kFn, "---START---");
+  CUpdateSignature::LogState(kFn);
   CMonitorSteps steps;
   for (;;) RunMonitorCycle(steps, UpdateResult);
 }

@@ -30,6 +30,8 @@ const RoleRow kRoles[] = {
     {Role::kCrash, "crash", "cr_url"},
     {Role::kInstaller, "installer", "puc_url"},
     {Role::kDefinition, "definition", "df_url"},
+    {Role::kMetadataSignature, "metadata_sig", nullptr},
+    {Role::kDefinitionSignature, "definition_sig", nullptr},
     {Role::kUnknown, "unknown", nullptr},
 };
 
@@ -44,7 +46,16 @@ const struct {
     {FaultMode::kRedirect, "redirect"}, {FaultMode::kForged, "forged"},
     {FaultMode::kHuge, "huge"},         {FaultMode::kControl, "control"},
     {FaultMode::kTrickle, "trickle"},
+    {FaultMode::kWrongSignature, "wrong_signature"}, {FaultMode::kOtherBytes, "other_bytes"},
+    {FaultMode::kUnsigned, "unsigned"},
 };
+
+bool IsSignature(Role role) {
+  return role == Role::kMetadataSignature || role == Role::kDefinitionSignature;
+}
+bool IsSignatureFault(FaultMode mode) {
+  return mode == FaultMode::kWrongSignature || mode == FaultMode::kOtherBytes || mode == FaultMode::kUnsigned;
+}
 
 const char* FaultName(FaultMode mode) {
   for (const auto& f : kFaults) {
@@ -83,7 +94,9 @@ std::string Envelope(const std::string& jsonText) {
 }
 
 // The JSON of an answer or of the metadata as a hostile farm would send it.
+// Any other mode sends the text as it stands: the bytes a signature covers.
 std::string Hostile(FaultMode mode, Role role, const std::string& jsonText) {
+  if (mode != FaultMode::kForged && mode != FaultMode::kHuge && mode != FaultMode::kControl) return jsonText;
   json::Object object;
   if (!ParseObject(jsonText, &object)) return jsonText;
   const std::string base = "http://127.0.0.1:1";  // no one listens there
@@ -186,7 +199,8 @@ std::string PathOfUrl(const std::string& url) {
   return url.substr(slash, end == std::string::npos ? std::string::npos : end - slash);
 }
 
-CFarm::CFarm(std::string stateFolder) : m_state(std::move(stateFolder)) {
+CFarm::CFarm(std::string stateFolder, std::unique_ptr<CSigner> signer)
+    : m_state(std::move(stateFolder)), m_signer(std::move(signer)) {
   std::error_code ec;
   fs::create_directories(ReceivedFolder(), ec);
 }
@@ -200,6 +214,17 @@ std::string CFarm::ReadState(const std::string& name) {
 
 Role CFarm::RoleOf(const std::string& method, const std::string& path) {
   if (path == "/Teko/UC.hsh") return Role::kFirstCall;
+  const size_t n = path.size();
+  if (n > 4 && path.compare(n - 4, 4, ".sig") == 0 && method == "GET") {
+    switch (RoleOf(method, path.substr(0, n - 4))) {
+      case Role::kMetadata:
+        return Role::kMetadataSignature;
+      case Role::kDefinition:
+        return Role::kDefinitionSignature;
+      default:
+        return Role::kUnknown;
+    }
+  }
   json::Object metadata;
   json::Object answers;
   const bool haveMetadata = ParseObject(ReadState("metadata.json"), &metadata);
@@ -240,6 +265,29 @@ std::string CFarm::AnswerFor(Role role) {
   return json::Writer::ToString(answer);
 }
 
+std::string CFarm::DefinitionText() {
+  json::Object metadata;
+  ParseObject(ReadState("metadata.json"), &metadata);
+  std::string name = fs::path(PathOfUrl(StringMember(metadata, "df_url", ""))).filename().string();
+  if (name.empty() || !fs::exists(m_state + "/" + name)) name = "definitions.xml";
+  return ReadState(name);
+}
+
+// The signature of the exact bytes the signed request is answered with.
+Reply CFarm::SignatureFor(Role role, FaultMode fault) {
+  Reply reply;
+  if (!m_signer || fault == FaultMode::kUnsigned) {
+    reply.status = 404;
+    reply.body = "not signed";
+    return reply;
+  }
+  std::string bytes = role == Role::kMetadataSignature ? ReadState("metadata.json") : DefinitionText();
+  if (fault == FaultMode::kOtherBytes) bytes += "\n";
+  const CSigner& signer = fault == FaultMode::kWrongSignature && m_otherSigner ? *m_otherSigner : *m_signer;
+  reply.body = signer.Sign(bytes);
+  return reply;
+}
+
 Reply CFarm::Handle(const std::string& method, const std::string& path, const std::string& rawQuery,
                     const std::string& body, Fault* fault) {
   Record record;
@@ -274,7 +322,9 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
     if (active) {
       const bool statusFault =
           active->mode == FaultMode::kNotFound || active->mode == FaultMode::kServerError;
-      const bool applies = postEndpoint ? (statusFault == probe) : true;
+      const bool applies = IsSignatureFault(active->mode) ? IsSignature(record.role)
+                           : postEndpoint                 ? (statusFault == probe)
+                                                          : true;
       if (applies) {
         *fault = *active;
         record.fault = FaultName(active->mode);
@@ -319,15 +369,14 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
       case Role::kMetadata:
         reply.body = Envelope(Hostile(fault->mode, record.role, ReadState("metadata.json")));
         break;
-      case Role::kDefinition: {
-        json::Object metadata;
-        ParseObject(ReadState("metadata.json"), &metadata);
-        std::string name = fs::path(PathOfUrl(StringMember(metadata, "df_url", ""))).filename().string();
-        if (name.empty() || !fs::exists(m_state + "/" + name)) name = "definitions.xml";
-        reply.body = ReadState(name);
+      case Role::kDefinition:
+        reply.body = DefinitionText();
         reply.contentType = "text/xml";
         break;
-      }
+      case Role::kMetadataSignature:
+      case Role::kDefinitionSignature:
+        reply = SignatureFor(record.role, fault->mode);
+        break;
       default:
         reply.status = 404;
         reply.body = "no such endpoint";
@@ -483,6 +532,13 @@ std::string CFarm::VerifyJson(bool* ok) {
   result["ok"] = json::Boolean(*ok);
   result["problems"] = problems;
   return json::Writer::ToString(result);
+}
+
+std::string CFarm::PublicKey(const std::string& which) {
+  const CSigner* signer = which == "signing" ? m_signer.get()
+                          : which == "other" ? m_otherSigner.get()
+                                             : nullptr;
+  return signer ? signer->PublicPem() : std::string();
 }
 
 bool CFarm::PutStateFile(const std::string& name, const std::string& content, std::string* error) {

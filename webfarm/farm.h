@@ -6,15 +6,30 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "webfarm/signer.h"
+
 namespace webfarm {
 
 // The endpoints, by what a request is for. The paths of all but the first
-// call come from the metadata document the farm serves.
-enum class Role { kFirstCall, kMetadata, kUpdateCheck, kUsage, kCrash, kInstaller, kDefinition, kUnknown };
+// call come from the metadata document the farm serves; a signature lies at
+// the path of what it signs with ".sig" appended.
+enum class Role {
+  kFirstCall,
+  kMetadata,
+  kUpdateCheck,
+  kUsage,
+  kCrash,
+  kInstaller,
+  kDefinition,
+  kMetadataSignature,
+  kDefinitionSignature,
+  kUnknown
+};
 const char* RoleName(Role role);
 bool RoleFromName(const std::string& name, Role* role);
 
@@ -25,6 +40,8 @@ bool RoleFromName(const std::string& name, Role* role);
 // 20 MiB "in_url", "uc_freq" 1e12, a 30 MiB "msg"); kControl, URLs and
 // versions with CR, LF and tab in them; kTrickle, the answer one byte per
 // stall time.
+// The last three hit only signatures: one by a key the updater does not hold,
+// one of other bytes than those served, and none at all (404).
 enum class FaultMode {
   kNone,
   kRefuse,
@@ -38,7 +55,10 @@ enum class FaultMode {
   kForged,
   kHuge,
   kControl,
-  kTrickle
+  kTrickle,
+  kWrongSignature,
+  kOtherBytes,
+  kUnsigned
 };
 bool FaultFromName(const std::string& name, FaultMode* mode);
 
@@ -75,7 +95,8 @@ struct Reply {
 
 class CFarm {
  public:
-  explicit CFarm(std::string stateFolder);
+  // Given a signer, the farm signs the metadata and the definition file it serves.
+  explicit CFarm(std::string stateFolder, std::unique_ptr<CSigner> signer = nullptr);
 
   // A request in: method, path, raw query text (after '?'), body, and the
   // form's "query" field. Returns the reply and the fault to apply.
@@ -88,6 +109,9 @@ class CFarm {
   bool Expect(const std::string& json, std::string* error);
   std::string RequestsJson();
   std::string VerifyJson(bool* ok);
+  // A public key as PEM: "signing" (empty when the farm does not sign) or
+  // "other", the key of the wrong_signature fault.
+  std::string PublicKey(const std::string& which);
   bool PutStateFile(const std::string& name, const std::string& content, std::string* error);
 
   const std::string& stateFolder() const { return m_state; }
@@ -95,11 +119,15 @@ class CFarm {
  private:
   Role RoleOf(const std::string& method, const std::string& path);
   std::string AnswerFor(Role role);
+  std::string DefinitionText();
+  Reply SignatureFor(Role role, FaultMode fault);
   void Store(const Record& record);
   std::string ReadState(const std::string& name);
   std::string ReceivedFolder() const { return m_state + "/received"; }
 
   std::string m_state;
+  std::unique_ptr<CSigner> m_signer;
+  std::unique_ptr<CSigner> m_otherSigner = CSigner::Generate();
   std::mutex m_mutex;
   uint64_t m_sequence = 0;
   std::vector<Record> m_records;

@@ -1,7 +1,10 @@
 // inkora_webfarm --state DIR [--port N] [--tls-cert PEM --tls-key PEM [--tls-port N]]
+//                [--signing-key PEM]
 // Serves the updater on 127.0.0.1 and prints "listening on http://127.0.0.1:PORT",
 // followed by " https://127.0.0.1:PORT" when it also serves TLS with the given
-// certificate. The control API lives under /_control/ on both.
+// certificate. Given a P-256 private key it signs the metadata and the
+// definition file it serves (their URLs with ".sig" appended). The control API
+// lives under /_control/ on both.
 #include <httplib.h>
 
 #include <chrono>
@@ -30,7 +33,8 @@ void OnSignal(int) {
 }
 
 const char kUsage[] =
-    "usage: inkora_webfarm --state DIR [--port N] [--tls-cert PEM --tls-key PEM [--tls-port N]]\n";
+    "usage: inkora_webfarm --state DIR [--port N] [--tls-cert PEM --tls-key PEM [--tls-port N]]"
+    " [--signing-key PEM]\n";
 
 void Control(webfarm::CFarm& farm, const httplib::Request& req, httplib::Response& res) {
   const std::string what = req.path.substr(std::string("/_control/").size());
@@ -50,6 +54,8 @@ void Control(webfarm::CFarm& farm, const httplib::Request& req, httplib::Respons
     body = farm.VerifyJson(&verified);
   } else if (what == "state") {
     ok = farm.PutStateFile(req.has_param("file") ? req.get_param_value("file") : "", req.body, &error);
+  } else if (what == "key") {
+    body = farm.PublicKey(req.has_param("which") ? req.get_param_value("which") : "");
   } else if (what == "ping") {
     body = "{\"ok\" : true}";
   } else {
@@ -157,7 +163,7 @@ void Route(httplib::Server& server, webfarm::CFarm& farm) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string state, tlsCert, tlsKey;
+  std::string state, tlsCert, tlsKey, signingKey;
   int port = 0, tlsPort = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -171,6 +177,8 @@ int main(int argc, char** argv) {
       tlsKey = argv[++i];
     } else if (arg == "--tls-port" && i + 1 < argc) {
       tlsPort = std::atoi(argv[++i]);
+    } else if (arg == "--signing-key" && i + 1 < argc) {
+      signingKey = argv[++i];
     } else {
       std::fputs(kUsage, stderr);
       return 2;
@@ -180,7 +188,16 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  webfarm::CFarm farm(state);
+  std::unique_ptr<webfarm::CSigner> signer;
+  if (!signingKey.empty()) {
+    std::string error;
+    signer = webfarm::CSigner::FromPemFile(signingKey, &error);
+    if (!signer) {
+      std::fprintf(stderr, "inkora_webfarm: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  webfarm::CFarm farm(state, std::move(signer));
   httplib::Server server;
   server.set_keep_alive_max_count(1);
   server.set_payload_max_length(kMaxRequestBytes);

@@ -1,10 +1,14 @@
 // The web farm played by the fake HTTP layer: each request takes the next scripted reply (Refused when
 // none is left); the status probe of a POST (a GET of its URL) gets the POST's reply with "OK" as body.
+// And the keys its signatures are checked against.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "client/signature.h"
 #include "platform/testing/fake_env.h"
 #include "transport/utility.h"
 
@@ -56,5 +60,14 @@ inline void PlayFarm(platform_testing::FakeHttp& http) {
     return next;
   };
 }
+
+// The vendor keys in place of the build's, for the lifetime of the object.
+struct ScopedUpdateKeys {
+  explicit ScopedUpdateKeys(std::vector<std::string> k)
+      : keys(std::move(k)), previous(CUpdateSignature::SetKeys(&keys)) {}
+  ~ScopedUpdateKeys() { CUpdateSignature::SetKeys(previous); }
+  const std::vector<std::string> keys;
+  const std::vector<std::string>* const previous;
+};
 
 }  // namespace client_testing

@@ -65,6 +65,7 @@ class PosixEnv : public Env {
   bool GetLocaleInfo(uint32_t type, std::string* value) override;
   uint16_t GetUserDefaultLangID() override;
   Status GenRandom(void* buffer, size_t size) override;
+  Status ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* key) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
   Status AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) override;
 

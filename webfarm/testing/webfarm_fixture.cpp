@@ -68,6 +68,9 @@ bool CWebFarm::Launch(const std::string& tlsCert, const std::string& tlsKey, std
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, 2);
     std::vector<const char*> args = {binary.c_str(), "--state", m_state.c_str()};
+#if defined(INKORA_WEBFARM_SIGNING_KEY)
+    args.insert(args.end(), {"--signing-key", INKORA_WEBFARM_SIGNING_KEY});
+#endif
     if (!tlsCert.empty())
       args.insert(args.end(), {"--tls-cert", tlsCert.c_str(), "--tls-key", tlsKey.c_str()});
     args.push_back(nullptr);
@@ -134,6 +137,11 @@ bool CWebFarm::SetFault(const std::string& endpoint, const std::string& mode, in
 bool CWebFarm::SetStateFile(const std::string& name, std::string text) {
   for (size_t at; (at = text.find("@BASE@")) != std::string::npos;) text.replace(at, 6, m_base);
   return Call("/_control/state?file=" + name, text);
+}
+
+std::string CWebFarm::PublicKey(const std::string& which) {
+  std::string pem;
+  return Call("/_control/key?which=" + which, "", &pem) ? pem : std::string();
 }
 
 std::vector<FarmRequest> CWebFarm::Requests() {

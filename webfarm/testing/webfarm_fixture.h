@@ -13,7 +13,8 @@
 namespace webfarm_testing {
 
 struct FarmRequest {  // one request as the farm recorded it
-  std::string role;   // first_call, metadata, update_check, usage, crash, installer, definition, unknown
+  std::string
+      role;  // first_call, metadata(_sig), update_check, usage, crash, installer, definition(_sig), unknown
   std::string method;
   std::string payload;  // deciphered JSON or log text
   int status = 0;
@@ -32,8 +33,9 @@ class CWebFarm {
   std::string url(const std::string& path) const { return m_base + path; }
   // No faults or requests; metadata 1-0-7 with every URL here.
   bool Reset();
-  // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized, redirect;
-  // endpoint a FarmRequest::role or "any"; count -1 for every request.
+  // Mode: none, refuse, 404, 500, garbage, truncated, stall, oversized, redirect,
+  // and for signatures wrong_signature, other_bytes, unsigned; endpoint a
+  // FarmRequest::role or "any"; count -1 for every request.
   bool SetFault(const std::string& endpoint, const std::string& mode, int count = -1,
                 uint32_t stallMs = 5000);
   // State files; "@BASE@" in the text becomes base().
@@ -41,6 +43,8 @@ class CWebFarm {
   bool SetAnswers(const std::string& json) { return SetStateFile("answers.json", json); }
   bool SetStateFile(const std::string& name, std::string text);
   std::vector<FarmRequest> Requests();
+  // The PEM public key "signing" (empty when unsigned) or "other" (of the wrong_signature fault).
+  std::string PublicKey(const std::string& which);
 
   static std::string StandardMetadata();  // with "@BASE@"
 
