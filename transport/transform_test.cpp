@@ -71,7 +71,7 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
       EXPECT_TRUE(given >= n || buffer[0] == 0xEE);
     }
     const std::string N = std::to_string(n), N1 = std::to_string(n + 1);
-    EXPECT_EQ(n == 0 ? "0 99|0 1|0 4294967295|0 1|" : "0 " + N + "|0 " + N1 + "|0 " + N + "|1 " + N + "|",
+    EXPECT_EQ(n == 0 ? "0 99|0 1|1 0|1 0|" : "0 " + N + "|0 " + N1 + "|0 " + N + "|1 " + N + "|",
               results);
     EXPECT_EQ(data, Bytes(buffer.begin(), buffer.end() - 1));
     EXPECT_EQ(0xEE, buffer[n]);
@@ -107,6 +107,67 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
   EXPECT_FALSE(CUtility::TransformDataToSend("{}", kept));
   EXPECT_FALSE(CUtility::DES_Encrypt(kept, reinterpret_cast<const unsigned char*>("ab"), 2));
   EXPECT_EQ("untouched", kept);
+}
+
+// IV and the whole blocks of data (padded by the caller) enciphered in CBC
+// mode under key, as base64: an answer from a farm with a cipher of its own.
+std::string Sealed(const uint8_t* key, Bytes data) {
+  const crypto::CDes des(key);
+  Bytes envelope = {1, 2, 3, 4, 5, 6, 7, 8}, chain = envelope;
+  for (size_t at = 0; at + 8 <= data.size(); at += 8) {
+    for (size_t j = 0; j < 8; ++j) chain[j] ^= data[at + j];
+    des.EncryptBlock(chain.data(), chain.data());
+    envelope.insert(envelope.end(), chain.begin(), chain.end());
+  }
+  std::string text;
+  crypto::Base64Encode(envelope.data(), envelope.size(), &text);
+  return text;
+}
+
+// A request logs the lines of the size protocol's first call, the base64 text
+// and the request; an answer logs nothing, read or refused (its caller says
+// it failed). A cipher that pads with zeros, or not at all, is read.
+TEST_F(Transform, WhatTheLogHoldsOfARequestAndOfAnswers) {
+  std::string request;
+  ASSERT_TRUE(CUtility::TransformDataToSend("{}", request));
+  std::string base64 = request;
+  for (const auto& [escape, c] : {std::pair<std::string, char>{"%2B", '+'}, {"%2F", '/'}, {"%3D", '='}})
+    for (size_t at; (at = base64.find(escape)) != std::string::npos;) base64.replace(at, 3, 1, c);
+  std::string entries;  // "function-message|" each, without the time stamps
+  std::istringstream lines(LogLines());
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty()) entries += line.substr(line.find("\t    ") + 5) + "|";
+  EXPECT_EQ("GZip_Compress()----GZip_Compress() -- GATE003----|"
+            "TransformData_Encrypt()-GZip_Compress() FAILED -- Need More Buffer|"
+            "CUtility::DES_Encrypt()-Base64 Result: " + base64 + "|TransformData_Encrypt()-" + request + "|",
+            entries);
+
+  const uint8_t otherKey[8] = {0x5e, 0x83, 0xc0, 0xd7, 0xa9, 0x1f, 0x2b, 0x66};  // not just another parity bit
+  std::string whole = "{\"code\":\"0\"}";  // a text whose member fills its blocks
+  while (Member(whole).size() % 8 != 0) whole.insert(1, " ");
+  Bytes zeroPadded = Member("{\"code\":\"0\"}");
+  zeroPadded.resize((zeroPadded.size() + 7) / 8 * 8, 0);
+  Bytes notGzip = {'n', 'o', 't', ' ', 'g', 'z', 'i', 'p', 1};
+  const struct {
+    std::string body, text;  // text "-": refused
+  } cases[] = {
+      {Sealed(kKey, zeroPadded), "{\"code\":\"0\"}"},
+      {Sealed(kKey, Member(whole)), whole},
+      {Sealed(kKey, Bytes(8, 8)), "-"},  // a pad block alone: no plain bytes
+      {Sealed(otherKey, zeroPadded), "-"},
+      {Sealed(kKey, notGzip), "-"},
+      {"AQIDBAUGBwg=", "-"},  // the IV alone
+      {"AQIDBAUGBwgJCgsM", "-"},  // the IV and part of a block
+  };
+  for (const auto& c : cases) {
+    ClearLog();
+    std::string out = "-";
+    EXPECT_EQ(c.text != "-", CUtility::TransformData_Decrypt(c.body, out)) << c.body;
+    EXPECT_EQ(c.text, out) << c.body;
+    uint32_t size = 0;
+    EXPECT_FALSE(CUtility::GZip_Uncompress(out, notGzip.data(), 9, size));
+    EXPECT_EQ("", LogText()) << c.body;
+  }
 }
 
 #if !defined(_WIN32)
