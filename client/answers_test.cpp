@@ -7,6 +7,7 @@
 
 #include "client/client_info.h"
 #include "client/testing/farm_script.h"
+#include "crypt/gzip.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
 #include "settings/testing/settings_fixture.h"
@@ -108,9 +109,14 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   }
 }
 
-// The first call gives the metadata URL unless a code above zero says no; only
-// a code of 0 in a JSON object replaces the update check's record.
+// The first call gives the metadata URL unless a code above zero says no; a
+// code of 0 replaces the update check's record, and so does an answer that is
+// no JSON object (every member missing, the code read as 0).
 TEST_F(Answers, FirstCallAndUpdateCheck) {
+  std::vector<uint8_t> nothing;  // the member of an empty text
+  ASSERT_TRUE(crypto::GzipCompress(nullptr, 0, &nothing));
+  std::string empty;
+  ASSERT_TRUE(CUtility::DES_Encrypt(empty, nothing.data(), nothing.size()));
   const struct {
     Reply reply;
     const char *firstCall, *mvUrl, *code;
@@ -123,8 +129,9 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
                false, false},
               {Answer(R"({"code":"-2","mv_url":"x"})"), "x", "before", "before", true, true},
               {Answer(R"({"code":" 3x","msg":"later","mv_url":"x"})"), "", "before", "before", true, true},
-              {Answer("code=0"), "", "before", "before", true, true},
-              {Answer(R"(["code","0"])"), "", "before", "before", true, true}};
+              {Answer("code=0"), "", "", "", false, false},
+              {Answer(R"(["code","0"])"), "", "", "", false, false},
+              {Reply::Body(empty), "", "", "", false, false}};
   for (const auto& r : rows) {
     Script(r.reply);
     EXPECT_EQ(r.firstCall, client_.MakeFirstCall()) << r.reply.body;
