@@ -27,6 +27,13 @@ Element Read(const std::string& text) {
   return element;
 }
 
+Element& M(Element& element, const std::string& name) {
+  return json_cast<Object&>(element)[name];
+}
+
+// While set, every allocation of the C++ heap fails.
+bool g_failAllocations = false;
+
 TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   const Element source = Read("{\"list\":[\"one\"],\"inner\":{\"k\":true}}");
   const std::string written = json::Writer::ToString(source);
@@ -57,7 +64,90 @@ TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   EXPECT_NE(Element(Number(NAN)), Element(Number(NAN)));
 }
 
-// Past 16 members names are found through a position table, which Clear must drop.
+// A tree assigned one of its own parts, or a member another member of its
+// object while the left one is added (the right side is evaluated first).
+TEST(ElementModel, AssignmentsBetweenATreeAndItsOwnPartsAreSafe) {
+  const struct {
+    const char* before;
+    void (*assign)(Element&);
+    const char* after;
+  } cases[] = {
+      {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = std::move(M(e, "n")); }, R"({"x":[1]})"},
+      {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = std::move(M(M(e, "n"), "x")); }, "[1]"},
+      {R"([[1,{"k":2}],3])", [](Element& e) { e = std::move(json_cast<json::Array&>(e)[0]); }, R"([1,{"k":2}])"},
+      {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = M(e, "n"); }, R"({"x":[1]})"},
+      {R"({"b":[true]})", [](Element& e) { M(e, "a") = M(e, "b"); }, R"({"b":[true],"a":[true]})"},
+      {R"({"b":[true]})", [](Element& e) { M(e, "a") = std::move(M(e, "b")); }, R"({"b":null,"a":[true]})"},
+      {R"({"b":[true]})", [](Element& e) { M(e, "a") = M(e, "c"); }, R"({"b":[true],"c":null,"a":null})"},
+      {R"({"b":1})", [](Element& e) { M(e, "a") = e; }, R"({"b":1,"a":{"b":1,"a":null}})"},
+  };
+  for (const auto& c : cases) {
+    Element e = Read(c.before);
+    c.assign(e);
+    EXPECT_EQ(json::Writer::ToString(Read(c.after)), json::Writer::ToString(e)) << c.before << " " << c.after;
+  }
+  Element built = Object();  // members added one by one, across every growth of their storage
+  std::string expected;
+  for (int n = 0; n < 70; ++n) {
+    const std::string name = "k" + std::to_string(n);
+    M(built, name) = M(built, "k" + std::to_string(n / 2));
+    M(built, name) = Number(n);
+    expected += (n ? ",\"" : "{\"") + name + "\":" + std::to_string(n);
+    ASSERT_EQ(json::Writer::ToString(Read(expected + "}")), json::Writer::ToString(built)) << n;
+  }
+}
+
+// The first member of a name is the one found, whatever names were changed
+// through an iterator, in small objects and in big ones alike.
+TEST(ElementModel, TheFirstMemberOfANameIsFoundAfterRenamesAtEverySize) {
+  for (int n : {3, 17, 40}) {
+    std::string text = "{\"k0\":0";
+    for (int i = 1; i < n; ++i) text += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    Element e = Read(text + "}");
+    Object& o = json_cast<Object&>(e);
+    const std::string last = "k" + std::to_string(n - 1);
+    o.Begin()->name = last;
+    (o.Begin() + 1)->name = "renamed";
+    EXPECT_EQ(Number(0), o[last]) << n;
+    EXPECT_EQ(Number(1), o["renamed"]) << n;
+    EXPECT_EQ(static_cast<size_t>(n), o.Size()) << n;
+    EXPECT_EQ(Element(), o["k1"]) << n;  // now a new member at the end
+    EXPECT_EQ(o.End() - 1, o.Find("k1")) << n;
+    o.Begin()->name = "k0";
+    EXPECT_EQ(Number(n - 1), o[last]) << n;
+  }
+}
+
+// An append that runs out of memory at any size leaves the object as it was;
+// one that did not need memory has added the member.
+TEST(ElementModel, AnAppendThatRunsOutOfMemoryLeavesTheObjectAsItWas) {
+  std::string text = "{\"m0\":0";
+  for (int i = 1; i < 40; ++i) text += ",\"m" + std::to_string(i) + "\":" + std::to_string(i);
+  Element e = Read(text + "}");
+  Object& o = json_cast<Object&>(e);
+  for (size_t n = 40; n < 300; ++n) {
+    const std::string before = json::Writer::ToString(e), name = "n" + std::to_string(n);
+    bool threw = false;
+    g_failAllocations = true;
+    try {
+      o[name];
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    g_failAllocations = false;
+    ASSERT_EQ(threw ? n : n + 1, o.Size()) << n;
+    if (threw) {
+      ASSERT_EQ(before, json::Writer::ToString(e)) << n;
+    }
+    o[name] = Number(static_cast<double>(n));
+    ASSERT_EQ(Number(static_cast<double>(n)), (o.End() - 1)->element) << n;
+    ASSERT_EQ(Number(0), o["m0"]) << n;
+    ASSERT_EQ(n + 1, o.Size()) << n;
+  }
+}
+
+// A cleared object (its member storage grown past several blocks) holds only
+// what was added after, at the places it was added.
 TEST(ElementModel, AClearedObjectFindsMembersAtTheirNewPlaces) {
   Object object;
   for (int i = 0; i < 40; ++i) object["m" + std::to_string(i)] = json::Null();
@@ -110,7 +200,42 @@ TEST(NodePool, LiveBlocksNeverOverlapEmptiedSlabsAreReusedAndNoSlabLeaks) {
 
 }  // namespace
 
+// The plain forms over malloc, failing on request; the aligned ones below.
+void* operator new(size_t size) {
+  void* p = g_failAllocations ? nullptr : std::malloc(size ? size : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](size_t size) {
+  return operator new(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  return g_failAllocations ? nullptr : std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+
 void* operator new(size_t size, std::align_val_t align) {
+  if (g_failAllocations) throw std::bad_alloc();
   g_slabs += static_cast<size_t>(align) == 16384;
 #ifdef _WIN32
   void* p = _aligned_malloc(size, static_cast<size_t>(align));

@@ -115,6 +115,23 @@ TEST(Reader, ValuesAndWhiteSpaceAsTheWriterLaysThemOut) {
   EXPECT_EQ(Fault(" \t\r\n\v\f"), "parse 0:0@0-0 Unexpected end of token stream");
 }
 
+// A value that fails to read is not left in its container; what was read
+// before it stays.
+TEST(Reader, AFailedValueIsNotLeftInItsContainer) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[1, }", "[1]"},
+      {"[[1,2],[3,}", "[[1,2]]"},
+      {"{\"a\":1,\"b\":[2,}", "{\"a\":1}"},
+      {"[{\"a\":1},{\"b\":}", "[{\"a\":1}]"},
+  };
+  for (const auto& c : cases) {
+    json::Element element, expected;
+    EXPECT_THROW(json::Reader::Read(element, c.first), json::ParseException) << c.first;
+    json::Reader::Read(expected, c.second);
+    EXPECT_EQ(json::Writer::ToString(expected), json::Writer::ToString(element)) << c.first;
+  }
+}
+
 TEST(Reader, NestingLimitAndBigObjects) {
   const unsigned limit = json::Reader::kMaxDepth;
   EXPECT_EQ(Fault(std::string(limit, '[') + std::string(limit, ']')), "none");
