@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "files/probes.h"
+#include "files/vista_compat.h"
 #include "settings/testing/settings_fixture.h"
 
 namespace {
@@ -62,6 +63,31 @@ TEST_F(Probes, TheWalkFindsTheFirstFilterStringTwoLevelsDownAtMost) {
   }
   std::string id;
   EXPECT_FALSE(FindDeviceHardwareID("SOFTWARE\\InkoraTests\\Missing", "", id, 2));
+}
+
+// The extended record first; a system without it is asked for the basic one;
+// only when both fail does a box say so, and the version is 0.
+TEST_F(Probes, TheMajorVersionFallsBackToTheBasicRecord) {
+  using platform::VersionRecord;
+  const struct {
+    bool ok, extendedOk;
+    int major;
+    std::vector<VersionRecord> calls;
+    int boxes;
+  } cases[] = {
+      {true, true, 10, {VersionRecord::kExtended}, 0},
+      {true, false, 10, {VersionRecord::kExtended, VersionRecord::kBasic}, 0},
+      {false, false, 0, {VersionRecord::kExtended, VersionRecord::kBasic}, 1},
+  };
+  for (const auto& c : cases) {
+    platform_testing::FakeSystem& system = env_->system.emplace();
+    system.version.majorVersion = 10;
+    system.versionOk = c.ok;
+    system.extendedVersionOk = c.extendedOk;
+    EXPECT_EQ(c.major, CVistaCompat::GetMajorOSVersion()) << c.extendedOk << c.ok;
+    EXPECT_EQ(c.calls, system.versionCalls) << c.extendedOk << c.ok;
+    EXPECT_EQ(c.boxes, system.messageBoxes) << c.extendedOk << c.ok;
+  }
 }
 
 }  // namespace

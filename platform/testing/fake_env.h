@@ -221,6 +221,9 @@ class FakeVersion : public platform::VersionResource {
 
 struct FakeSystem {
   bool versionOk = true;
+  bool extendedVersionOk = true;  // false: only the basic record is given
+  std::vector<platform::VersionRecord> versionCalls;
+  int messageBoxes = 0;
   platform::OsVersionInfo version;
   uint16_t arch = 9;
   uint32_t productType = 0;
@@ -260,7 +263,9 @@ class FakeEnv : public platform::EnvWrapper {
     if (Fault("GetKnownFolder")) return fault_;
     return Find(knownFolders, f, p) ? platform::kSuccess : EnvWrapper::GetKnownFolder(f, p);
   }
-  void MessageBox(const std::string&, const std::string&) override {}  // never shown
+  void MessageBox(const std::string&, const std::string&) override {  // never shown
+    if (system) ++system->messageBoxes;
+  }
   Status GenRandom(void* b, size_t n) override {
     return Fault("GenRandom") ? fault_ : EnvWrapper::GenRandom(b, n);
   }
@@ -285,10 +290,12 @@ class FakeEnv : public platform::EnvWrapper {
     sleeps.push_back(ms);
     if (now) *now += ms / 1000;
   }
-  bool GetVersionEx(platform::OsVersionInfo* i) override {
-    if (!system) return EnvWrapper::GetVersionEx(i);
-    if (system->versionOk) *i = system->version;
-    return system->versionOk;
+  bool GetVersionEx(platform::OsVersionInfo* i, platform::VersionRecord r) override {
+    if (!system) return EnvWrapper::GetVersionEx(i, r);
+    system->versionCalls.push_back(r);
+    const bool ok = system->versionOk && (system->extendedVersionOk || r == platform::VersionRecord::kBasic);
+    if (ok) *i = system->version;
+    return ok;
   }
   uint16_t GetNativeProcessorArchitecture() override {
     return system ? system->arch : EnvWrapper::GetNativeProcessorArchitecture();

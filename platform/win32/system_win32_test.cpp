@@ -19,11 +19,33 @@ TEST(Win32SystemTest, ErrorCodesClockAndKnownFolders) {
   EXPECT_FALSE(env.ToLocalTime(40000000000LL, &f));  // past 3000
   ASSERT_TRUE(env.ToLocalTime(1000000000, &f));      // 2001-09-09 01:46:40 UTC, a Sunday
   EXPECT_EQ(40, f.second);
-  for (KnownFolder folder : {KnownFolder::kCommonAppData, KnownFolder::kPublicDocuments}) {
-    std::string path;
+  std::string paths[3];
+  for (KnownFolder folder :
+       {KnownFolder::kCommonAppData, KnownFolder::kCommonAppDataCurrent, KnownFolder::kPublicDocuments}) {
+    std::string& path = paths[static_cast<int>(folder)];
     ASSERT_EQ(kSuccess, env.GetKnownFolder(folder, &path));
     EXPECT_TRUE(env.PathExists(path)) << path;
   }
+  EXPECT_EQ(paths[0], paths[1]);  // the default path and the current one agree on an untouched system
+}
+
+// The basic version record carries no product type; the extended one does.
+// A path converts in the thread's code page, which follows the thread's locale.
+TEST(Win32SystemTest, VersionRecordsAndTheThreadsCodePage) {
+  Win32Env env{std::string()};
+  OsVersionInfo extended, basic;
+  ASSERT_TRUE(env.GetVersionEx(&extended, VersionRecord::kExtended));
+  ASSERT_TRUE(env.GetVersionEx(&basic, VersionRecord::kBasic));
+  EXPECT_EQ(extended.majorVersion, basic.majorVersion);
+  EXPECT_EQ(extended.buildNumber, basic.buildNumber);
+  EXPECT_NE(0u, extended.productType);
+  EXPECT_EQ(0u, basic.productType);
+
+  const LCID before = ::GetThreadLocale();
+  ASSERT_TRUE(::SetThreadLocale(MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT)));
+  const std::string cyrillic = WideToThreadAnsi(L"C:\\\x0414");  // code page 1251: 0xC4
+  ::SetThreadLocale(before);
+  EXPECT_EQ("C:\\\xC4", cyrillic);
 }
 
 using Win32FilesTest = platform_testing::TreeFixture;
