@@ -67,7 +67,6 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
       {"reserved flag", Flipped(a, 3, 0x20), GzipError::kBadHeader, ""},
       // A broken member after a sound one ends the data: the sound one is the answer.
       {"damaged CRC of the second member", Flipped(ab, ab.size() - 6, 1), GzipError::kNone, "first "},
-      {"damaged ISIZE of the second member", Flipped(ab, ab.size() - 2, 1), GzipError::kNone, "first "},
       {"cut second member", Bytes(ab.begin(), ab.end() - 3), GzipError::kNone, "first "},
       {"second header cut", Cat(a, {0x1F, 0x8B}), GzipError::kNone, "first "},
       {"second member of method 7", Cat(a, Flipped(b, 2, 0x0F)), GzipError::kNone, "first "},

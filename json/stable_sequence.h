@@ -184,7 +184,8 @@ class StableSequence {
   };
 
   static T* Allocate(size_t count) {
-    if (count > static_cast<size_t>(PTRDIFF_MAX) / sizeof(T)) throw std::length_error("json container too large");
+    if (count > static_cast<size_t>(PTRDIFF_MAX) / sizeof(T))
+      throw std::length_error("json container too large");
     return static_cast<T*>(::operator new(count * sizeof(T)));
   }
 
