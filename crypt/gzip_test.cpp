@@ -110,8 +110,6 @@ TEST(Gzip, EveryPrefixFailsAndNoChangedByteGivesOtherText) {
       }
     }
   }
-  EXPECT_EQ(Gunzip(Flipped(m, m.size() - 8, 1), &out), GzipError::kBadCrc);
-  EXPECT_EQ(Gunzip(Flipped(m, m.size() - 4, 1), &out), GzipError::kBadLength);
 }
 
 }  // namespace

@@ -223,7 +223,6 @@ struct FakeSystem {
   bool versionOk = true;
   bool extendedVersionOk = true;  // false: only the basic record is given
   std::vector<platform::VersionRecord> versionCalls;
-  int messageBoxes = 0;
   platform::OsVersionInfo version;
   uint16_t arch = 9;
   uint32_t productType = 0;
@@ -263,9 +262,7 @@ class FakeEnv : public platform::EnvWrapper {
     if (Fault("GetKnownFolder")) return fault_;
     return Find(knownFolders, f, p) ? platform::kSuccess : EnvWrapper::GetKnownFolder(f, p);
   }
-  void MessageBox(const std::string&, const std::string&) override {  // never shown
-    if (system) ++system->messageBoxes;
-  }
+  void MessageBox(const std::string&, const std::string&) override {}  // never shown
   Status GenRandom(void* b, size_t n) override {
     return Fault("GenRandom") ? fault_ : EnvWrapper::GenRandom(b, n);
   }
