@@ -60,24 +60,19 @@ bool ObjectImp::Compare(const ElementImp& other) const {
   return m_members == static_cast<const ObjectImp&>(other).m_members;
 }
 
-namespace {
-
-template <typename It>
-It FindName(It it, It end, const std::string& name) {
-  for (; it != end; ++it) {
-    if (it->name.size() == name.size() && std::memcmp(it->name.data(), name.data(), name.size()) == 0) break;
-  }
-  return it;
+size_t ObjectImp::IndexOf(const std::string& name) const {
+  return m_members.FindIf([&name](const Member& member) {
+    return member.name.size() == name.size() &&
+           std::memcmp(member.name.data(), name.data(), name.size()) == 0;
+  });
 }
 
-}  // namespace
-
 ObjectImp::Members::iterator ObjectImp::Find(const std::string& name) {
-  return FindName(m_members.begin(), m_members.end(), name);
+  return m_members.begin() + static_cast<std::ptrdiff_t>(IndexOf(name));
 }
 
 ObjectImp::Members::const_iterator ObjectImp::Find(const std::string& name) const {
-  return FindName(m_members.begin(), m_members.end(), name);
+  return m_members.begin() + static_cast<std::ptrdiff_t>(IndexOf(name));
 }
 
 Member& ObjectImp::Append(Member&& member) {

@@ -170,9 +170,11 @@ class ObjectImp : public ElementImp_T<Object, ObjectImp, kObjectType> {
 
   Members& members() { return m_members; }
   const Members& members() const { return m_members; }
-  // The first member of that name, or members().end(). A scan from the
-  // first member: names may be changed through an iterator at any time, so
-  // nothing kept aside could be trusted to know them.
+  // The position of the first member of that name, or members().size(). A
+  // scan from the first member: names may be changed through an iterator at
+  // any time, so nothing kept aside could be trusted to know them.
+  size_t IndexOf(const std::string& name) const;
+  // The same as an iterator: members().end() for none.
   Members::iterator Find(const std::string& name);
   Members::const_iterator Find(const std::string& name) const;
   // Appends without looking for the name first; the caller has. Throws, and

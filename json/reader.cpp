@@ -376,7 +376,7 @@ class NameSet {
   }
 
   bool Contains(const ObjectImp& imp, const std::string& name) const {
-    if (m_slots.empty()) return imp.Find(name) != imp.members().end();
+    if (m_slots.empty()) return imp.IndexOf(name) != imp.members().size();
     const size_t mask = m_slots.size() - 1;
     for (size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
       const Member* member = m_slots[slot];
@@ -520,10 +520,14 @@ class Parser {
       return;
     }
     for (;;) {
-      // Added only when read whole: a failure leaves no half-read slot behind.
-      Element value;
-      Parse(value, depth);
-      elements.push_back(std::move(value));
+      // A value that fails to read leaves no half-read slot behind.
+      elements.emplace_back();
+      try {
+        Parse(elements.back(), depth);
+      } catch (...) {
+        elements.pop_back();
+        throw;
+      }
       if (m_tokens.EndOfStream() || m_tokens.Peek().kind != kNextElement) break;
       m_tokens.Get();
     }

@@ -134,9 +134,23 @@ class StableSequence {
     }
   }
 
+  // The position of the first element that match holds for, or size().
+  template <typename Match>
+  size_t FindIf(Match match) const {
+    size_t index = 0;
+    for (size_t block = 0; index < m_size; ++block) {
+      const T* data = block == 0 ? m_first : (*m_more)[block - 1].data;
+      const size_t capacity = block == 0 ? m_firstCapacity : (*m_more)[block - 1].capacity;
+      for (const T* at = data; at < data + capacity && index < m_size; ++at, ++index) {
+        if (match(*at)) return index;
+      }
+    }
+    return index;
+  }
+
   // Throws (and changes nothing) when there is no memory for a new block.
   T& PushBack(T&& value) {
-    T* slot = Slot();
+    T* slot = m_size < m_firstCapacity ? m_first + m_size : Slot();
     new (slot) T(std::move(value));
     ++m_size;
     return *slot;
