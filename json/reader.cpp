@@ -371,10 +371,6 @@ class TokenStream {
 // table of them by the hash of the name, so a big object reads in linear time.
 class NameSet {
  public:
-  explicit NameSet(size_t expected) {
-    if (expected > kScanned) m_slots.resize(SlotsFor(expected), nullptr);
-  }
-
   bool Contains(const ObjectImp& imp, const std::string& name) const {
     if (m_slots.empty()) return imp.IndexOf(name) != imp.members().size();
     const size_t mask = m_slots.size() - 1;
@@ -487,9 +483,8 @@ class Parser {
 
   void ParseObject(ObjectImp& imp, unsigned depth) {
     MatchExpectedToken(kObjectBegin);
-    const size_t expected = NextSize();
-    imp.Reserve(expected);
-    NameSet names(expected);
+    imp.Reserve(NextSize());
+    NameSet names;
     if (m_tokens.EndOfStream() || m_tokens.Peek().kind == kObjectEnd) {
       MatchExpectedToken(kObjectEnd);
       return;

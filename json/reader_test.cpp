@@ -142,7 +142,12 @@ TEST(Reader, NestingLimitAndBigObjects) {
 
   std::string text = "{";  // big enough for the object's position table
   for (int i = 0; i < 40; ++i) text += "\"k" + std::to_string(i) + "\":0,";
-  EXPECT_EQ(Fault(text + "\"k5\":0}"), "parse 0:311@311-315 Duplicate object member token: k5");
+  for (int i = 0; i < 40; ++i) {  // every name, also those whose slots in the name table collided
+    const std::string name = "k" + std::to_string(i), at = std::to_string(text.size());
+    EXPECT_EQ(Fault(text + "\"" + name + "\":0}"), "parse 0:" + at + "@" + at + "-" +
+                                                       std::to_string(text.size() + name.size() + 2) +
+                                                       " Duplicate object member token: " + name);
+  }
 }
 
 }  // namespace
