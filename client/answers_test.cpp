@@ -123,7 +123,8 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
     bool upload, crash;
   } rows[] = {{Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "m", "0",
                true, true},
-              {Answer(R"({"code":3,"mv_url":"m"})"), "m", "m", "", false, false},  // a number is no code
+              {Answer(R"({"code":3,"mv_url":"m","upload_logs":"trux"})"), "m", "m", "", false,
+               false},  // a number is no code
               {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "", "0", true, false},
               {Answer(R"({"code":"0","mv_url":7,"upload_logs":"true ","crash_logs":"tru"})"), "", "", "0",
                false, false},

@@ -70,6 +70,7 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
       {"cut second member", Bytes(ab.begin(), ab.end() - 3), GzipError::kNone, "first "},
       {"second header cut", Cat(a, {0x1F, 0x8B}), GzipError::kNone, "first "},
       {"second member of method 7", Cat(a, Flipped(b, 2, 0x0F)), GzipError::kNone, "first "},
+      {"second member without its ID2", Cat(a, Flipped(b, 1, 0x01)), GzipError::kNone, "first "},
       {"bad data in the third", Cat(ab, Flipped(a, 10, a[10] ^ 0x07)), GzipError::kNone, "first second"},
       {"damaged first, sound second", Cat(Flipped(a, a.size() - 8, 1), b), GzipError::kBadCrc, ""},
       {"no magic", Flipped(a, 1, 0x07), GzipError::kNotGzip, ""},

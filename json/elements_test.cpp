@@ -73,8 +73,8 @@ TEST(ElementModel, AssignmentsBetweenATreeAndItsOwnPartsAreSafe) {
     const char* after;
   } cases[] = {
       {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = std::move(M(e, "n")); }, R"({"x":[1]})"},
-      {R"([[1,{"k":2}],3])", [](Element& e) { e = std::move(json_cast<json::Array&>(e)[0]); },
-       R"([1,{"k":2}])"},
+      {R"([[1,{"k":"longer than a word"}],3])",
+       [](Element& e) { e = std::move(json_cast<json::Array&>(e)[0]); }, R"([1,{"k":"longer than a word"}])"},
       {R"({"b":[true]})", [](Element& e) { M(e, "a") = M(e, "b"); }, R"({"b":[true],"a":[true]})"},
       {R"({"b":[true]})", [](Element& e) { M(e, "a") = std::move(M(e, "b")); }, R"({"b":null,"a":[true]})"},
       {"{}", [](Element& e) { M(e, "a") = M(e, "c"); }, R"({"c":null,"a":null})"},
