@@ -8,6 +8,7 @@
 
 #include "client/client_info.h"
 #include "client/testing/farm_script.h"
+#include "crypt/gzip.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
 #include "settings/testing/settings_fixture.h"
@@ -167,23 +168,30 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
 }
 #endif
 
-// The first call gives the metadata URL unless a code above zero says no; only
-// a code of 0 in a JSON object replaces the update check's record.
+// The first call gives the metadata URL unless a code above zero says no; a
+// code of 0 replaces the update check's record, and so does an answer that is
+// no JSON object (every member missing, the code read as 0).
 TEST_F(Answers, FirstCallAndUpdateCheck) {
+  std::vector<uint8_t> nothing;  // the member of an empty text
+  ASSERT_TRUE(crypto::GzipCompress(nullptr, 0, &nothing));
+  std::string empty;
+  ASSERT_TRUE(CUtility::DES_Encrypt(empty, nothing.data(), nothing.size()));
   const struct {
     Reply reply;
     const char *firstCall, *mvUrl, *code;
     bool upload, crash;
   } rows[] = {{Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "m", "0",
                true, true},
-              {Answer(R"({"code":3,"mv_url":"m"})"), "m", "m", "", false, false},  // a number is no code
+              {Answer(R"({"code":3,"mv_url":"m","upload_logs":"trux"})"), "m", "m", "", false,
+               false},  // a number is no code
               {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "", "0", true, false},
               {Answer(R"({"code":"0","mv_url":7,"upload_logs":"true ","crash_logs":"tru"})"), "", "", "0",
                false, false},
               {Answer(R"({"code":"-2","mv_url":"x"})"), "x", "before", "before", true, true},
               {Answer(R"({"code":" 3x","msg":"later","mv_url":"x"})"), "", "before", "before", true, true},
-              {Answer("code=0"), "", "before", "before", true, true},
-              {Answer(R"(["code","0"])"), "", "before", "before", true, true}};
+              {Answer("code=0"), "", "", "", false, false},
+              {Answer(R"(["code","0"])"), "", "", "", false, false},
+              {Reply::Body(empty), "", "", "", false, false}};
   for (const auto& r : rows) {
     Script(r.reply);
     EXPECT_EQ(r.firstCall, client_.MakeFirstCall()) << r.reply.body;
@@ -191,7 +199,8 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
     Script(r.reply);
     DeleteRegValue(kServiceKey, "LastGoodCheck");
     client_.UpdateCheck("http://farm.test/Teko/uc.hsh", record);
-    EXPECT_EQ(record.code != "before", Service("LastGoodCheck").has_value()) << "only an answer counts";
+    EXPECT_EQ(!record.code.empty() && record.code != "before", Service("LastGoodCheck").has_value())
+        << "only an answer with its code counts";
     EXPECT_EQ(std::make_tuple(std::string(r.mvUrl), r.upload, r.crash, std::string(r.code)),
               std::tie(record.mv_url, record.upload_logs, record.crash_logs, record.code))
         << r.reply.body;

@@ -152,7 +152,7 @@ int CClientInfo::Initialize() {
 void CClientInfo::LoadOSName() {
   platform::Env* env = platform::Env::Default();
   platform::OsVersionInfo v;
-  if (!env->GetVersionEx(&v)) return;
+  if (!env->GetVersionEx(&v, platform::VersionRecord::kExtended)) return;
   const uint16_t arch = env->GetNativeProcessorArchitecture();
   if (v.platformId != kPlatformWin32Nt || v.majorVersion <= 4) return;
 

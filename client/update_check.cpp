@@ -1,11 +1,8 @@
 // The regular update check: post the update-check payload, fill the result
 // record from a successful answer.
-#include <exception>
 #include <string>
 
 #include "client/client_info.h"
-#include "json/elements.h"
-#include "json/reader.h"
 #include "settings/log.h"
 #include "transport/utility.h"
 
@@ -22,21 +19,6 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
     if (x != y) return false;
   }
   return i == a.size() && b[i] == '\0';
-}
-
-// An answer counts only when it is a JSON object: a text that deciphers to
-// something else (empty, cut short, not JSON) says nothing about what the web
-// farm wants and must not overwrite the last good record.
-bool IsJsonObject(const std::string& text) {
-  try {
-    json::Object parsed;
-    json::Reader::Read(parsed, text.c_str());
-    json::Element& root = parsed;
-    (void)json::json_cast<json::Object&>(root);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
 }
 
 }  // namespace
@@ -72,18 +54,20 @@ void CClientInfo::UpdateCheck(const std::string& url, UpdateResultRecord& result
   }
   WriteLogF(kFn, "Server - Decrypted: %s", decrypted.c_str());
 
+  // An answer that is no JSON object reads as code 0 with every member
+  // missing: the record is then emptied, so nothing of an older answer (its
+  // code, its upload wishes) is acted on again after a check that got nothing.
   ServerResult parsed;
   ParseResult(decrypted, parsed);
   if (parsed.code != 0) {
     WriteLog(kFn, parsed.msg);
-  } else if (!IsJsonObject(decrypted)) {
-    WriteLog(kFn, "The answer is not a JSON object -- the last result is kept");
   } else {
     result.mv_url = getResp(decrypted, "mv_url");
     result.upload_logs = EqualsIgnoringCase(getResp(decrypted, "upload_logs"), "true");
     result.crash_logs = EqualsIgnoringCase(getResp(decrypted, "crash_logs"), "true");
     result.code = getResp(decrypted, "code");
-    setLastGoodCheck();
+    // Only an answer with its code shows a working web farm (as for LastCheck).
+    if (!result.code.empty()) setLastGoodCheck();
   }
   WriteLog(kFn, "---END---");
 }

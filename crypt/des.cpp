@@ -197,9 +197,8 @@ bool CDes::CbcDecryptUnpad(const uint8_t* iv, const uint8_t* in, size_t n, uint8
     for (size_t j = 0; j < kDesBlockSize; ++j) out[at + j] = block[j] ^ chain[j];
     std::memcpy(chain, saved, kDesBlockSize);
   }
-  uint8_t pad = out[whole - 1];
-  if (pad == 0 || pad > kDesBlockSize) return false;
-  *plainSize = whole - pad;
+  const size_t pad = out[whole - 1];
+  *plainSize = pad > whole ? 0 : whole - pad;
   return true;
 }
 

@@ -24,10 +24,12 @@ class CDes {
   void CbcEncryptPadded(const uint8_t* iv, const uint8_t* in, size_t n, uint8_t* out) const;
 
   // Deciphers the whole blocks of n bytes (a trailing partial block is
-  // ignored) in CBC mode into out (may equal in) and removes the pad named by
-  // the last byte. Fails, leaving *plainSize alone, when there is no whole
-  // block or the pad value is 0 or above 8: either means the key or the data
-  // is wrong.
+  // ignored) in CBC mode into out (may equal in) and drops as many bytes as
+  // the last byte says: none for 0, all of them for a value above their
+  // count; the other pad bytes are not checked. A cipher that pads with
+  // zeros still reads, and a wrong key or damaged data is caught by the gzip
+  // reader behind this. Fails, leaving *plainSize alone, only when there is
+  // no whole block.
   bool CbcDecryptUnpad(const uint8_t* iv, const uint8_t* in, size_t n, uint8_t* out, size_t* plainSize) const;
 
  private:

@@ -148,6 +148,26 @@ GzipError InflateMember(const uint8_t* data, size_t n, size_t cap, std::string* 
   }
 }
 
+// Reads the member at data[*at..n) onto out at *pos; on success moves *at
+// past its trailer.
+GzipError ReadMember(const uint8_t* data, size_t n, size_t maxOut, size_t cap, std::string* out, size_t* pos,
+                     size_t* at) {
+  size_t skip = 0, used = 0;
+  GzipError e = ReadHeader(data + *at, n - *at, &skip);
+  if (e != GzipError::kNone) return e;
+  const size_t start = *at + skip, memberStart = *pos;
+  e = InflateMember(data + start, n - start, cap, out, pos, &used);
+  if (e != GzipError::kNone) return e;
+  if (*pos > maxOut) return GzipError::kTooLarge;
+  const size_t trailer = start + used;
+  if (n - trailer < kGzipTrailerSize) return GzipError::kTruncated;
+  const uint8_t* member = reinterpret_cast<const uint8_t*>(out->data()) + memberStart;
+  if (GetLe32(data + trailer) != Crc32(member, *pos - memberStart)) return GzipError::kBadCrc;
+  if (GetLe32(data + trailer + 4) != static_cast<uint32_t>(*pos - memberStart)) return GzipError::kBadLength;
+  *at = trailer + kGzipTrailerSize;
+  return GzipError::kNone;
+}
+
 GzipError Fail(GzipError error, std::string* out) {
   out->clear();
   out->shrink_to_fit();
@@ -165,30 +185,6 @@ uint32_t Crc32(const uint8_t* data, size_t n) {
     n -= take;
   }
   return static_cast<uint32_t>(crc);
-}
-
-const char* GzipErrorText(GzipError error) {
-  switch (error) {
-    case GzipError::kNone:
-      return "no error";
-    case GzipError::kNotGzip:
-      return "not a gzip member";
-    case GzipError::kBadHeader:
-      return "unsupported gzip header";
-    case GzipError::kBadData:
-      return "invalid compressed data";
-    case GzipError::kTruncated:
-      return "truncated gzip member";
-    case GzipError::kBadCrc:
-      return "CRC-32 mismatch";
-    case GzipError::kBadLength:
-      return "ISIZE mismatch";
-    case GzipError::kTooLarge:
-      return "inflated size over the limit";
-    case GzipError::kNoMemory:
-      return "out of memory";
-  }
-  return "unknown error";
 }
 
 bool GzipCompress(const uint8_t* data, size_t n, std::vector<uint8_t>* out) {
@@ -226,24 +222,16 @@ GzipError GzipUncompress(const uint8_t* data, size_t n, size_t maxOut, std::stri
       size_t hint = GetLe32(data + n - 4);
       if (hint / kMaxRatio <= n) out->resize(std::min(cap, hint + 64));
     }
+    size_t good = 0;  // the inflated bytes of the sound members so far
     while (at == 0 || (n - at >= 2 && data[at] == kId1 && data[at + 1] == kId2)) {
-      size_t skip = 0, used = 0;
-      GzipError e = ReadHeader(data + at, n - at, &skip);
-      if (e != GzipError::kNone) return Fail(e, out);
-      at += skip;
-      size_t memberStart = pos;
-      e = InflateMember(data + at, n - at, cap, out, &pos, &used);
-      if (e != GzipError::kNone) return Fail(e, out);
-      if (pos > maxOut) return Fail(GzipError::kTooLarge, out);
-      at += used;
-      if (n - at < kGzipTrailerSize) return Fail(GzipError::kTruncated, out);
-      const uint8_t* member = reinterpret_cast<const uint8_t*>(out->data()) + memberStart;
-      if (GetLe32(data + at) != Crc32(member, pos - memberStart)) return Fail(GzipError::kBadCrc, out);
-      if (GetLe32(data + at + 4) != static_cast<uint32_t>(pos - memberStart))
-        return Fail(GzipError::kBadLength, out);
-      at += kGzipTrailerSize;
+      GzipError e = ReadMember(data, n, maxOut, cap, out, &pos, &at);
+      // at moves only past a sound member: the first must be one.
+      if (e != GzipError::kNone && (at == 0 || e == GzipError::kTooLarge || e == GzipError::kNoMemory))
+        return Fail(e, out);
+      if (e != GzipError::kNone) break;  // what follows the last sound member is ignored
+      good = pos;
     }
-    out->resize(pos);
+    out->resize(good);
   } catch (const std::bad_alloc&) {
     return Fail(GzipError::kNoMemory, out);
   }

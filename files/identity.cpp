@@ -13,7 +13,7 @@ namespace files {
 
 std::string IdentityFilePath() {
   std::string path;
-  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &path) !=
+  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppDataCurrent, &path) !=
       platform::kSuccess) {
     return std::string();
   }

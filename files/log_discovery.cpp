@@ -90,7 +90,7 @@ int FindLogFiles(const LogKindTexts& kind, std::vector<std::string>& list) {
 
 std::string CUtility::GetUsageLogsFolder() {
   std::string folder;
-  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &folder) !=
+  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppDataCurrent, &folder) !=
       platform::kSuccess) {
     return std::string();
   }

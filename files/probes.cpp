@@ -126,10 +126,10 @@ std::string LookUpOEMName(const std::string& hardwareID) {
 int CVistaCompat::GetMajorOSVersion() {
   platform::Env* env = platform::Env::Default();
   platform::OsVersionInfo info;
-  if (!env->GetVersionEx(&info)) {
-    // The second attempt stands for the query with the basic record.
+  if (!env->GetVersionEx(&info, platform::VersionRecord::kExtended)) {
+    // Systems that do not know the extended record answer the basic one.
     info = platform::OsVersionInfo();
-    if (!env->GetVersionEx(&info)) {
+    if (!env->GetVersionEx(&info, platform::VersionRecord::kBasic)) {
       env->MessageBox("Can't get OSVersion...", "CVistaCompat::GetMajorOSVersion()");
       return 0;
     }

@@ -1,7 +1,9 @@
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files/probes.h"
+#include "files/vista_compat.h"
 #include "settings/testing/settings_fixture.h"
 
 namespace {
@@ -62,6 +64,23 @@ TEST_F(Probes, TheWalkFindsTheFirstFilterStringTwoLevelsDownAtMost) {
   }
   std::string id;
   EXPECT_FALSE(FindDeviceHardwareID("SOFTWARE\\InkoraTests\\Missing", "", id, 2));
+}
+
+// The extended record first; a system without it is asked for the basic one;
+// when both fail the version is 0.
+TEST_F(Probes, TheMajorVersionFallsBackToTheBasicRecord) {
+  using platform::VersionRecord;
+  const std::vector<VersionRecord> both = {VersionRecord::kExtended, VersionRecord::kBasic};
+  const std::tuple<bool, bool, int, std::vector<VersionRecord>> cases[] = {
+      {true, true, 10, {VersionRecord::kExtended}}, {true, false, 10, both}, {false, false, 0, both}};
+  for (const auto& [ok, extendedOk, major, calls] : cases) {
+    platform_testing::FakeSystem& system = env_->system.emplace();
+    system.version.majorVersion = 10;
+    system.versionOk = ok;
+    system.extendedVersionOk = extendedOk;
+    EXPECT_EQ(major, CVistaCompat::GetMajorOSVersion()) << ok << extendedOk;
+    EXPECT_EQ(calls, system.versionCalls) << ok << extendedOk;
+  }
 }
 
 }  // namespace

@@ -1,23 +1,8 @@
 #include "json/elements.h"
 
 #include <cstring>
-#include <functional>
-#include <limits>
-#include <string_view>
 
 namespace json {
-
-namespace {
-
-// Objects up to this many members are searched linearly, as the protocol's
-// small answers are; bigger ones get the position table.
-constexpr size_t kIndexThreshold = 16;
-
-size_t HashName(const char* name, size_t size) {
-  return std::hash<std::string_view>()(std::string_view(name, size));
-}
-
-}  // namespace
 
 // ---- Element --------------------------------------------------------------
 
@@ -48,8 +33,11 @@ Element& Element::operator=(const Element& other) {
 
 Element& Element::operator=(Element&& other) noexcept {
   if (this != &other) {
-    Reset(other.m_imp);
+    // other may lie inside the tree this handle releases (a child moved into
+    // its parent): take its implementation before anything is deleted.
+    ElementImp* taken = other.m_imp;
     other.m_imp = NullImp::Shared();
+    Reset(taken);
   }
   return *this;
 }
@@ -72,66 +60,27 @@ bool ObjectImp::Compare(const ElementImp& other) const {
   return m_members == static_cast<const ObjectImp&>(other).m_members;
 }
 
-size_t ObjectImp::Find(const char* name, size_t size) const {
-  const size_t count = m_members.size();
-  if (count <= kIndexThreshold) {
-    for (size_t i = 0; i < count; ++i) {
-      const std::string& candidate = m_members[i].name;
-      if (candidate.size() == size && std::memcmp(candidate.data(), name, size) == 0) return i;
-    }
-    return count;
-  }
-  if (!m_index) BuildIndex();  // fills it: a power of two above the member count
-  // cppcheck-suppress nullPointerRedundantCheck ; BuildIndex has just made it
-  const std::vector<uint32_t>& index = *m_index;
-  const size_t mask = index.size() - 1;
-  for (size_t slot = HashName(name, size) & mask;; slot = (slot + 1) & mask) {
-    // cppcheck-suppress containerOutOfBounds ; BuildIndex never leaves the table empty
-    const uint32_t entry = index[slot];
-    if (entry == 0) return count;
-    const std::string& candidate = m_members[entry - 1].name;
-    // The table holds the first member of each name only, so the first match wins.
-    if (candidate.size() == size && std::memcmp(candidate.data(), name, size) == 0) return entry - 1;
-  }
+size_t ObjectImp::IndexOf(const std::string& name) const {
+  return m_members.FindIf([&name](const Member& member) {
+    return member.name.size() == name.size() &&
+           std::memcmp(member.name.data(), name.data(), name.size()) == 0;
+  });
 }
 
-void ObjectImp::BuildIndex() const {
-  size_t slots = 64;
-  while (slots < m_members.size() * 2) slots *= 2;
-  m_index = std::make_unique<std::vector<uint32_t>>(slots, 0);
-  for (size_t i = 0; i < m_members.size(); ++i) IndexInsert(i);
+ObjectImp::Members::iterator ObjectImp::Find(const std::string& name) {
+  return m_members.begin() + static_cast<std::ptrdiff_t>(IndexOf(name));
 }
 
-void ObjectImp::IndexInsert(size_t position) const {
-  const std::string& name = m_members[position].name;
-  std::vector<uint32_t>& index = *m_index;
-  const size_t mask = index.size() - 1;
-  for (size_t slot = HashName(name.data(), name.size()) & mask;; slot = (slot + 1) & mask) {
-    uint32_t& entry = index[slot];
-    if (entry == 0) {
-      entry = static_cast<uint32_t>(position + 1);
-      return;
-    }
-    if (m_members[entry - 1].name == name) return;  // an earlier member keeps the name
-  }
+ObjectImp::Members::const_iterator ObjectImp::Find(const std::string& name) const {
+  return m_members.begin() + static_cast<std::ptrdiff_t>(IndexOf(name));
 }
 
 Member& ObjectImp::Append(Member&& member) {
-  if (m_members.size() >= std::numeric_limits<uint32_t>::max() - 1)
-    throw std::length_error("json object too large");
-  m_members.push_back(std::move(member));
-  if (m_index) {
-    if (m_members.size() * 2 > m_index->size()) {
-      BuildIndex();
-    } else {
-      IndexInsert(m_members.size() - 1);
-    }
-  }
-  return m_members.back();
+  return m_members.PushBack(std::move(member));
 }
 
 void ObjectImp::Reserve(size_t count) {
-  m_members.reserve(count);
+  m_members.Reserve(count);
 }
 
 // ---- ArrayImp -------------------------------------------------------------
@@ -147,24 +96,18 @@ Object::Object() : Element(new ObjectImp()) {}
 
 Element& Object::operator[](const std::string& name) {
   ObjectImp& imp = CheckedImp<ObjectImp>();
-  const size_t position = imp.Find(name);
-  if (position != imp.members().size()) return imp.members()[position].element;
+  const iterator found = imp.Find(name);
+  if (found != imp.members().end()) return found->element;
   return imp.Append(Member(name)).element;
 }
 
 Object::iterator Object::Insert(const Member& member, iterator position) {
   ObjectImp& imp = CheckedImp<ObjectImp>();
-  if (imp.Find(member.name) != imp.members().size()) {
+  if (imp.Find(member.name) != imp.members().end()) {
     throw Exception("Object member already exists: " + member.name);
   }
-  if (position == imp.members().end()) {
-    imp.Append(Member(member));
-    return imp.members().end() - 1;
-  }
   Member copy(member);  // copied before the list changes, so a throw leaves it whole
-  iterator inserted = imp.members().insert(position, std::move(copy));
-  imp.InvalidateIndex();
-  return inserted;
+  return imp.members().Insert(position, std::move(copy));
 }
 
 Object::iterator Object::Insert(const Member& member) {
@@ -185,8 +128,7 @@ Object::const_iterator Object::End() const {
 }
 
 Object::const_iterator Object::Find(const std::string& name) const {
-  ObjectImp& imp = CheckedImp<ObjectImp>();
-  return imp.members().begin() + static_cast<std::ptrdiff_t>(imp.Find(name));
+  return CheckedImp<ObjectImp>().Find(name);
 }
 
 size_t Object::Size() const {
@@ -197,9 +139,7 @@ bool Object::Empty() const {
 }
 
 void Object::Clear() {
-  ObjectImp& imp = CheckedImp<ObjectImp>();
-  imp.members().clear();
-  imp.InvalidateIndex();
+  CheckedImp<ObjectImp>().members().Clear();
 }
 
 // ---- Array ----------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "json/node_pool.h"
+#include "json/stable_sequence.h"
 
 namespace json {
 
@@ -161,32 +162,30 @@ struct Member;
 
 class ObjectImp : public ElementImp_T<Object, ObjectImp, kObjectType> {
  public:
-  using Members = std::vector<Member>;
+  using Members = StableSequence<Member>;
   ObjectImp() = default;
   ObjectImp(const ObjectImp& other);
   ObjectImp& operator=(const ObjectImp&) = delete;
   bool Compare(const ElementImp& other) const override;
 
   Members& members() { return m_members; }
-  // Position of the first member of that name, or members().size().
-  size_t Find(const std::string& name) const { return Find(name.data(), name.size()); }
-  size_t Find(const char* name, size_t size) const;
-  // Appends without looking for the name first; the caller has.
+  const Members& members() const { return m_members; }
+  // The position of the first member of that name, or members().size(). A
+  // scan from the first member: names may be changed through an iterator at
+  // any time, so nothing kept aside could be trusted to know them.
+  size_t IndexOf(const std::string& name) const;
+  // The same as an iterator: members().end() for none.
+  Members::iterator Find(const std::string& name);
+  Members::const_iterator Find(const std::string& name) const;
+  // Appends without looking for the name first; the caller has. Throws, and
+  // changes nothing, when there is no memory for it.
   Member& Append(Member&& member);
   void Reserve(size_t count);
-  // After an insertion anywhere but the end, or a removal.
-  void InvalidateIndex() { m_index.reset(); }
 
  private:
-  void BuildIndex() const;
-  void IndexInsert(size_t position) const;
-
+  // Members never move while others are appended, so a reference to one
+  // stays good while another is added (o["a"] = o["b"] with "a" new).
   Members m_members;
-  // Lookup stays linear for small objects (the protocol's answers); past a
-  // threshold an open-addressed table of positions keeps big objects linear
-  // to build. Slot value 0 is empty, else position + 1. Held by pointer: most
-  // objects never have one, and a parsed tree has many objects.
-  mutable std::unique_ptr<std::vector<uint32_t>> m_index;
 };
 
 class ArrayImp : public ElementImp_T<Array, ArrayImp, kArrayType> {
@@ -224,7 +223,9 @@ class Object : public Element {
   Object();
 
   // The first member of that name; appends a Null member when there is none.
-  // The reference stays valid until the next insertion into this object.
+  // The reference stays valid while further members are appended (so one
+  // member may be assigned another that is added on the left); an Insert
+  // before it or Clear ends it.
   Element& operator[](const std::string& name);
   // A copy of the member before the position; throws when the name exists.
   iterator Insert(const Member& member, iterator position);

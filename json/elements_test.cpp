@@ -27,6 +27,13 @@ Element Read(const std::string& text) {
   return element;
 }
 
+Element& M(Element& element, const std::string& name) {
+  return json_cast<Object&>(element)[name];
+}
+
+// While set, every allocation of the C++ heap fails.
+bool g_failAllocations = false;
+
 TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   const Element source = Read("{\"list\":[\"one\"],\"inner\":{\"k\":true}}");
   const std::string written = json::Writer::ToString(source);
@@ -57,16 +64,79 @@ TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   EXPECT_NE(Element(Number(NAN)), Element(Number(NAN)));
 }
 
-// Past 16 members names are found through a position table, which Clear must drop.
-TEST(ElementModel, AClearedObjectFindsMembersAtTheirNewPlaces) {
-  Object object;
-  for (int i = 0; i < 40; ++i) object["m" + std::to_string(i)] = json::Null();
-  object.Clear();
-  for (int i = 20; i-- > 0;) object["m" + std::to_string(i)] = json::Null();
-  EXPECT_EQ(object.Find("m0"), object.End() - 1);
-  EXPECT_EQ(object.Find("m25"), object.End());
-  const Object::iterator end = object.Insert(json::Member("end"));
-  EXPECT_EQ(end, object.End() - 1);
+// A tree assigned one of its own parts, or a member another member of its
+// object while the left one is added (the right side is evaluated first).
+TEST(ElementModel, AssignmentsBetweenATreeAndItsOwnPartsAreSafe) {
+  const struct {
+    const char* before;
+    void (*assign)(Element&);
+    const char* after;
+  } cases[] = {
+      {R"({"n":{"x":[1]},"m":2})", [](Element& e) { e = std::move(M(e, "n")); }, R"({"x":[1]})"},
+      {R"([[1,{"k":"longer than a word"}],3])",
+       [](Element& e) { e = std::move(json_cast<json::Array&>(e)[0]); }, R"([1,{"k":"longer than a word"}])"},
+      {R"({"b":[true]})", [](Element& e) { M(e, "a") = M(e, "b"); }, R"({"b":[true],"a":[true]})"},
+      {R"({"b":[true]})", [](Element& e) { M(e, "a") = std::move(M(e, "b")); }, R"({"b":null,"a":[true]})"},
+      {"{}", [](Element& e) { M(e, "a") = M(e, "c"); }, R"({"c":null,"a":null})"},
+  };
+  for (const auto& c : cases) {
+    Element e = Read(c.before);
+    c.assign(e);
+    EXPECT_EQ(json::Writer::ToString(Read(c.after)), json::Writer::ToString(e)) << c.before << " " << c.after;
+  }
+  Element built = Object();  // members added one by one, across every growth of their storage
+  std::string expected = "{";
+  for (int n = 0; n < 70; ++n) {
+    const std::string name = "k" + std::to_string(n);
+    M(built, name) = M(built, "k" + std::to_string(n / 2));
+    M(built, name) = Number(n);
+    expected += (n ? ",\"" : "\"") + name + "\":" + std::to_string(n);
+    ASSERT_EQ(json::Writer::ToString(Read(expected + "}")), json::Writer::ToString(built)) << n;
+  }
+}
+
+// Appends that run out of memory, at any size, leave the object as it was
+// (one that needed no memory has added its member); then, in the big object,
+// the first member of a name is found whatever names were changed through an
+// iterator, a member inserted first moves the others on, and Clear empties it.
+TEST(ElementModel, AppendsOutOfMemoryRenamesAndInsertsInABigObject) {
+  std::string text = "{\"m0\":0";  // read: its member storage holds exactly these
+  for (int i = 1; i < 40; ++i) text += ",\"m" + std::to_string(i) + "\":" + std::to_string(i);
+  Element e = Read(text + "}");
+  Object& o = json_cast<Object&>(e);
+  for (size_t n = 40; n < 300; ++n) {
+    const std::string before = json::Writer::ToString(e), name = "m" + std::to_string(n);
+    bool threw = false;
+    g_failAllocations = true;
+    try {
+      o[name];
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    g_failAllocations = false;
+    ASSERT_EQ(threw ? before : name, threw ? json::Writer::ToString(e) : (o.End() - 1)->name) << n;
+    o[name] = Number(static_cast<double>(n));
+    ASSERT_EQ(Number(static_cast<double>(n)), (o.End() - 1)->element) << n;
+  }
+  o.Begin()->name = "m299";
+  (o.Begin() + 1)->name = "renamed";
+  EXPECT_EQ(Number(0), o["m299"]);
+  EXPECT_EQ(Number(1), o["renamed"]);
+  EXPECT_EQ(300u, o.Size());
+  EXPECT_EQ(Element(), o["m1"]);  // now a new member at the end
+  EXPECT_EQ(o.End() - 1, o.Find("m1"));
+  o.Begin()->name = "m0";
+  EXPECT_EQ(Number(299), o["m299"]);
+  EXPECT_EQ(o.Begin(), o.Insert(json::Member("first", Number(-1)), o.Begin()));
+  EXPECT_THROW(o.Insert(json::Member("m7")), json::Exception);
+  EXPECT_EQ("first m0 renamed m2 302", o.Begin()->name + " " + (o.Begin() + 1)->name + " " +
+                                           (o.Begin() + 2)->name + " " + (o.Begin() + 3)->name + " " +
+                                           std::to_string(o.Size()));
+  EXPECT_EQ(Number(299), (o.End() - 2)->element);
+  o.Clear();
+  EXPECT_EQ(Element(), o["m7"]);
+  EXPECT_EQ(o.Begin(), o.Find("m7"));
+  EXPECT_EQ(1u, o.Size());
 }
 
 // Slabs are the only allocations aligned to their own 16 KiB size: count them.
@@ -110,26 +180,48 @@ TEST(NodePool, LiveBlocksNeverOverlapEmptiedSlabsAreReusedAndNoSlabLeaks) {
 
 }  // namespace
 
-void* operator new(size_t size, std::align_val_t align) {
-  g_slabs += static_cast<size_t>(align) == 16384;
+namespace {
+
+// Every form over one aligned allocator, which fails on request; slabs are
+// counted.
+void* Allocate(size_t size, size_t align) {
+  if (g_failAllocations) throw std::bad_alloc();
+  g_slabs += align == 16384;
 #ifdef _WIN32
-  void* p = _aligned_malloc(size, static_cast<size_t>(align));
+  void* p = _aligned_malloc(size ? size : 1, align);
 #else
-  void* p = std::aligned_alloc(static_cast<size_t>(align),
-                               (size + static_cast<size_t>(align) - 1) & ~(static_cast<size_t>(align) - 1));
+  void* p = std::aligned_alloc(align, ((size ? size : 1) + align - 1) & ~(align - 1));
 #endif
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
-void operator delete(void* p, std::align_val_t align) noexcept {
+void Free(void* p, size_t align) noexcept {
   if (p == nullptr) return;
-  g_slabs -= static_cast<size_t>(align) == 16384;
+  g_slabs -= align == 16384;
 #ifdef _WIN32
   _aligned_free(p);
 #else
   std::free(p);
 #endif
 }
+
+}  // namespace
+
+void* operator new(size_t size) {
+  return Allocate(size, 16);
+}
+void operator delete(void* p) noexcept {
+  Free(p, 16);
+}
+void operator delete(void* p, size_t) noexcept {
+  Free(p, 16);
+}
+void* operator new(size_t size, std::align_val_t align) {
+  return Allocate(size, static_cast<size_t>(align));
+}
+void operator delete(void* p, std::align_val_t align) noexcept {
+  Free(p, static_cast<size_t>(align));
+}
 void operator delete(void* p, size_t, std::align_val_t align) noexcept {
-  operator delete(p, align);
+  Free(p, static_cast<size_t>(align));
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -365,6 +366,54 @@ class TokenStream {
   Token m_current;
 };
 
+// The names of the object being read, for the duplicate test. A scan of its
+// members while it is small, as for any object; past that an open-addressed
+// table of them by the hash of the name, so a big object reads in linear time.
+class NameSet {
+ public:
+  bool Contains(const ObjectImp& imp, const std::string& name) const {
+    if (m_slots.empty()) return imp.IndexOf(name) != imp.members().size();
+    const size_t mask = m_slots.size() - 1;
+    for (size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+      const Member* member = m_slots[slot];
+      if (member == nullptr) return false;
+      if (member->name == name) return true;
+    }
+  }
+
+  // member has just been appended to imp.
+  void Added(const ObjectImp& imp, const Member& member) {
+    const size_t count = imp.members().size();
+    if (m_slots.empty() && count <= kScanned) return;  // still scanned
+    if (count * 2 > m_slots.size()) {
+      std::vector<const Member*>(SlotsFor(count), nullptr).swap(m_slots);
+      for (const Member& each : imp.members()) Put(each);
+    } else {
+      Put(member);
+    }
+  }
+
+ private:
+  static constexpr size_t kScanned = 16;
+
+  static size_t SlotsFor(size_t count) {
+    size_t slots = 64;
+    while (slots < count * 2) slots *= 2;
+    return slots;
+  }
+  static size_t Hash(const std::string& name) { return std::hash<std::string>()(name); }
+
+  // The reader lets no name in twice, so every name gets a slot of its own.
+  void Put(const Member& member) {
+    const size_t mask = m_slots.size() - 1;
+    size_t slot = Hash(member.name) & mask;
+    while (m_slots[slot] != nullptr) slot = (slot + 1) & mask;
+    m_slots[slot] = &member;
+  }
+
+  std::vector<const Member*> m_slots;  // empty while the object is scanned
+};
+
 class Parser {
  public:
   Parser(TokenStream& tokens, const std::vector<uint32_t>& sizes) : m_tokens(tokens), m_sizes(sizes) {}
@@ -435,6 +484,7 @@ class Parser {
   void ParseObject(ObjectImp& imp, unsigned depth) {
     MatchExpectedToken(kObjectBegin);
     imp.Reserve(NextSize());
+    NameSet names;
     if (m_tokens.EndOfStream() || m_tokens.Peek().kind == kObjectEnd) {
       MatchExpectedToken(kObjectEnd);
       return;
@@ -445,11 +495,11 @@ class Parser {
       MatchExpectedToken(kMemberAssign);
       Element value;
       Parse(value, depth);
-      if (imp.Find(name) != imp.members().size()) {
+      if (names.Contains(imp, name)) {
         throw ParseException("Duplicate object member token: " + name, m_tokens.LocationAt(nameToken.begin),
                              m_tokens.LocationAt(nameToken.end));
       }
-      imp.Append(Member(std::move(name), std::move(value)));
+      names.Added(imp, imp.Append(Member(std::move(name), std::move(value))));
       if (m_tokens.EndOfStream() || m_tokens.Peek().kind != kNextElement) break;
       m_tokens.Get();
     }
@@ -465,8 +515,14 @@ class Parser {
       return;
     }
     for (;;) {
+      // A value that fails to read leaves no half-read slot behind.
       elements.emplace_back();
-      Parse(elements.back(), depth);
+      try {
+        Parse(elements.back(), depth);
+      } catch (...) {
+        elements.pop_back();
+        throw;
+      }
       if (m_tokens.EndOfStream() || m_tokens.Peek().kind != kNextElement) break;
       m_tokens.Get();
     }

@@ -115,6 +115,22 @@ TEST(Reader, ValuesAndWhiteSpaceAsTheWriterLaysThemOut) {
   EXPECT_EQ(Fault(" \t\r\n\v\f"), "parse 0:0@0-0 Unexpected end of token stream");
 }
 
+// A value that fails to read is not left in its container; what was read
+// before it stays.
+TEST(Reader, AFailedValueIsNotLeftInItsContainer) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[1, }", "[1]"},
+      {"[[1,2],[3,}", "[[1,2]]"},
+      {"[{\"a\":1},{\"b\":}", "[{\"a\":1}]"},
+  };
+  for (const auto& c : cases) {
+    json::Element element, expected;
+    EXPECT_THROW(json::Reader::Read(element, c.first), json::ParseException) << c.first;
+    json::Reader::Read(expected, c.second);
+    EXPECT_EQ(json::Writer::ToString(expected), json::Writer::ToString(element)) << c.first;
+  }
+}
+
 TEST(Reader, NestingLimitAndBigObjects) {
   const unsigned limit = json::Reader::kMaxDepth;
   EXPECT_EQ(Fault(std::string(limit, '[') + std::string(limit, ']')), "none");
@@ -126,7 +142,12 @@ TEST(Reader, NestingLimitAndBigObjects) {
 
   std::string text = "{";  // big enough for the object's position table
   for (int i = 0; i < 40; ++i) text += "\"k" + std::to_string(i) + "\":0,";
-  EXPECT_EQ(Fault(text + "\"k5\":0}"), "parse 0:311@311-315 Duplicate object member token: k5");
+  for (int i = 0; i < 40; ++i) {  // every name, also those whose slots in the name table collided
+    const std::string name = "k" + std::to_string(i), at = std::to_string(text.size());
+    EXPECT_EQ(Fault(text + "\"" + name + "\":0}"), "parse 0:" + at + "@" + at + "-" +
+                                                       std::to_string(text.size() + name.size() + 2) +
+                                                       " Duplicate object member token: " + name);
+  }
 }
 
 }  // namespace

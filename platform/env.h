@@ -283,8 +283,9 @@ using ServiceStatusHandle = uintptr_t;
 
 // Folders the updater reads files from.
 enum class KnownFolder {
-  kCommonAppData,    // CSIDL_COMMON_APPDATA ("C:\ProgramData")
-  kPublicDocuments,  // FOLDERID_PublicDocuments ("C:\Users\Public\Documents")
+  kCommonAppData,         // CSIDL_COMMON_APPDATA ("C:\ProgramData"), its default path (SHGetFolderPathA)
+  kCommonAppDataCurrent,  // the same as it is now, never created (SHGetSpecialFolderPathA)
+  kPublicDocuments,       // FOLDERID_PublicDocuments ("C:\Users\Public\Documents")
 };
 
 // SYSTEMTIME.
@@ -298,6 +299,8 @@ struct LocalTimeFields {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   int weekday = 0;  // 0 = Sunday
 };
+
+enum class VersionRecord { kExtended, kBasic };
 
 // OSVERSIONINFOEXA, and the processor architecture and edition around it.
 struct OsVersionInfo {
@@ -424,7 +427,9 @@ class Env {
   virtual void Sleep(uint32_t milliseconds) = 0;
 
   // System ---------------------------------------------------------------------
-  virtual bool GetVersionEx(OsVersionInfo* info) = 0;
+  // GetVersionExA with the extended record (OSVERSIONINFOEXA) or the basic
+  // one (OSVERSIONINFOA: no suite mask or product type).
+  virtual bool GetVersionEx(OsVersionInfo* info, VersionRecord record) = 0;
   // GetNativeSystemInfo: 9 AMD64, 6 IA64, 0 Intel, 12 ARM64.
   virtual uint16_t GetNativeProcessorArchitecture() = 0;
   // GetProductInfo; false when the call is not available.
@@ -504,7 +509,7 @@ class EnvWrapper : public Env {
   bool ToLocalTime(int64_t s, LocalTimeFields* f) override { return target_->ToLocalTime(s, f); }
   int32_t GetTimeZoneBias() override { return target_->GetTimeZoneBias(); }
   void Sleep(uint32_t ms) override { target_->Sleep(ms); }
-  bool GetVersionEx(OsVersionInfo* i) override { return target_->GetVersionEx(i); }
+  bool GetVersionEx(OsVersionInfo* i, VersionRecord r) override { return target_->GetVersionEx(i, r); }
   uint16_t GetNativeProcessorArchitecture() override { return target_->GetNativeProcessorArchitecture(); }
   bool GetProductInfo(uint32_t a, uint32_t b, uint32_t* t) override {
     return target_->GetProductInfo(a, b, t);

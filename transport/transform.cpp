@@ -22,7 +22,8 @@ constexpr size_t kIvSize = crypto::kDesBlockSize;
 const char kEncryptLabel[] = "TransformData_Encrypt()";
 const char kDesEncryptLabel[] = "CUtility::DES_Encrypt()";
 const char kDesDecryptLabel[] = "CUtility::DES_Decrypt()";
-const char kUncompressLabel[] = "CUtility::GZip_Uncompress()";
+const char kCompressLabel[] = "GZip_Compress()";
+const char kCompressGate[] = "---GZip_Compress() -- GATE003----";
 
 const crypto::CDes& Cipher() {
   static const crypto::CDes des = [] {
@@ -60,15 +61,13 @@ bool OpenEnvelope(const std::string& text, std::vector<uint8_t>& plain) {
   }
   std::vector<uint8_t> bytes;
   crypto::Base64Decode(text.data(), text.size(), &bytes);
-  if (bytes.size() < kIvSize + crypto::kDesBlockSize) {
-    WriteLogF(kDesDecryptLabel, "answer holds %llu bytes, too few for an IV and a block\n",
-              static_cast<unsigned long long>(bytes.size()));
-    return false;
-  }
+  // No block after the IV, nothing to decipher. A wrong key or a damaged
+  // answer deciphers to bytes that the gzip reader refuses. Neither is logged:
+  // the caller's failure line says it.
+  if (bytes.size() < kIvSize + crypto::kDesBlockSize) return false;
   size_t plainSize = 0;
   if (!Cipher().CbcDecryptUnpad(bytes.data(), bytes.data() + kIvSize, bytes.size() - kIvSize,
                                 bytes.data() + kIvSize, &plainSize)) {
-    WriteLog(kDesDecryptLabel, "bad padding: wrong key or damaged answer");
     return false;
   }
   bytes.erase(bytes.begin(), bytes.begin() + kIvSize);
@@ -77,11 +76,9 @@ bool OpenEnvelope(const std::string& text, std::vector<uint8_t>& plain) {
   return true;
 }
 
+// Why the bytes are refused is not logged: the caller's failure line says it.
 bool Inflate(const unsigned char* data, size_t length, std::string& out) {
-  crypto::GzipError e = crypto::GzipUncompress(data, length, kMaxAnswerBytes, &out);
-  if (e == crypto::GzipError::kNone) return true;
-  WriteLogF(kUncompressLabel, "%s\n", crypto::GzipErrorText(e));
-  return false;
+  return crypto::GzipUncompress(data, length, kMaxAnswerBytes, &out) == crypto::GzipError::kNone;
 }
 
 }  // namespace
@@ -103,7 +100,8 @@ bool CUtility::TransformDataToSend(std::string text, std::string& out) {
   } catch (const std::bad_alloc&) {
     compressed = false;
   }
-  // Kept: log readers know a request by this line.
+  // The lines of the size protocol's first call: log readers know a request by them.
+  if (debug && compressed) WriteLog(kCompressLabel, kCompressGate);
   if (debug) WriteLog(kEncryptLabel, "GZip_Compress() FAILED -- Need More Buffer");
   if (!compressed) {
     WriteLog(kEncryptLabel, "GZip_Compress() FAILED -- 002");
@@ -162,14 +160,15 @@ bool CUtility::DES_Decrypt(std::string text, unsigned char* buffer, uint32_t& si
     WriteLog(kDesDecryptLabel, "out of memory");
     return false;
   }
-  if (plain.empty()) return false;                       // nothing to hand over: size stays as it was
-  uint32_t count = static_cast<uint32_t>(plain.size());  // under kMaxAnswerBytes
+  const uint32_t count = static_cast<uint32_t>(plain.size());  // under kMaxAnswerBytes
   if (size < count) {
     size = count;
     return false;
   }
+  // Without a buffer an empty result leaves the size as it was; with one it
+  // is handed over like any other.
   if (buffer == nullptr) return false;
-  std::memcpy(buffer, plain.data(), count);
+  if (count > 0) std::memcpy(buffer, plain.data(), count);
   size = count;
   return true;
 }
@@ -187,7 +186,7 @@ bool CUtility::GZip_Compress(const unsigned char* data, int32_t length, unsigned
   int32_t have = size;
   size = static_cast<int32_t>(member.size());
   if (buffer == nullptr || have < size) {
-    WriteLog("GZip_Compress()", "---GZip_Compress() -- GATE003----");
+    WriteLog(kCompressLabel, kCompressGate);
     return false;
   }
   std::memcpy(buffer, member.data(), member.size());

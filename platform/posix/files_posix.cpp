@@ -162,6 +162,7 @@ Status PosixEnv::DeleteFile(const std::string& path) {
 Status PosixEnv::GetKnownFolder(KnownFolder folder, std::string* path) {
   switch (folder) {
     case KnownFolder::kCommonAppData:
+    case KnownFolder::kCommonAppDataCurrent:
       *path = root_ + "/ProgramData";
       return kSuccess;
     case KnownFolder::kPublicDocuments:

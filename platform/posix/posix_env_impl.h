@@ -58,7 +58,7 @@ class PosixEnv : public Env {
   int32_t GetTimeZoneBias() override;
   void Sleep(uint32_t milliseconds) override;
 
-  bool GetVersionEx(OsVersionInfo* info) override;
+  bool GetVersionEx(OsVersionInfo* info, VersionRecord record) override;
   uint16_t GetNativeProcessorArchitecture() override;
   bool GetProductInfo(uint32_t major, uint32_t minor, uint32_t* productType) override;
   int GetSystemMetrics(int index) override;

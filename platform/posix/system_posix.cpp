@@ -141,7 +141,7 @@ bool ReadOsReleaseName(const std::string& path, std::string* name) {
   return true;
 }
 
-bool PosixEnv::GetVersionEx(OsVersionInfo* info) {
+bool PosixEnv::GetVersionEx(OsVersionInfo* info, VersionRecord record) {
   // Described as a current NT-family workstation of major version 10: the
   // operating-system name rules have no entry for it, so the name is the
   // distribution's own, with the bitness after it.
@@ -155,8 +155,9 @@ bool PosixEnv::GetVersionEx(OsVersionInfo* info) {
   if (!ReadOsReleaseName("/etc/os-release", &info->productName) &&
       !ReadOsReleaseName("/usr/lib/os-release", &info->productName))
     info->productName = "Linux";
-  info->suiteMask = 0x100;  // VER_SUITE_SINGLEUSERTS
-  info->productType = 1;
+  // Fields only the extended record has.
+  info->suiteMask = record == VersionRecord::kExtended ? 0x100 : 0;  // VER_SUITE_SINGLEUSERTS
+  info->productType = record == VersionRecord::kExtended ? 1 : 0;
   return true;
 }
 

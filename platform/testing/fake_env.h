@@ -226,6 +226,8 @@ class FakeVersion : public platform::VersionResource {
 
 struct FakeSystem {
   bool versionOk = true;
+  bool extendedVersionOk = true;  // false: only the basic record is given
+  std::vector<platform::VersionRecord> versionCalls;
   platform::OsVersionInfo version;
   uint16_t arch = 9;
   uint32_t productType = 0;
@@ -336,10 +338,12 @@ class FakeEnv : public platform::EnvWrapper {
     sleeps.push_back(ms);
     if (now) *now += ms / 1000;
   }
-  bool GetVersionEx(platform::OsVersionInfo* i) override {
-    if (!system) return EnvWrapper::GetVersionEx(i);
-    if (system->versionOk) *i = system->version;
-    return system->versionOk;
+  bool GetVersionEx(platform::OsVersionInfo* i, platform::VersionRecord r) override {
+    if (!system) return EnvWrapper::GetVersionEx(i, r);
+    system->versionCalls.push_back(r);
+    const bool ok = system->versionOk && (system->extendedVersionOk || r == platform::VersionRecord::kBasic);
+    if (ok) *i = system->version;
+    return ok;
   }
   uint16_t GetNativeProcessorArchitecture() override {
     return system ? system->arch : EnvWrapper::GetNativeProcessorArchitecture();

@@ -68,14 +68,8 @@ Status PublicDocumentsFolder(std::string* path) {
   HRESULT hr = fn(kFolderIdPublicDocuments, 0, nullptr, &wide);
   Status s = StatusFromHresult(hr);
   if (s == kSuccess && wide != nullptr) {
-    int n = ::WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) {
-      s = StatusFromLastError();
-    } else {
-      std::vector<char> buf(static_cast<size_t>(n));
-      ::WideCharToMultiByte(CP_ACP, 0, wide, -1, buf.data(), n, nullptr, nullptr);
-      path->assign(buf.data());
-    }
+    *path = WideToThreadAnsi(wide);
+    if (path->empty()) s = kErrorPathNotFound;
   } else if (s == kSuccess) {
     s = kErrorPathNotFound;
   }
@@ -83,6 +77,19 @@ Status PublicDocumentsFolder(std::string* path) {
   ::FreeLibrary(shell);
   return s;
 }
+
+}  // namespace
+
+std::string WideToThreadAnsi(const wchar_t* wide) {
+  int n = ::WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::vector<char> buf(static_cast<size_t>(n));
+  if (::WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, buf.data(), n, nullptr, nullptr) != n)
+    return std::string();
+  return std::string(buf.data());
+}
+
+namespace {
 
 class Win32VersionResource : public VersionResource {
  public:
@@ -210,6 +217,7 @@ Status Win32Env::GetKnownFolder(KnownFolder folder, std::string* path) {
   if (!root_.empty()) {
     switch (folder) {
       case KnownFolder::kCommonAppData:
+      case KnownFolder::kCommonAppDataCurrent:
         *path = root_ + "\\ProgramData";
         return kSuccess;
       case KnownFolder::kPublicDocuments:
@@ -224,6 +232,12 @@ Status Win32Env::GetKnownFolder(KnownFolder folder, std::string* path) {
       Status s = StatusFromHresult(
           ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, buf));
       if (s != kSuccess) return s;
+      path->assign(buf);
+      return kSuccess;
+    }
+    case KnownFolder::kCommonAppDataCurrent: {
+      char buf[MAX_PATH + 1] = {0};
+      if (!::SHGetSpecialFolderPathA(nullptr, buf, CSIDL_COMMON_APPDATA, FALSE)) return kErrorPathNotFound;
       path->assign(buf);
       return kSuccess;
     }

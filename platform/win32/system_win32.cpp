@@ -70,10 +70,12 @@ void Win32Env::Sleep(uint32_t milliseconds) {
   ::Sleep(milliseconds);
 }
 
-bool Win32Env::GetVersionEx(OsVersionInfo* info) {
+bool Win32Env::GetVersionEx(OsVersionInfo* info, VersionRecord record) {
   OSVERSIONINFOEXA vi;
   std::memset(&vi, 0, sizeof(vi));
-  vi.dwOSVersionInfoSize = sizeof(vi);
+  // The basic record is the head of the extended one; its size tells the call which it gets.
+  vi.dwOSVersionInfoSize =
+      record == VersionRecord::kExtended ? sizeof(OSVERSIONINFOEXA) : sizeof(OSVERSIONINFOA);
   if (!::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&vi))) return false;
   info->majorVersion = vi.dwMajorVersion;
   info->minorVersion = vi.dwMinorVersion;

@@ -1,4 +1,5 @@
-// What only the Windows backend has: error codes, clock, known folders and the sharing of appends.
+// What only the Windows backend has: error codes, clock, known folders, version records, the
+// thread's code page and the sharing of appends.
 #include <thread>
 
 #include "platform/testing/tree_fixture.h"
@@ -8,7 +9,7 @@
 namespace platform {
 namespace {
 
-TEST(Win32SystemTest, ErrorCodesClockAndKnownFolders) {
+TEST(Win32SystemTest, ErrorCodesClockKnownFoldersVersionAndCodePage) {
   ::SetLastError(ERROR_SUCCESS);  // a failure without a code (or E_FAIL) is still a failure: 31
   EXPECT_EQ(31u, StatusFromLastError());
   EXPECT_EQ(kSuccess, StatusFromHresult(S_FALSE));
@@ -19,11 +20,26 @@ TEST(Win32SystemTest, ErrorCodesClockAndKnownFolders) {
   EXPECT_FALSE(env.ToLocalTime(40000000000LL, &f));  // past 3000
   ASSERT_TRUE(env.ToLocalTime(1000000000, &f));      // 2001-09-09 01:46:40 UTC, a Sunday
   EXPECT_EQ(40, f.second);
-  for (KnownFolder folder : {KnownFolder::kCommonAppData, KnownFolder::kPublicDocuments}) {
-    std::string path;
-    ASSERT_EQ(kSuccess, env.GetKnownFolder(folder, &path));
-    EXPECT_TRUE(env.PathExists(path)) << path;
+  std::string paths[3];  // in the order of the enumeration
+  for (KnownFolder folder :
+       {KnownFolder::kCommonAppData, KnownFolder::kCommonAppDataCurrent, KnownFolder::kPublicDocuments}) {
+    ASSERT_EQ(kSuccess, env.GetKnownFolder(folder, &paths[static_cast<int>(folder)]));
+    EXPECT_TRUE(env.PathExists(paths[static_cast<int>(folder)])) << paths[static_cast<int>(folder)];
   }
+  EXPECT_EQ(paths[0], paths[1]);  // the default path and the current one agree on an untouched system
+  // The basic version record has no product type; a path converts in the
+  // thread's code page, which follows its locale (1251: 0xC4).
+  OsVersionInfo extended, basic;
+  ASSERT_TRUE(env.GetVersionEx(&extended, VersionRecord::kExtended));
+  ASSERT_TRUE(env.GetVersionEx(&basic, VersionRecord::kBasic));
+  EXPECT_EQ(std::to_string(extended.majorVersion) + " 0",
+            std::to_string(basic.majorVersion) + " " + std::to_string(basic.productType));
+  EXPECT_NE(0u, extended.productType);
+  const LCID before = ::GetThreadLocale();
+  ASSERT_TRUE(::SetThreadLocale(MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT)));
+  const std::string cyrillic = WideToThreadAnsi(L"C:\\\x0414");
+  ::SetThreadLocale(before);
+  EXPECT_EQ("C:\\\xC4", cyrillic);
 }
 
 using Win32FilesTest = platform_testing::TreeFixture;

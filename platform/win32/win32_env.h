@@ -20,6 +20,10 @@ Status StatusFromLastError();
 // ERROR_GEN_FAILURE for any other failed HRESULT; kSuccess for S_OK and S_FALSE.
 Status StatusFromHresult(long hr);
 
+// A wide-character text in the thread's ANSI code page (CP_THREAD_ACP), the
+// one the system's 8-bit calls use on this thread; empty when it cannot be converted.
+std::string WideToThreadAnsi(const wchar_t* wide);
+
 // Whether the authority of a URL ends in ":digits": InternetCrackUrlA fills in
 // the scheme's default port when none is written, so the caller cannot tell.
 bool UrlHasExplicitPort(const std::string& url);
@@ -70,7 +74,7 @@ class Win32Env : public Env {
   int32_t GetTimeZoneBias() override;
   void Sleep(uint32_t milliseconds) override;
 
-  bool GetVersionEx(OsVersionInfo* info) override;
+  bool GetVersionEx(OsVersionInfo* info, VersionRecord record) override;
   uint16_t GetNativeProcessorArchitecture() override;
   bool GetProductInfo(uint32_t major, uint32_t minor, uint32_t* productType) override;
   int GetSystemMetrics(int index) override;
