@@ -154,10 +154,11 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
   changed[changed.find("1.0.10") + 5] = '9';
   for (const std::string& document : {changed, std::string(kMetadata)}) {
     EXPECT_EQ(document == kMetadata, load(document));
-    EXPECT_EQ(
-        document == kMetadata ? "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/df|1.0.10|"
-                                 "https://u/setup.exe" : before,
-        Stored());
+    EXPECT_EQ(document == kMetadata ? "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/"
+                                      "log|http://u/cr|http://u/df|1.0.10|"
+                                      "https://u/setup.exe"
+                                    : before,
+              Stored());
     EXPECT_EQ("http://farm.test/meta/1-0-8.sig", env_->http->calls.back().url);
   }
   EXPECT_TRUE(Logged("Refused http://farm.test/meta/1-0-8: the signature does not fit it")) << LogText();

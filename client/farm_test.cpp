@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "client/client_info.h"
+#include "client/testing/farm_script.h"
 #include "settings/log.h"
 #include "settings/registry.h"
-#include "client/testing/farm_script.h"
 #include "settings/testing/settings_fixture.h"
 #include "webfarm/testing/webfarm_fixture.h"
 

@@ -39,14 +39,21 @@ const struct {
   FaultMode mode;
   const char* name;
 } kFaults[] = {
-    {FaultMode::kNone, "none"},         {FaultMode::kRefuse, "refuse"},
-    {FaultMode::kNotFound, "404"},      {FaultMode::kServerError, "500"},
-    {FaultMode::kGarbage, "garbage"},   {FaultMode::kTruncated, "truncated"},
-    {FaultMode::kStall, "stall"},       {FaultMode::kOversized, "oversized"},
-    {FaultMode::kRedirect, "redirect"}, {FaultMode::kForged, "forged"},
-    {FaultMode::kHuge, "huge"},         {FaultMode::kControl, "control"},
+    {FaultMode::kNone, "none"},
+    {FaultMode::kRefuse, "refuse"},
+    {FaultMode::kNotFound, "404"},
+    {FaultMode::kServerError, "500"},
+    {FaultMode::kGarbage, "garbage"},
+    {FaultMode::kTruncated, "truncated"},
+    {FaultMode::kStall, "stall"},
+    {FaultMode::kOversized, "oversized"},
+    {FaultMode::kRedirect, "redirect"},
+    {FaultMode::kForged, "forged"},
+    {FaultMode::kHuge, "huge"},
+    {FaultMode::kControl, "control"},
     {FaultMode::kTrickle, "trickle"},
-    {FaultMode::kWrongSignature, "wrong_signature"}, {FaultMode::kOtherBytes, "other_bytes"},
+    {FaultMode::kWrongSignature, "wrong_signature"},
+    {FaultMode::kOtherBytes, "other_bytes"},
     {FaultMode::kUnsigned, "unsigned"},
 };
 
