@@ -86,13 +86,13 @@ std::string Envelope(const std::string& jsonText) {
   return UrlDecode(encoded);
 }
 
-// The JSON of an answer or of the metadata as a hostile farm would send it.
-// Any other mode sends the text as it stands: the bytes a signature covers.
-std::string Hostile(FaultMode mode, Role role, const std::string& jsonText) {
-  if (mode != FaultMode::kForged && mode != FaultMode::kHuge && mode != FaultMode::kControl) return jsonText;
-  json::ObjectRead read = json::Reader::ReadObject(jsonText);
-  if (!read.ok) return jsonText;
-  json::Object& object = read.object;
+bool IsHostile(FaultMode mode) {
+  return mode == FaultMode::kForged || mode == FaultMode::kHuge || mode == FaultMode::kControl;
+}
+
+// An answer or the metadata changed as a hostile farm would send it; other
+// modes change nothing.
+void MakeHostile(FaultMode mode, Role role, json::Object& object) {
   const std::string base = "http://127.0.0.1:1";  // no one listens there
   if (role == Role::kMetadata) {
     if (mode == FaultMode::kForged) {
@@ -115,7 +115,6 @@ std::string Hostile(FaultMode mode, Role role, const std::string& jsonText) {
   } else if (mode == FaultMode::kControl && object.Find("mv_url") != object.End()) {
     object["mv_url"] = json::String(StringMember(object, "mv_url", "") + "\r\n");
   }
-  return json::Writer::ToString(object);
 }
 
 bool Decipher(const std::string& encodedField, std::string* text) {
@@ -123,7 +122,7 @@ bool Decipher(const std::string& encodedField, std::string* text) {
 }
 
 // The answer to a request of the role, from answers.json.
-std::string AnswerFor(const json::Object& answers, Role role) {
+json::Object AnswerFor(const json::Object& answers, Role role) {
   json::Object answer;
   answer["code"] = json::String(StringMember(answers, "code", "0"));
   answer["msg"] = json::String(StringMember(answers, "msg", "Success"));
@@ -141,7 +140,7 @@ std::string AnswerFor(const json::Object& answers, Role role) {
     const json::Object& members = json::json_cast<const json::Object&>(special->element);
     for (auto it = members.Begin(); it != members.End(); ++it) answer[it->name] = it->element;
   }
-  return json::Writer::ToString(answer);
+  return answer;
 }
 
 }  // namespace
@@ -362,14 +361,22 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
       case Role::kCrash:
       case Role::kInstaller:
         if (method == "POST" || record.role == Role::kFirstCall) {
-          reply.body = Envelope(Hostile(fault->mode, record.role, AnswerFor(state->answers, record.role)));
+          json::Object answer = AnswerFor(state->answers, record.role);
+          MakeHostile(fault->mode, record.role, answer);
+          reply.body = Envelope(json::Writer::ToString(answer));
         } else {
           reply.status = 405;
           reply.body = "POST expected";
         }
         break;
       case Role::kMetadata:
-        reply.body = Envelope(Hostile(fault->mode, record.role, state->metadataText));
+        if (IsHostile(fault->mode) && state->haveMetadata) {
+          json::Object metadata = state->metadata;
+          MakeHostile(fault->mode, record.role, metadata);
+          reply.body = Envelope(json::Writer::ToString(metadata));
+        } else {
+          reply.body = Envelope(state->metadataText);  // the bytes its signature covers
+        }
         break;
       case Role::kDefinition:
         reply.body = state->definition;
