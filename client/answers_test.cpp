@@ -171,8 +171,9 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
 
 // The first call gives the metadata URL unless a code above zero says no; a
 // code of 0 replaces the update check's record, and so does an answer that is
-// no JSON object (every member missing, the code read as 0).
-TEST_F(Answers, FirstCallAndUpdateCheck) {
+// no JSON object (every member missing, the code read as 0). An upload waits
+// for a code of 1 to 99 or an answer that deciphers to nothing.
+TEST_F(Answers, FirstCallUpdateCheckAndUpload) {
   std::vector<uint8_t> nothing;  // the member of an empty text
   ASSERT_TRUE(crypto::GzipCompress(nullptr, 0, &nothing));
   std::string empty;
@@ -180,20 +181,22 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
   const struct {
     Reply reply;
     const char *firstCall, *mvUrl, *code;
-    bool upload, crash;
-  } rows[] = {{Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "m", "0",
-               true, true},
-              {Answer(R"({"code":3,"mv_url":"m","upload_logs":"trux"})"), "m", "m", "", false,
-               false},  // a number is no code
-              {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "", "0", true, false},
-              {Answer(R"({"code":"0","mv_url":7,"upload_logs":"true ","crash_logs":"tru"})"), "", "", "0",
-               false, false},
-              {Answer(R"({"code":"-2","mv_url":"x"})"), "x", "before", "before", true, true},
-              {Answer(R"({"code":" 3x","msg":"later","mv_url":"x"})"), "", "before", "before", true, true},
-              {Answer("code=0"), "", "", "", false, false},
-              {Answer(R"(["code","0"])"), "", "", "", false, false},
-              {Reply::Body(empty), "", "", "", false, false}};
+    bool upload, crash, taken;
+  } rows[] = {
+      {Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "m", "0", true,
+       true, true},
+      {Answer(R"({"code":3,"mv_url":"m","upload_logs":"trux"})"), "m", "m", "", false, false,
+       true},  // a number is no code
+      {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "", "0", true, false, true},
+      {Answer(R"({"code":"0","mv_url":7,"upload_logs":"true ","crash_logs":"tru"})"), "", "", "0", false,
+       false, true},
+      {Answer(R"({"code":"-2","mv_url":"x"})"), "x", "before", "before", true, true, true},
+      {Answer(R"({"code":" 3x","msg":"later","mv_url":"x"})"), "", "before", "before", true, true, false},
+      {Answer(R"(["code","0"])"), "", "", "", false, false, true},
+      {Reply::Body(empty), "", "", "", false, false, false}};
   for (const auto& r : rows) {
+    Script(r.reply);
+    EXPECT_EQ(r.taken, client_.UploadLogData(kUrl, "{}")) << r.reply.body;
     Script(r.reply);
     EXPECT_EQ(r.firstCall, client_.MakeFirstCall()) << r.reply.body;
     UpdateResultRecord record{"before", true, true, "before"};
