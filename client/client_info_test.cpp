@@ -94,6 +94,8 @@ TEST_F(ClientInfo, InitializeWithLocaleAndMaker) {
   ClearLog();
   EXPECT_EQ("", client_.getProductNumber());  // a missing product number leaves a line in the log
   EXPECT_TRUE(Logged("QueryValue() FAILED")) << LogText();
+  // A row outside the table of setting names reads and writes nothing.
+  EXPECT_EQ("0", client_.GetSetting(kRegValueCount) + std::to_string(client_.SetSetting(-1, "x")));
 }
 
 // Each text as a decimal setting and as a LastCheck time.
@@ -108,6 +110,7 @@ TEST(Numbers, DecimalsLastCheckEraAndTruncation) {
               {"ffffffff", k2026, 0, -1},                // decades ahead: an earlier era
               {"83a95200", 2208988800, 83, 0x83a95200},  // written after 2038: itself
               {"ffffff00", kEra + 100, 0, 0xffffff00},
+              {"3fffffff", 2 * kEra - 1, 3, 2 * kEra + 0x3fffffff},  // the latest time believed
               {"99999999999", k2026, kMax, -1},
               {"-99999999999", k2026, kMin, -kEra}};
   for (const auto& r : rows) {

@@ -121,10 +121,7 @@ TEST(Reader, ValuesAndWhiteSpaceAsTheWriterLaysThemOut) {
 // what it held; ReadObject tells why there is no object.
 TEST(Reader, NeitherAFailedValueNorAnotherRootIsLeftBehind) {
   const std::pair<const char*, const char*> cases[] = {
-      {"[1, }", "[1]"},
-      {"[[1,2],[3,}", "[[1,2]]"},
-      {"[{\"a\":1},{\"b\":}", "[{\"a\":1}]"},
-  };
+      {"[1, }", "[1]"}, {"[[1,2],[3,}", "[[1,2]]"}, {"[{\"a\":1},{\"b\":}", "[{\"a\":1}]"}};
   for (const auto& c : cases) {
     json::Element element, expected;
     EXPECT_THROW(json::Reader::Read(element, c.first), json::ParseException) << c.first;
