@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const bool object = element.Type() == json::kObjectType;
-  if (read.ok != object || read.otherRoot == object || !(read.ok ? read.object == element : !read.error.empty()))
+  if (read.ok != object || read.otherRoot == object ||
+      !(read.ok ? read.object == element : !read.error.empty()))
     std::abort();
   if (!Normalise(element)) return 0;
   const std::string written = json::Writer::ToString(element);

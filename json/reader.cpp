@@ -183,7 +183,8 @@ class Lexer {
  private:
   // The faults, out of the way of the cut.
   [[noreturn, gnu::noinline]] void UnexpectedCharacter(size_t pos) const {
-    throw ScanException(std::string("Unexpected character in stream: ") + m_text[pos], LocationOf(m_text, pos));
+    throw ScanException(std::string("Unexpected character in stream: ") + m_text[pos],
+                        LocationOf(m_text, pos));
   }
   [[noreturn, gnu::noinline]] void UnrecognizedEscape(size_t pos) const {  // pos: after the escape
     throw ScanException(std::string("Unrecognized escape sequence found in string: \\") + m_text[pos - 1],
