@@ -209,9 +209,10 @@ TEST_F(Answers, FirstCallUpdateCheckAndUpload) {
               std::tie(record.mv_url, record.upload_logs, record.crash_logs, record.code))
         << r.reply.body;
   }
-  Script(Answer(R"({"code":"0"})"));
+  Script(Answer(R"({"code":"0"})"));  // no request without a usable URL
   UpdateResultRecord record;
   client_.UpdateCheck("", record);
+  EXPECT_FALSE(client_.LoadMetadataFromServer("ftp://farm.test/meta/1-0-8"));
   EXPECT_TRUE(env_->http->calls.empty());
 }
 
