@@ -167,6 +167,7 @@ TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
       {"a second short, a minute later", kNow + 60, 86399, "24", kEastern, 7, 870, false, false},
       {"last second of the minute", kNow + 59, 86399, "24", kEastern, 7, 870, false, true},
       {"wrong weekday", kNow, 60, "24", kEastern, 6, 870, false, false},
+      {"Sunday is day 1", kNow + 86400, 60, "24", kEastern, 1, 870, false, true},
       {"Sat 21:00 EST is Sunday in UTC", 1772935200, 60, "0", kEastern, 7, 1260, true, true},
       {"nothing set", 1773027900, 60, "24", kIndia, 0, 0, false, false},
       {"never checked", kNow, kNever, "24", kEastern, 0, 0, true, true},
