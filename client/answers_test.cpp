@@ -110,7 +110,7 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
       {"1.0.5", R"("in_ver":"1.0.5")", "24   "},
       {nullptr, R"("in_ver":"2.0")", "24   "},
       {"1.0.5", R"("uc_freq":-5)", "-5   "},
-      {"1.0.5", R"("in_ver":"1.1","in_url":"HTTPS://s/x")", "24  1.1 HTTPS://s/x"},
+      {"1.0.5", R"("in_ver":"1.1","in_url":"HTTPS://s/x y")", "24  1.1 HTTPS://s/x y"},
       {"1.0.5", R"("uc_freq":1e12,"uc_url":"http://h/)" + std::string(1015, 'x') + "\"", "744 http://u/uc  "},
       {"1.0.5", R"("uc_freq":745,"uc_url":"http://h/)" + std::string(1014, 'x') + "\"",
        "744 http://h/" + std::string(1014, 'x') + "  "},
@@ -171,8 +171,9 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
 
 // The first call gives the metadata URL unless a code above zero says no; a
 // code of 0 replaces the update check's record, and so does an answer that is
-// no JSON object (every member missing, the code read as 0).
-TEST_F(Answers, FirstCallAndUpdateCheck) {
+// no JSON object (every member missing, the code read as 0). An upload waits
+// for a code of 1 to 99 or an answer that deciphers to nothing.
+TEST_F(Answers, FirstCallUpdateCheckAndUpload) {
   std::vector<uint8_t> nothing;  // the member of an empty text
   ASSERT_TRUE(crypto::GzipCompress(nullptr, 0, &nothing));
   std::string empty;
@@ -180,20 +181,22 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
   const struct {
     Reply reply;
     const char *firstCall, *mvUrl, *code;
-    bool upload, crash;
-  } rows[] = {{Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "m", "0",
-               true, true},
-              {Answer(R"({"code":3,"mv_url":"m","upload_logs":"trux"})"), "m", "m", "", false,
-               false},  // a number is no code
-              {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "", "0", true, false},
-              {Answer(R"({"code":"0","mv_url":7,"upload_logs":"true ","crash_logs":"tru"})"), "", "", "0",
-               false, false},
-              {Answer(R"({"code":"-2","mv_url":"x"})"), "x", "before", "before", true, true},
-              {Answer(R"({"code":" 3x","msg":"later","mv_url":"x"})"), "", "before", "before", true, true},
-              {Answer("code=0"), "", "", "", false, false},
-              {Answer(R"(["code","0"])"), "", "", "", false, false},
-              {Reply::Body(empty), "", "", "", false, false}};
+    bool upload, crash, taken;
+  } rows[] = {
+      {Answer(R"({"code":"0","mv_url":"m","upload_logs":"TRUE","crash_logs":"true"})"), "m", "m", "0", true,
+       true, true},
+      {Answer(R"({"code":3,"mv_url":"m","upload_logs":"trux"})"), "m", "m", "", false, false,
+       true},  // a number is no code
+      {Answer(R"({"code":"0","upload_logs":"tRuE","crash_logs":true})"), "", "", "0", true, false, true},
+      {Answer(R"({"code":"0","mv_url":7,"upload_logs":"true ","crash_logs":"tru"})"), "", "", "0", false,
+       false, true},
+      {Answer(R"({"code":"-2","mv_url":"x"})"), "x", "before", "before", true, true, true},
+      {Answer(R"({"code":" 3x","msg":"later","mv_url":"x"})"), "", "before", "before", true, true, false},
+      {Answer(R"(["code","0"])"), "", "", "", false, false, true},
+      {Reply::Body(empty), "", "", "", false, false, false}};
   for (const auto& r : rows) {
+    Script(r.reply);
+    EXPECT_EQ(r.taken, client_.UploadLogData(kUrl, "{}")) << r.reply.body;
     Script(r.reply);
     EXPECT_EQ(r.firstCall, client_.MakeFirstCall()) << r.reply.body;
     UpdateResultRecord record{"before", true, true, "before"};
@@ -206,9 +209,10 @@ TEST_F(Answers, FirstCallAndUpdateCheck) {
               std::tie(record.mv_url, record.upload_logs, record.crash_logs, record.code))
         << r.reply.body;
   }
-  Script(Answer(R"({"code":"0"})"));
+  Script(Answer(R"({"code":"0"})"));  // no request without a usable URL
   UpdateResultRecord record;
   client_.UpdateCheck("", record);
+  EXPECT_FALSE(client_.LoadMetadataFromServer("ftp://farm.test/meta/1-0-8"));
   EXPECT_TRUE(env_->http->calls.empty());
 }
 
@@ -218,13 +222,9 @@ TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
   const struct {
     Reply reply;
     bool done;
-  } rows[] = {{Answer(R"({"code":"0"})"), true},
-              {Answer(R"({"code":"1"})"), false},
-              {Answer(R"({"code":"99"})"), false},
-              {Answer(R"({"code":"100"})"), true},
-              {Answer(""), false},
-              {Reply::Refused(), false},
-              {Reply::Body("<html>"), false}};
+  } rows[] = {{Answer(R"({"code":"0"})"), true},   {Answer(R"({"code":"1"})"), false},
+              {Answer(R"({"code":"99"})"), false}, {Answer(R"({"code":"100"})"), true},
+              {Reply::Refused(), false},           {Reply::Body("<html>"), false}};
   for (const Kind& kind : kKinds) {
     for (const auto& row : rows) {
       SCOPED_TRACE(std::string(kind.prefix) + " " + row.reply.body);
@@ -264,7 +264,6 @@ TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
 // (a folder the service cannot change) is not sent again until it changes.
 TEST_F(Answers, UploadRetiresOnlyWhatTheWebFarmTookAndSendsNothingTwice) {
   const std::pair<std::string, platform::Status> rows[] = {
-      // content, read fault
       {std::string("\0{\"n\":1}", 8), platform::kSuccess},  // reads as empty
       {"{\"n\":1}", platform::kErrorInvalidData},           // too large
       {"{\"n\":1}", platform::kErrorAccessDenied},

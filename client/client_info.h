@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "json/elements.h"
+#include "json/reader.h"
 #include "platform/folder.h"
 
 enum class LogTypes : int32_t { Installer = 0, Usage = 1, Inkora_Crash = 2 };
@@ -13,6 +14,16 @@ enum class LogTypes : int32_t { Installer = 0, Usage = 1, Inkora_Crash = 2 };
 struct ServerResult {
   int32_t code = 0;
   std::string msg;
+};
+
+// An answer of the web farm read once, up to its first NUL as the reader
+// takes a text: the readers of its members in CClientInfo take it, so one
+// answer is parsed once however many of its members are read.
+struct ServerAnswer {
+  explicit ServerAnswer(const std::string& text)
+      : empty(text.empty()), read(json::Reader::ReadObject(text.c_str())) {}
+  bool empty;  // ParseResult reads nothing of an empty text
+  json::ObjectRead read;
 };
 
 struct UpdateResultRecord {
@@ -56,10 +67,14 @@ class CClientInfo {
   std::string MakeFirstCall();
   bool IsNewMetadata(const std::string& mvUrl);
   bool LoadMetadataFromServer(const std::string& url);
+  // Each reads the text anew; those below read an answer read once, and log
+  // as these do for its text.
   std::string getResp(const std::string& text, const std::string& key);
+  bool ParseResult(const std::string& text, ServerResult& out);
+  std::string getResp(ServerAnswer& answer, const std::string& key);
+  bool ParseResult(ServerAnswer& answer, ServerResult& out);
   std::string getResp(json::Object& object, const std::string& key);
   int getResp(const std::string& key, json::Object& object);
-  bool ParseResult(const std::string& text, ServerResult& out);
 
   // --- Update check and schedule -------------------------------------------------------
   void UpdateCheck(const std::string& url, UpdateResultRecord& result);

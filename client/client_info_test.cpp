@@ -94,6 +94,8 @@ TEST_F(ClientInfo, InitializeWithLocaleAndMaker) {
   ClearLog();
   EXPECT_EQ("", client_.getProductNumber());  // a missing product number leaves a line in the log
   EXPECT_TRUE(Logged("QueryValue() FAILED")) << LogText();
+  // A row outside the table of setting names reads and writes nothing.
+  EXPECT_EQ("0", client_.GetSetting(kRegValueCount) + std::to_string(client_.SetSetting(-1, "x")));
 }
 
 // Each text as a decimal setting and as a LastCheck time.
@@ -108,6 +110,7 @@ TEST(Numbers, DecimalsLastCheckEraAndTruncation) {
               {"ffffffff", k2026, 0, -1},                // decades ahead: an earlier era
               {"83a95200", 2208988800, 83, 0x83a95200},  // written after 2038: itself
               {"ffffff00", kEra + 100, 0, 0xffffff00},
+              {"3fffffff", 2 * kEra - 1, 3, 2 * kEra + 0x3fffffff},  // the latest time believed
               {"99999999999", k2026, kMax, -1},
               {"-99999999999", k2026, kMin, -kEra}};
   for (const auto& r : rows) {
@@ -164,6 +167,7 @@ TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
       {"a second short, a minute later", kNow + 60, 86399, "24", kEastern, 7, 870, false, false},
       {"last second of the minute", kNow + 59, 86399, "24", kEastern, 7, 870, false, true},
       {"wrong weekday", kNow, 60, "24", kEastern, 6, 870, false, false},
+      {"Sunday is day 1", kNow + 86400, 60, "24", kEastern, 1, 870, false, true},
       {"Sat 21:00 EST is Sunday in UTC", 1772935200, 60, "0", kEastern, 7, 1260, true, true},
       {"nothing set", 1773027900, 60, "24", kIndia, 0, 0, false, false},
       {"never checked", kNow, kNever, "24", kEastern, 0, 0, true, true},

@@ -1,6 +1,7 @@
 // The first call, the metadata load and the readers of answer members.
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "client/client_info.h"
 #include "client/learnt_values.h"
@@ -31,23 +32,6 @@ std::string DashesToPeriods(std::string text) {
   return text;
 }
 
-// Parses a whole answer into a fresh object and checks that its root is an
-// object. A JSON error is logged as "ERROR: %s" under label.
-bool ParseObject(const std::string& text, json::Object& out, const char* label) {
-  try {
-    json::Object parsed;
-    json::Reader::Read(parsed, text.c_str());
-    // The reader fills whatever root the text has; only an object is an answer.
-    json::Element& root = parsed;
-    (void)json::json_cast<json::Object&>(root);
-    out = parsed;
-    return true;
-  } catch (const std::exception& e) {
-    WriteLogF(label, "ERROR: %s", e.what());
-    return false;
-  }
-}
-
 // A URL of the metadata is stored when usable, or empty (the web farm
 // switching a service off); anything else is logged and the stored one kept.
 void StoreUrl(CClientInfo& client, int row, const std::string& value) {
@@ -62,14 +46,16 @@ void StoreUrl(CClientInfo& client, int row, const std::string& value) {
 }  // namespace
 
 std::string CClientInfo::getResp(const std::string& text, const std::string& key) {
-  try {
-    json::Object object;
-    json::Reader::Read(object, text.c_str());
-    return json::json_cast<json::String&>(object[key]).Value();
-  } catch (const std::exception& e) {
-    WriteLogF(kGetRespFn, "ERROR: %s", e.what());
+  ServerAnswer answer(text);
+  return getResp(answer, key);
+}
+
+std::string CClientInfo::getResp(ServerAnswer& answer, const std::string& key) {
+  if (!answer.read.ok) {
+    WriteLogF(kGetRespFn, "ERROR: %s", answer.read.error.c_str());
     return std::string();
   }
+  return getResp(answer.read.object, key);
 }
 
 std::string CClientInfo::getResp(json::Object& object, const std::string& key) {
@@ -91,9 +77,14 @@ int CClientInfo::getResp(const std::string& key, json::Object& object) {
 }
 
 bool CClientInfo::ParseResult(const std::string& text, ServerResult& out) {
-  if (text.empty()) return false;
-  out.code = client_numbers::ParseDecimalInt32(getResp(text, "code"));
-  out.msg = getResp(text, "msg");
+  ServerAnswer answer(text);
+  return ParseResult(answer, out);
+}
+
+bool CClientInfo::ParseResult(ServerAnswer& answer, ServerResult& out) {
+  if (answer.empty) return false;
+  out.code = client_numbers::ParseDecimalInt32(getResp(answer, "code"));
+  out.msg = getResp(answer, "msg");
   return true;
 }
 
@@ -118,14 +109,15 @@ std::string CClientInfo::MakeFirstCall() {
   }
   WriteLogF(kFirstCallFn, "Server - Decrypted: %s", decrypted.c_str());
 
+  ServerAnswer answer(decrypted);
   ServerResult result;
-  ParseResult(decrypted, result);
+  ParseResult(answer, result);
   // The first call fails only on a positive code; 0 and below carry the URL.
   if (result.code > 0) {
     WriteLog(kFirstCallFn, result.msg);
     return std::string();
   }
-  return getResp(decrypted, "mv_url");
+  return getResp(answer, "mv_url");
 }
 
 bool CClientInfo::IsNewMetadata(const std::string& mvUrl) {
@@ -158,17 +150,21 @@ bool CClientInfo::LoadMetadataFromServer(const std::string& url) {
 
   // The whole document is parsed and its root checked before anything is
   // stored, so a bad document leaves every setting and objMetadata as it was.
-  json::Object document;
-  if (!ParseObject(decrypted, document, kLoadFn)) return false;
+  json::ObjectRead document = json::Reader::ReadObject(decrypted.c_str());
+  if (!document.ok) {
+    // A root of another kind is logged as the cast of it to an object fails.
+    WriteLogF(kLoadFn, "ERROR: %s", document.otherRoot ? "Bad json_cast" : document.error.c_str());
+    return false;
+  }
   // A document for another version than its URL names (the one compared
   // with MetadataVer) would pin MetadataVer there for good: none of it counts.
   const std::string named = learnt_values::VersionOfUrl(url);
-  if (DashesToPeriods(getResp(document, "mv_ver")) != named) {
+  if (DashesToPeriods(getResp(document.object, "mv_ver")) != named) {
     WriteLogF(kLoadFn, "mv_ver is not %s, the version its URL names -- nothing stored", named.c_str());
     return false;
   }
-  if (!CUpdateSignature::IsNewerThanStored(kLoadFn, document)) return false;
-  objMetadata = document;
+  if (!CUpdateSignature::IsNewerThanStored(kLoadFn, document.object)) return false;
+  objMetadata = std::move(document.object);
 
   std::string dump = "\n--Using JSON Obj---\n";
   for (const char* key : kMetadataKeys) {

@@ -57,15 +57,16 @@ void CClientInfo::UpdateCheck(const std::string& url, UpdateResultRecord& result
   // An answer that is no JSON object reads as code 0 with every member
   // missing: the record is then emptied, so nothing of an older answer (its
   // code, its upload wishes) is acted on again after a check that got nothing.
+  ServerAnswer answer(decrypted);
   ServerResult parsed;
-  ParseResult(decrypted, parsed);
+  ParseResult(answer, parsed);
   if (parsed.code != 0) {
     WriteLog(kFn, parsed.msg);
   } else {
-    result.mv_url = getResp(decrypted, "mv_url");
-    result.upload_logs = EqualsIgnoringCase(getResp(decrypted, "upload_logs"), "true");
-    result.crash_logs = EqualsIgnoringCase(getResp(decrypted, "crash_logs"), "true");
-    result.code = getResp(decrypted, "code");
+    result.mv_url = getResp(answer, "mv_url");
+    result.upload_logs = EqualsIgnoringCase(getResp(answer, "upload_logs"), "true");
+    result.crash_logs = EqualsIgnoringCase(getResp(answer, "crash_logs"), "true");
+    result.code = getResp(answer, "code");
     // Only an answer with its code shows a working web farm (as for LastCheck).
     if (!result.code.empty()) setLastGoodCheck();
   }

@@ -1,5 +1,6 @@
 // Any input either reads or throws a json::Exception; what reads, written and
 // read again, gives an equal tree (numbers compared as the writer sends them).
+// ReadObject agrees with the read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,12 +44,20 @@ bool Normalise(json::Element& element) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
+  // ReadObject says what reading into an element and taking its root as an
+  // object would: the object, the message that ended the read, or another root.
+  const json::ObjectRead read = json::Reader::ReadObject(text);
   json::Element element;
   try {
     json::Reader::Read(element, text);
-  } catch (const json::Exception&) {
+  } catch (const json::Exception& e) {
+    if (read.ok || read.otherRoot || read.error != e.what()) std::abort();
     return 0;
   }
+  const bool object = element.Type() == json::kObjectType;
+  if (read.ok != object || read.otherRoot == object ||
+      !(read.ok ? read.object == element : !read.error.empty()))
+    std::abort();
   if (!Normalise(element)) return 0;
   const std::string written = json::Writer::ToString(element);
   json::Element again;

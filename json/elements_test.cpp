@@ -60,6 +60,7 @@ TEST(ElementModel, CopiesAreDeepMovesLeaveANullAndEqualityIsStructural) {
   for (auto a = values.Begin(); a != values.End(); ++a) {
     for (auto b = values.Begin(); b != values.End(); ++b) EXPECT_EQ(*a == *b, a == b);
   }
+  EXPECT_THROW(values[values.Size()], json::Exception);
   EXPECT_EQ(Read("0"), Read("-0"));
   EXPECT_NE(Element(Number(NAN)), Element(Number(NAN)));
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -44,8 +45,12 @@ inline bool IsNumberChar(unsigned char c) {
   return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
 }
 
+// '"', '/', '\\', b, f, n, r and t, as bits of two words (all lie below 0x80).
 inline bool IsEscapeChar(unsigned char c) {
-  return c == '"' || c == '/' || c == '\\' || c == 'b' || c == 'f' || c == 'n' || c == 'r' || c == 't';
+  constexpr uint64_t kBits[2] = {(1ull << '"') | (1ull << '/'),
+                                 (1ull << ('\\' - 64)) | (1ull << ('b' - 64)) | (1ull << ('f' - 64)) |
+                                     (1ull << ('n' - 64)) | (1ull << ('r' - 64)) | (1ull << ('t' - 64))};
+  return c < 128 && ((kBits[c >> 6] >> (c & 63)) & 1) != 0;
 }
 
 inline char Unescape(unsigned char c) {
@@ -88,140 +93,13 @@ inline const char* FindQuoteOrSlash(const char* p, const char* end) {
   return p;
 }
 
-// ---- Pass one: the scan ------------------------------------------------------
-// Checks the whole text lexically, with the tokenizer's messages and positions,
-// and notes for every container (in the order they open) how many members or
-// elements it gets, so the parser can size each one once. Positions are kept
-// as offsets; line and column are worked out only for a message.
-
-class Scanner {
- public:
-  Scanner(const char* text, size_t size, std::vector<uint32_t>& sizes)
-      : m_text(text), m_size(size), m_sizes(sizes) {}
-
-  void Run() {
-    EatWhiteSpace();
-    while (m_pos < m_size) {
-      const unsigned char c = static_cast<unsigned char>(m_text[m_pos]);
-      switch (c) {
-        case '{':
-        case '[':
-          CountValue();
-          Open(c == '{');
-          ++m_pos;
-          break;
-        case '}':
-        case ']':
-          Close();
-          ++m_pos;
-          break;
-        case ',':
-          ++m_pos;
-          break;
-        case ':':
-          if (!m_open.empty() && (m_open.back() & kObjectBit)) ++m_sizes[m_open.back() & ~kObjectBit];
-          ++m_pos;
-          break;
-        case '"':
-          CountValue();
-          MatchString();
-          break;
-        case 't':
-          CountValue();
-          MatchExpectedString("true");
-          break;
-        case 'f':
-          CountValue();
-          MatchExpectedString("false");
-          break;
-        case 'n':
-          CountValue();
-          MatchExpectedString("null");
-          break;
-        default:
-          if (c == '-' || (c >= '0' && c <= '9')) {
-            CountValue();
-            while (m_pos < m_size && IsNumberChar(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
-            break;
-          }
-          throw ScanException(std::string("Unexpected character in stream: ") + static_cast<char>(c),
-                              LocationOf(m_text, m_pos));
-      }
-      EatWhiteSpace();
-    }
-  }
-
- private:
-  static constexpr uint32_t kObjectBit = 0x80000000u;
-
-  void EatWhiteSpace() {
-    while (m_pos < m_size && IsWhite(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
-  }
-
-  void CountValue() {
-    if (!m_open.empty() && !(m_open.back() & kObjectBit)) ++m_sizes[m_open.back()];
-  }
-
-  void Open(bool object) {
-    // Containers past the nesting limit are not sized: the parser refuses them.
-    if (m_open.size() + m_deeper >= Reader::kMaxDepth) {
-      ++m_deeper;
-      return;
-    }
-    m_open.push_back(static_cast<uint32_t>(m_sizes.size()) | (object ? kObjectBit : 0));
-    m_sizes.push_back(0);
-  }
-
-  void Close() {
-    if (m_deeper > 0) {
-      --m_deeper;
-    } else if (!m_open.empty()) {
-      m_open.pop_back();
-    }
-  }
-
-  [[noreturn]] void ExpectedString(const char* literal) {
-    throw ScanException(std::string("Expected string: ") + literal, LocationOf(m_text, m_pos));
-  }
-
-  void MatchExpectedString(const char* literal) {
-    for (const char* l = literal; *l; ++l) {
-      if (m_pos >= m_size) ExpectedString(literal);
-      if (m_text[m_pos++] != *l) ExpectedString(literal);
-    }
-  }
-
-  void MatchString() {
-    ++m_pos;  // the opening quote
-    while (m_pos < m_size) {
-      m_pos = static_cast<size_t>(FindQuoteOrSlash(m_text + m_pos, m_text + m_size) - m_text);
-      if (m_pos >= m_size) break;
-      const char c = m_text[m_pos];
-      if (c == '"') break;
-      ++m_pos;
-      if (c == '\\' && m_pos < m_size) {
-        const unsigned char e = static_cast<unsigned char>(m_text[m_pos++]);
-        if (!IsEscapeChar(e)) {
-          throw ScanException(
-              std::string("Unrecognized escape sequence found in string: \\") + static_cast<char>(e),
-              LocationOf(m_text, m_pos));
-        }
-      }
-    }
-    if (m_pos >= m_size) ExpectedString("\"");
-    ++m_pos;  // the closing quote
-  }
-
-  const char* m_text;
-  size_t m_size;
-  size_t m_pos = 0;
-  std::vector<uint32_t>& m_sizes;
-  std::vector<uint32_t> m_open;
-  size_t m_deeper = 0;
-};
-
-// ---- Pass two: tokens and the parser ---------------------------------------------
-// The token stream cuts the (lexically sound) text again, one token ahead.
+// ---- The lexer ----------------------------------------------------------------
+// Cuts the text into tokens with the tokenizer's messages and positions. A
+// text is cut twice: once whole before parsing, so a lexical fault anywhere is
+// reported before any structural one and every container can be sized once,
+// then token by token under the parser. Positions are kept as offsets; line
+// and column are worked out only for a message. Every index is tested against
+// the size: nothing relies on a NUL after the text or on an earlier cut.
 
 struct Token {
   TokenKind kind = kObjectBegin;
@@ -230,9 +108,178 @@ struct Token {
   bool escaped = false;  // a string with escapes to replace
 };
 
+class Lexer {
+ public:
+  Lexer(const char* text, size_t size) : m_text(text), m_size(size) {}
+
+  // The next token, or false at the end of the text. Inlined into both cuts
+  // (a call per token costs more than cutting most tokens), and run on a
+  // local position: a member would be stored at every byte, as the text's
+  // bytes may alias it.
+  [[gnu::always_inline]] bool Next(Token& t) {
+    const char* const text = m_text;
+    const size_t size = m_size;
+    size_t pos = m_pos;
+    while (pos < size && IsWhite(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos >= size) {
+      m_pos = pos;
+      return false;
+    }
+    t.begin = static_cast<uint32_t>(pos);
+    t.escaped = false;
+    const unsigned char c = static_cast<unsigned char>(text[pos]);
+    switch (c) {
+      case '{':
+        t.kind = kObjectBegin;
+        ++pos;
+        break;
+      case '}':
+        t.kind = kObjectEnd;
+        ++pos;
+        break;
+      case '[':
+        t.kind = kArrayBegin;
+        ++pos;
+        break;
+      case ']':
+        t.kind = kArrayEnd;
+        ++pos;
+        break;
+      case ',':
+        t.kind = kNextElement;
+        ++pos;
+        break;
+      case ':':
+        t.kind = kMemberAssign;
+        ++pos;
+        break;
+      case '"':
+        t.kind = kStringToken;
+        pos = MatchString(pos, &t.escaped);
+        break;
+      case 't':
+        t.kind = kBooleanToken;
+        pos = MatchExpectedString(pos, "true");
+        break;
+      case 'f':
+        t.kind = kBooleanToken;
+        pos = MatchExpectedString(pos, "false");
+        break;
+      case 'n':
+        t.kind = kNullToken;
+        pos = MatchExpectedString(pos, "null");
+        break;
+      default:
+        if (c != '-' && (c < '0' || c > '9')) UnexpectedCharacter(pos);
+        t.kind = kNumberToken;
+        while (pos < size && IsNumberChar(static_cast<unsigned char>(text[pos]))) ++pos;
+        break;
+    }
+    t.end = static_cast<uint32_t>(pos);
+    m_pos = pos;
+    return true;
+  }
+
+ private:
+  // The faults, out of the way of the cut.
+  [[noreturn, gnu::noinline]] void UnexpectedCharacter(size_t pos) const {
+    throw ScanException(std::string("Unexpected character in stream: ") + m_text[pos],
+                        LocationOf(m_text, pos));
+  }
+  [[noreturn, gnu::noinline]] void UnrecognizedEscape(size_t pos) const {  // pos: after the escape
+    throw ScanException(std::string("Unrecognized escape sequence found in string: \\") + m_text[pos - 1],
+                        LocationOf(m_text, pos));
+  }
+  [[noreturn, gnu::noinline]] void ExpectedString(const char* literal, size_t pos) const {
+    throw ScanException(std::string("Expected string: ") + literal, LocationOf(m_text, pos));
+  }
+
+  // Past the literal at pos.
+  template <size_t kSize>
+  size_t MatchExpectedString(size_t pos, const char (&literal)[kSize]) const {
+    constexpr size_t kLength = kSize - 1;
+    if (m_size - pos >= kLength && std::memcmp(m_text + pos, literal, kLength) == 0) return pos + kLength;
+    // Where the text ends or first differs.
+    for (const char* l = literal; *l; ++l) {
+      if (pos >= m_size) ExpectedString(literal, pos);
+      if (m_text[pos++] != *l) ExpectedString(literal, pos);
+    }
+    return pos;
+  }
+
+  // Past the closing quote of the string whose opening quote is at pos;
+  // *escaped tells whether escapes were met.
+  [[gnu::always_inline]] size_t MatchString(size_t pos, bool* escaped) const {
+    const char* const text = m_text;
+    const size_t size = m_size;
+    ++pos;  // the opening quote
+    while (pos < size) {
+      pos = static_cast<size_t>(FindQuoteOrSlash(text + pos, text + size) - text);
+      if (pos >= size || text[pos] == '"') break;
+      ++pos;  // the backslash; one as the text's last byte is kept as it is
+      if (pos < size) {
+        if (!IsEscapeChar(static_cast<unsigned char>(text[pos++]))) UnrecognizedEscape(pos);
+        *escaped = true;
+      }
+    }
+    if (pos >= size) ExpectedString("\"", pos);
+    return pos + 1;  // the closing quote
+  }
+
+  const char* m_text;
+  size_t m_size;
+  size_t m_pos = 0;
+};
+
+// The first cut: the whole text through the lexer, noting for every container
+// (in the order they open) how many members or elements it gets.
+std::vector<uint32_t> SizeContainers(const char* text, size_t size) {
+  constexpr uint32_t kObjectBit = 0x80000000u;
+  std::vector<uint32_t> sizes;
+  std::vector<uint32_t> open;  // index into sizes, kObjectBit for an object
+  size_t deeper = 0;           // containers open past the nesting limit: not sized, the parser refuses them
+  const auto countValue = [&] {
+    if (!open.empty() && !(open.back() & kObjectBit)) ++sizes[open.back()];
+  };
+  Lexer lexer(text, size);
+  Token t;
+  while (lexer.Next(t)) {
+    switch (t.kind) {
+      case kObjectBegin:
+      case kArrayBegin:
+        countValue();
+        if (open.size() + deeper >= Reader::kMaxDepth) {
+          ++deeper;
+        } else {
+          open.push_back(static_cast<uint32_t>(sizes.size()) | (t.kind == kObjectBegin ? kObjectBit : 0));
+          sizes.push_back(0);
+        }
+        break;
+      case kObjectEnd:
+      case kArrayEnd:
+        if (deeper > 0) {
+          --deeper;
+        } else if (!open.empty()) {
+          open.pop_back();
+        }
+        break;
+      case kNextElement:
+        break;
+      case kMemberAssign:
+        if (!open.empty() && (open.back() & kObjectBit)) ++sizes[open.back() & ~kObjectBit];
+        break;
+      default:
+        countValue();
+        break;
+    }
+  }
+  return sizes;
+}
+
+// The second cut, one token ahead of the parser, and the values of its tokens.
 class TokenStream {
  public:
-  TokenStream(const char* text, size_t size) : m_text(text), m_size(size) { Advance(); }
+  TokenStream(const char* text, size_t size) : m_text(text), m_lexer(text, size) { Advance(); }
 
   bool EndOfStream() const { return m_atEnd; }
   const Token& Peek() const { return m_current; }
@@ -255,6 +302,7 @@ class TokenStream {
     }
   }
 
+  // A string token runs from its opening quote past its closing one.
   std::string StringValue(const Token& token) const {
     const char* p = m_text + token.begin + 1;
     const char* end = m_text + token.end - 1;
@@ -265,9 +313,11 @@ class TokenStream {
       const char* run = p;
       while (p < end && *p != '\\') ++p;
       value.append(run, p);
-      if (p < end) {
+      if (end - p >= 2) {
         value.push_back(Unescape(static_cast<unsigned char>(p[1])));
         p += 2;
+      } else {
+        p = end;
       }
     }
     return value;
@@ -291,77 +341,10 @@ class TokenStream {
   Location LocationAt(uint32_t offset) const { return LocationOf(m_text, offset); }
 
  private:
-  void Advance() {
-    while (m_pos < m_size && IsWhite(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
-    if (m_pos >= m_size) {
-      m_atEnd = true;
-      return;
-    }
-    Token& t = m_current;
-    t.begin = static_cast<uint32_t>(m_pos);
-    t.escaped = false;
-    const char c = m_text[m_pos];
-    switch (c) {
-      case '{':
-        t.kind = kObjectBegin;
-        ++m_pos;
-        break;
-      case '}':
-        t.kind = kObjectEnd;
-        ++m_pos;
-        break;
-      case '[':
-        t.kind = kArrayBegin;
-        ++m_pos;
-        break;
-      case ']':
-        t.kind = kArrayEnd;
-        ++m_pos;
-        break;
-      case ',':
-        t.kind = kNextElement;
-        ++m_pos;
-        break;
-      case ':':
-        t.kind = kMemberAssign;
-        ++m_pos;
-        break;
-      case '"': {
-        t.kind = kStringToken;
-        ++m_pos;
-        // The scan has proven the closing quote is there.
-        for (;;) {
-          m_pos = static_cast<size_t>(FindQuoteOrSlash(m_text + m_pos, m_text + m_size) - m_text);
-          if (m_text[m_pos] == '"') break;
-          t.escaped = true;
-          m_pos += 2;  // the backslash and the (proven) escape character
-        }
-        ++m_pos;
-        break;
-      }
-      case 't':
-        t.kind = kBooleanToken;
-        m_pos += 4;
-        break;
-      case 'f':
-        t.kind = kBooleanToken;
-        m_pos += 5;
-        break;
-      case 'n':
-        t.kind = kNullToken;
-        m_pos += 4;
-        break;
-      default:
-        t.kind = kNumberToken;
-        while (m_pos < m_size && IsNumberChar(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
-        break;
-    }
-    t.end = static_cast<uint32_t>(m_pos);
-  }
+  void Advance() { m_atEnd = !m_lexer.Next(m_current); }
 
   const char* m_text;
-  size_t m_size;
-  size_t m_pos = 0;
+  Lexer m_lexer;
   bool m_atEnd = false;
   Token m_current;
 };
@@ -534,6 +517,9 @@ class Parser {
   size_t m_nextSize = 0;
 };
 
+// What a typed handle reading a text of another root fails with.
+const char kOtherRoot[] = "Type/ImpType mismatch";
+
 }  // namespace
 
 Location LocationOf(const char* text, size_t offset) {
@@ -561,8 +547,7 @@ void Reader::Read(Element& element, const std::string& text) {
 void Reader::Read(Element& element, const char* text, size_t size) {
   // Positions are 32-bit.
   if (size > std::numeric_limits<uint32_t>::max()) throw Exception("JSON text too large");
-  std::vector<uint32_t> sizes;
-  Scanner(text, size, sizes).Run();
+  const std::vector<uint32_t> sizes = SizeContainers(text, size);
   TokenStream tokens(text, size);
   Parser parser(tokens, sizes);
   parser.Parse(element, 0);
@@ -571,6 +556,39 @@ void Reader::Read(Element& element, const char* text, size_t size) {
     throw ParseException("Expected End of token stream; found " + tokens.Text(token),
                          tokens.LocationAt(token.begin), tokens.LocationAt(token.end));
   }
+}
+
+void Reader::ReadTyped(ElementType type, Element& element, const char* text, size_t size) {
+  if (!ReadRoot(type, element, text, size)) throw Exception(kOtherRoot);
+}
+
+bool Reader::ReadRoot(ElementType type, Element& element, const char* text, size_t size) {
+  // Read aside: a failed or other root must not reach a typed handle.
+  Element root;
+  Read(root, text, size);
+  if (root.Type() != type) return false;
+  element = std::move(root);
+  return true;
+}
+
+ObjectRead Reader::ReadObject(const char* text) {
+  return ReadObject(text, std::strlen(text));
+}
+
+ObjectRead Reader::ReadObject(const std::string& text) {
+  return ReadObject(text.data(), text.size());
+}
+
+ObjectRead Reader::ReadObject(const char* text, size_t size) {
+  ObjectRead result;
+  try {
+    result.ok = ReadRoot(kObjectType, result.object, text, size);
+    result.otherRoot = !result.ok;
+    if (result.otherRoot) result.error = kOtherRoot;
+  } catch (const std::exception& e) {
+    result.error = e.what();
+  }
+  return result;
 }
 
 }  // namespace json

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
+#include <fstream>
 #include <string>
+#include <tuple>
 
 #include "json/writer.h"
 
@@ -108,26 +109,40 @@ TEST(Reader, ValuesAndWhiteSpaceAsTheWriterLaysThemOut) {
     json::Reader::Read(element, c.first);
     EXPECT_EQ(json::Writer::ToString(element), c.second);
   }
-  std::ostringstream stream;
-  json::Writer::Write(json::Number(std::nan("")), stream);
-  EXPECT_EQ(stream.str(), "0");
+  const std::string path = ::testing::TempDir() + "written.json";
+  std::ofstream file(path);
+  json::Writer::Write(json::Number(std::nan("")), file);  // flushed: readable while the file is open
+  std::string written;
+  std::ifstream(path) >> written;
+  EXPECT_EQ(written, "0");
   EXPECT_THROW(json::Reader::Read(element, "\"a\0b\""), json::ScanException);  // NUL-terminated
   EXPECT_EQ(Fault(" \t\r\n\v\f"), "parse 0:0@0-0 Unexpected end of token stream");
 }
 
 // A value that fails to read is not left in its container; what was read
-// before it stays.
-TEST(Reader, AFailedValueIsNotLeftInItsContainer) {
+// before it stays. A typed handle takes only a root of its own type and keeps
+// what it held; ReadObject tells why there is no object.
+TEST(Reader, NeitherAFailedValueNorAnotherRootIsLeftBehind) {
   const std::pair<const char*, const char*> cases[] = {
-      {"[1, }", "[1]"},
-      {"[[1,2],[3,}", "[[1,2]]"},
-      {"[{\"a\":1},{\"b\":}", "[{\"a\":1}]"},
-  };
+      {"[1, }", "[1]"}, {"[[1,2],[3,}", "[[1,2]]"}, {"[{\"a\":1},{\"b\":}", "[{\"a\":1}]"}};
   for (const auto& c : cases) {
     json::Element element, expected;
     EXPECT_THROW(json::Reader::Read(element, c.first), json::ParseException) << c.first;
     json::Reader::Read(expected, c.second);
     EXPECT_EQ(json::Writer::ToString(expected), json::Writer::ToString(element)) << c.first;
+    json::Object object = json::Reader::ReadObject("{\"kept\":[1]}").object;
+    EXPECT_THROW(json::Reader::Read(object, c.first), json::ParseException) << c.first;
+    EXPECT_THROW(json::Reader::Read(object, c.second), json::Exception) << c.second;
+    EXPECT_EQ(json::Reader::ReadObject("{\"kept\":[1]}").object, object);
+  }
+  const std::tuple<const char*, bool, bool, const char*> reads[] = {
+      {"[1, }", false, false, "Unexpected token: "},
+      {"[1]", false, true, "Type/ImpType mismatch"},
+      {"{\"a\":1}", true, false, ""}};
+  for (const auto& [text, ok, otherRoot, error] : reads) {
+    const json::ObjectRead read = json::Reader::ReadObject(text);
+    EXPECT_EQ(std::make_tuple(ok, otherRoot, std::string(error), ok ? 1u : 0u),
+              std::make_tuple(read.ok, read.otherRoot, read.error, read.object.Size()));
   }
 }
 

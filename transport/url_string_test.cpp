@@ -55,6 +55,7 @@ TEST(Versions, CompareComponentByComponentLikeTheRuntimesAtoi) {
       {"1.2", "1.-1", 1},
       {"2147483647", "99999999999", 0},
       {"-2147483648", "-99999999999", 0},
+      {"-2147483648", "-2147483647", 1},  // as unsigned numbers
       {"0", "-99999999999", 1},
       {dots + "100", dots + "101", 1},
       {dots + "1000", dots + "1001", 0},

@@ -54,8 +54,12 @@ for _ in $(seq 100); do grep -q "listening on" "$DEMO/farm.out" 2>/dev/null && b
 BASE=$(grep -o 'http://127.0.0.1:[0-9]*' "$DEMO/farm.out" | head -n1)
 [ -n "$BASE" ] || die "the web farm did not start: $(cat "$DEMO/farm.out")"
 HOSTPORT=${BASE#http://}
-# The farm hands out URLs on its own address.
-sed -i "s|@BASE@|$BASE|g" "$DEMO/farm/metadata.json" "$DEMO/farm/answers.json"
+# The farm hands out URLs on its own address. It loads its state files when
+# they are written, so they go through its control call.
+for f in metadata.json answers.json; do
+  sed "s|@BASE@|$BASE|g" "$DEMO/farm/$f" | curl -sf --noproxy '*' -H 'Content-Type: application/json' --data-binary @- \
+    "$BASE/_control/state?file=$f" >/dev/null || die "the web farm did not take $f"
+done
 say "web farm on $BASE (state in $DEMO/farm)"
 
 # --- The machine as the product leaves it. -------------------------------------

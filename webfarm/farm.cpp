@@ -72,24 +72,10 @@ const char* FaultName(FaultMode mode) {
 }
 
 // A string member, or the fallback when absent or not a string.
-std::string StringMember(json::Object& object, const std::string& name, const std::string& fallback) {
+std::string StringMember(const json::Object& object, const std::string& name, const std::string& fallback) {
   auto it = object.Find(name);
   if (it == object.End() || it->element.Type() != json::kStringType) return fallback;
   return json::json_cast<const json::String&>(it->element).Value();
-}
-
-bool ParseObject(const std::string& text, json::Object* object) {
-  if (text.empty()) return false;
-  try {
-    json::Object parsed;
-    json::Reader::Read(parsed, text);
-    json::Element& root = parsed;
-    json::json_cast<json::Object&>(root);
-    *object = parsed;
-    return true;
-  } catch (const json::Exception&) {
-    return false;
-  }
 }
 
 // The envelope of an answer: the updater's transform, without the URL
@@ -100,12 +86,13 @@ std::string Envelope(const std::string& jsonText) {
   return UrlDecode(encoded);
 }
 
-// The JSON of an answer or of the metadata as a hostile farm would send it.
-// Any other mode sends the text as it stands: the bytes a signature covers.
-std::string Hostile(FaultMode mode, Role role, const std::string& jsonText) {
-  if (mode != FaultMode::kForged && mode != FaultMode::kHuge && mode != FaultMode::kControl) return jsonText;
-  json::Object object;
-  if (!ParseObject(jsonText, &object)) return jsonText;
+bool IsHostile(FaultMode mode) {
+  return mode == FaultMode::kForged || mode == FaultMode::kHuge || mode == FaultMode::kControl;
+}
+
+// An answer or the metadata changed as a hostile farm would send it; other
+// modes change nothing.
+void MakeHostile(FaultMode mode, Role role, json::Object& object) {
   const std::string base = "http://127.0.0.1:1";  // no one listens there
   if (role == Role::kMetadata) {
     if (mode == FaultMode::kForged) {
@@ -128,11 +115,32 @@ std::string Hostile(FaultMode mode, Role role, const std::string& jsonText) {
   } else if (mode == FaultMode::kControl && object.Find("mv_url") != object.End()) {
     object["mv_url"] = json::String(StringMember(object, "mv_url", "") + "\r\n");
   }
-  return json::Writer::ToString(object);
 }
 
 bool Decipher(const std::string& encodedField, std::string* text) {
   return CUtility::TransformData_Decrypt(UrlDecode(encodedField), *text);
+}
+
+// The answer to a request of the role, from answers.json.
+json::Object AnswerFor(const json::Object& answers, Role role) {
+  json::Object answer;
+  answer["code"] = json::String(StringMember(answers, "code", "0"));
+  answer["msg"] = json::String(StringMember(answers, "msg", "Success"));
+  if (role == Role::kFirstCall || role == Role::kUpdateCheck) {
+    answer["mv_url"] = json::String(StringMember(answers, "mv_url", ""));
+  }
+  if (role == Role::kUpdateCheck) {
+    answer["upload_logs"] = json::String(StringMember(answers, "upload_logs", "false"));
+    answer["crash_logs"] = json::String(StringMember(answers, "crash_logs", "false"));
+  }
+  // Per endpoint, members that replace or join the defaults, as they are
+  // (a "code" sent as a number, say).
+  auto special = answers.Find(RoleName(role));
+  if (special != answers.End() && special->element.Type() == json::kObjectType) {
+    const json::Object& members = json::json_cast<const json::Object&>(special->element);
+    for (auto it = members.Begin(); it != members.End(); ++it) answer[it->name] = it->element;
+  }
+  return answer;
 }
 
 }  // namespace
@@ -210,6 +218,7 @@ CFarm::CFarm(std::string stateFolder, std::unique_ptr<CSigner> signer)
     : m_state(std::move(stateFolder)), m_signer(std::move(signer)) {
   std::error_code ec;
   fs::create_directories(ReceivedFolder(), ec);
+  LoadState();
 }
 
 std::string CFarm::ReadState(const std::string& name) {
@@ -219,11 +228,30 @@ std::string CFarm::ReadState(const std::string& name) {
   return text.str();
 }
 
-Role CFarm::RoleOf(const std::string& method, const std::string& path) {
+void CFarm::LoadState() {
+  auto state = std::make_shared<State>();
+  state->metadataText = ReadState("metadata.json");
+  json::ObjectRead metadata = json::Reader::ReadObject(state->metadataText);
+  state->haveMetadata = metadata.ok;
+  state->metadata = std::move(metadata.object);
+  state->answers = std::move(json::Reader::ReadObject(ReadState("answers.json")).object);
+  std::string name = fs::path(PathOfUrl(StringMember(state->metadata, "df_url", ""))).filename().string();
+  if (name.empty() || !fs::exists(m_state + "/" + name)) name = "definitions.xml";
+  state->definition = ReadState(name);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_loaded = std::move(state);
+}
+
+std::shared_ptr<const CFarm::State> CFarm::CurrentState() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_loaded;
+}
+
+Role CFarm::RoleOf(const State& state, const std::string& method, const std::string& path) {
   if (path == "/Teko/UC.hsh") return Role::kFirstCall;
   const size_t n = path.size();
   if (n > 4 && path.compare(n - 4, 4, ".sig") == 0 && method == "GET") {
-    switch (RoleOf(method, path.substr(0, n - 4))) {
+    switch (RoleOf(state, method, path.substr(0, n - 4))) {
       case Role::kMetadata:
         return Role::kMetadataSignature;
       case Role::kDefinition:
@@ -232,63 +260,28 @@ Role CFarm::RoleOf(const std::string& method, const std::string& path) {
         return Role::kUnknown;
     }
   }
-  json::Object metadata;
-  json::Object answers;
-  const bool haveMetadata = ParseObject(ReadState("metadata.json"), &metadata);
-  ParseObject(ReadState("answers.json"), &answers);
-  std::string metadataPath = PathOfUrl(StringMember(answers, "mv_url", ""));
-  if (metadataPath == "/" && haveMetadata)
-    metadataPath = "/Teko/metadata/" + StringMember(metadata, "mv_ver", "");
+  std::string metadataPath = PathOfUrl(StringMember(state.answers, "mv_url", ""));
+  if (metadataPath == "/" && state.haveMetadata)
+    metadataPath = "/Teko/metadata/" + StringMember(state.metadata, "mv_ver", "");
   if (path == metadataPath && method == "GET") return Role::kMetadata;
-  if (haveMetadata) {
+  if (state.haveMetadata) {
     for (const RoleRow& row : kRoles) {
-      if (row.metadataMember && PathOfUrl(StringMember(metadata, row.metadataMember, "")) == path)
+      if (row.metadataMember && PathOfUrl(StringMember(state.metadata, row.metadataMember, "")) == path)
         return row.role;
     }
   }
   return Role::kUnknown;
 }
 
-std::string CFarm::AnswerFor(Role role) {
-  json::Object answers;
-  ParseObject(ReadState("answers.json"), &answers);
-  json::Object answer;
-  answer["code"] = json::String(StringMember(answers, "code", "0"));
-  answer["msg"] = json::String(StringMember(answers, "msg", "Success"));
-  if (role == Role::kFirstCall || role == Role::kUpdateCheck) {
-    answer["mv_url"] = json::String(StringMember(answers, "mv_url", ""));
-  }
-  if (role == Role::kUpdateCheck) {
-    answer["upload_logs"] = json::String(StringMember(answers, "upload_logs", "false"));
-    answer["crash_logs"] = json::String(StringMember(answers, "crash_logs", "false"));
-  }
-  // Per endpoint, members that replace or join the defaults, as they are
-  // (a "code" sent as a number, say).
-  auto special = answers.Find(RoleName(role));
-  if (special != answers.End() && special->element.Type() == json::kObjectType) {
-    const json::Object& members = json::json_cast<const json::Object&>(special->element);
-    for (auto it = members.Begin(); it != members.End(); ++it) answer[it->name] = it->element;
-  }
-  return json::Writer::ToString(answer);
-}
-
-std::string CFarm::DefinitionText() {
-  json::Object metadata;
-  ParseObject(ReadState("metadata.json"), &metadata);
-  std::string name = fs::path(PathOfUrl(StringMember(metadata, "df_url", ""))).filename().string();
-  if (name.empty() || !fs::exists(m_state + "/" + name)) name = "definitions.xml";
-  return ReadState(name);
-}
-
 // The signature of the exact bytes the signed request is answered with.
-Reply CFarm::SignatureFor(Role role, FaultMode fault) {
+Reply CFarm::SignatureFor(const State& state, Role role, FaultMode fault) {
   Reply reply;
   if (!m_signer || fault == FaultMode::kUnsigned) {
     reply.status = 404;
     reply.body = "not signed";
     return reply;
   }
-  std::string bytes = role == Role::kMetadataSignature ? ReadState("metadata.json") : DefinitionText();
+  std::string bytes = role == Role::kMetadataSignature ? state.metadataText : state.definition;
   if (fault == FaultMode::kOtherBytes) bytes += "\n";
   const CSigner& signer = fault == FaultMode::kWrongSignature && m_otherSigner ? *m_otherSigner : *m_signer;
   reply.body = signer.Sign(bytes);
@@ -297,10 +290,11 @@ Reply CFarm::SignatureFor(Role role, FaultMode fault) {
 
 Reply CFarm::Handle(const std::string& method, const std::string& path, const std::string& rawQuery,
                     const std::string& body, Fault* fault) {
+  const std::shared_ptr<const State> state = CurrentState();
   Record record;
   record.method = method;
   record.path = path;
-  record.role = RoleOf(method, path);
+  record.role = RoleOf(*state, method, path);
   Reply reply;
 
   // A GET of a POST endpoint is the updater's status probe before its POST.
@@ -367,22 +361,30 @@ Reply CFarm::Handle(const std::string& method, const std::string& path, const st
       case Role::kCrash:
       case Role::kInstaller:
         if (method == "POST" || record.role == Role::kFirstCall) {
-          reply.body = Envelope(Hostile(fault->mode, record.role, AnswerFor(record.role)));
+          json::Object answer = AnswerFor(state->answers, record.role);
+          MakeHostile(fault->mode, record.role, answer);
+          reply.body = Envelope(json::Writer::ToString(answer));
         } else {
           reply.status = 405;
           reply.body = "POST expected";
         }
         break;
       case Role::kMetadata:
-        reply.body = Envelope(Hostile(fault->mode, record.role, ReadState("metadata.json")));
+        if (IsHostile(fault->mode) && state->haveMetadata) {
+          json::Object metadata = state->metadata;
+          MakeHostile(fault->mode, record.role, metadata);
+          reply.body = Envelope(json::Writer::ToString(metadata));
+        } else {
+          reply.body = Envelope(state->metadataText);  // the bytes its signature covers
+        }
         break;
       case Role::kDefinition:
-        reply.body = DefinitionText();
+        reply.body = state->definition;
         reply.contentType = "text/xml";
         break;
       case Role::kMetadataSignature:
       case Role::kDefinitionSignature:
-        reply = SignatureFor(record.role, fault->mode);
+        reply = SignatureFor(*state, record.role, fault->mode);
         break;
       default:
         reply.status = 404;
@@ -441,11 +443,12 @@ void CFarm::Reset() {
 }
 
 bool CFarm::SetFault(const std::string& text, std::string* error) {
-  json::Object request;
-  if (!ParseObject(text, &request)) {
+  json::ObjectRead read = json::Reader::ReadObject(text);
+  if (!read.ok) {
     *error = "a JSON object is expected";
     return false;
   }
+  const json::Object& request = read.object;
   const std::string endpoint = StringMember(request, "endpoint", "any");
   Fault fault;
   if (!FaultFromName(StringMember(request, "mode", ""), &fault.mode)) {
@@ -476,11 +479,12 @@ bool CFarm::SetFault(const std::string& text, std::string* error) {
 }
 
 bool CFarm::Expect(const std::string& text, std::string* error) {
-  json::Object request;
-  if (!ParseObject(text, &request)) {
+  json::ObjectRead read = json::Reader::ReadObject(text);
+  if (!read.ok) {
     *error = "a JSON object is expected";
     return false;
   }
+  const json::Object& request = read.object;
   std::deque<Expectation> expected;
   auto list = request.Find("requests");
   if (list == request.End() || list->element.Type() != json::kArrayType) {
@@ -554,6 +558,7 @@ bool CFarm::PutStateFile(const std::string& name, const std::string& content, st
     *error = "a plain file name is expected";
     return false;
   }
+  std::lock_guard<std::mutex> writing(m_writeMutex);
   const std::string path = m_state + "/" + name;
   const std::string temporary = path + ".tmp";
   {
@@ -570,6 +575,7 @@ bool CFarm::PutStateFile(const std::string& name, const std::string& content, st
     *error = "cannot write " + path;
     return false;
   }
+  LoadState();
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "json/elements.h"
 #include "webfarm/signer.h"
 
 namespace webfarm {
@@ -112,23 +113,36 @@ class CFarm {
   // A public key as PEM: "signing" (empty when the farm does not sign) or
   // "other", the key of the wrong_signature fault.
   std::string PublicKey(const std::string& which);
+  // Writes a file of the state folder and loads the state files again.
   bool PutStateFile(const std::string& name, const std::string& content, std::string* error);
 
   const std::string& stateFolder() const { return m_state; }
 
  private:
-  Role RoleOf(const std::string& method, const std::string& path);
-  std::string AnswerFor(Role role);
-  std::string DefinitionText();
-  Reply SignatureFor(Role role, FaultMode fault);
+  // The state files as loaded when they were last written (at start, or by
+  // PutStateFile), so no request reads or parses them.
+  struct State {
+    std::string metadataText;  // served as it stands: the bytes its signature covers
+    json::Object metadata;     // empty unless the text holds an object
+    bool haveMetadata = false;
+    json::Object answers;
+    std::string definition;  // the file "df_url" names when there is one, else definitions.xml
+  };
+
+  Role RoleOf(const State& state, const std::string& method, const std::string& path);
+  Reply SignatureFor(const State& state, Role role, FaultMode fault);
   void Store(const Record& record);
   std::string ReadState(const std::string& name);
+  void LoadState();
+  std::shared_ptr<const State> CurrentState();
   std::string ReceivedFolder() const { return m_state + "/received"; }
 
   std::string m_state;
   std::unique_ptr<CSigner> m_signer;
   std::unique_ptr<CSigner> m_otherSigner = CSigner::Generate();
+  std::mutex m_writeMutex;  // one state file written and loaded at a time
   std::mutex m_mutex;
+  std::shared_ptr<const State> m_loaded;
   uint64_t m_sequence = 0;
   std::vector<Record> m_records;
   std::map<Role, Fault> m_faults;
