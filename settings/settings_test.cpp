@@ -40,8 +40,9 @@ TEST_F(SettingsTest, StringReadsFollowTheTypeAndLengthRules) {
   const char* sub = "SOFTWARE\\Quorvex\\InkoraUpdater\\Sub";
   EXPECT_EQ("", GetRegValue_String(sub, "testpath", true));
   std::unique_ptr<platform::RegKey> k;
-  EXPECT_EQ(platform::kSuccess, base_->RegOpenKey(sub, platform::kKeyRead | platform::kKeyWow64_32Key, &k));
-  EXPECT_NE(platform::kSuccess, base_->RegOpenKey(sub, platform::kKeyRead, &k));
+  EXPECT_EQ(platform::kSuccess,
+            base_->registry()->OpenKey(sub, platform::kKeyRead | platform::kKeyWow64_32Key, &k));
+  EXPECT_NE(platform::kSuccess, base_->registry()->OpenKey(sub, platform::kKeyRead, &k));
 }
 
 TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
@@ -71,7 +72,7 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
 }
 
 TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
-  env_->localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
+  env_->clock.localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
   WriteLog("ServiceMainProc()", "1.0.13.0");
   WriteLogF("Install()", "Service %s installed\n", "InkoraUpdater");
   WriteLog("f()", static_cast<const char*>(nullptr));
@@ -98,7 +99,7 @@ TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
 // An entry takes at most 64 KiB of the file, line ends counted, a CR LF pair
 // never split; a cut one says how much it left out. "debug" is read once.
 TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
-  env_->localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
+  env_->clock.localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
   const size_t kHead = std::string("\r\n12/04/2026, 09:05:07\t    f()-").size();
   const struct {
     std::string message;
@@ -111,12 +112,12 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
   for (const auto& r : rows) {
     for (bool formatted : {false, true}) {
       ClearLog();
-      env_->registryOpens = 0;
+      env_->registry.opens = 0;
       formatted ? WriteLogF("f()", "%s", r.message.c_str()) : WriteLog("f()", r.message);
       const std::string text = LogText();
       EXPECT_EQ(r.size, text.size()) << r.tail;
       EXPECT_EQ(r.tail, text.substr(text.size() - std::min(text.size(), std::strlen(r.tail)))) << r.tail;
-      EXPECT_EQ(1, env_->registryOpens) << "one read of \"debug\"";
+      EXPECT_EQ(1, env_->registry.opens) << "one read of \"debug\"";
     }
   }
   // The entry that would take the file past 16 MiB moves it aside over the
@@ -130,7 +131,7 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
   WriteLog("f()", "z");
   EXPECT_EQ(kFull, Get(LogAsidePath()).size());
   EXPECT_EQ(kHead + 1, LogText().size());
-  base_->DeleteFile(LogAsidePath());
+  base_->files()->DeleteFile(LogAsidePath());
   MakeDirs(LogAsidePath());
   Put(logPath_, std::string(kFull, 'x'));
   WriteLog("f()", "z");

@@ -37,35 +37,35 @@ using PosixTest = platform_testing::TreeFixture;
 TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAlone) {
   SetRaw("SOFTWARE\\A %x\n", "e\xe9", kRegBinary, std::string("a\0", 2));
   std::unique_ptr<RegKey> k;
-  ASSERT_EQ(kSuccess, base_->RegCreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
+  ASSERT_EQ(kSuccess, base_->registry()->CreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
   const std::string hive = tmp_ + "/registry/HKLM32.hive", text = Get(hive);
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\A%20%25x%0a\nvalue e%e9 3 6100\n", text);
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\B\n", Get(tmp_ + "/registry/HKLM.hive"));
   EXPECT_EQ(std::string("a\0", 2), GetRaw("software\\a %X\n", "E\xe9").value_or("absent"));
   // A closing slash names the same tree.
-  std::unique_ptr<Env> slashed = NewPosixEnv(tmp_ + "//");
+  std::unique_ptr<Env> slashed = NewIsolatedEnv(tmp_ + "//");
   std::string folder;
-  ASSERT_EQ(kSuccess, slashed->GetKnownFolder(KnownFolder::kCommonAppData, &folder));
+  ASSERT_EQ(kSuccess, slashed->files()->GetKnownFolder(KnownFolder::kCommonAppData, &folder));
   EXPECT_EQ(tmp_ + "/ProgramData", folder);
   // Opening makes nothing. An "offline" file, or no interface up (a new netns), is no connection.
-  EXPECT_EQ(kErrorFileNotFound, NewPosixEnv(tmp_ + "/fresh")->RegOpenKey("SOFTWARE", kKeyRead | k32, &k));
-  EXPECT_FALSE(base_->PathExists(tmp_ + "/fresh"));
-  EXPECT_TRUE(base_->InternetGetConnectedState());
+  EXPECT_EQ(kErrorFileNotFound,
+            NewIsolatedEnv(tmp_ + "/fresh")->registry()->OpenKey("SOFTWARE", kKeyRead | k32, &k));
+  EXPECT_FALSE(base_->files()->PathExists(tmp_ + "/fresh"));
+  EXPECT_TRUE(base_->http()->IsConnected());
   Put(tmp_ + "/offline", "");
-  EXPECT_FALSE(base_->InternetGetConnectedState());
+  EXPECT_FALSE(base_->http()->IsConnected());
   const pid_t child = ::fork();
   if (child == 0)
-    ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ? 2
-                                                         : NewPosixEnv("/x")->InternetGetConnectedState());
+    ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ? 2 : NewIsolatedEnv("/x")->http()->IsConnected());
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "2: no namespaces to be had here";
-  EXPECT_EQ(kErrorInvalidParameter, base_->RegCreateKey("\\", kKeyRead | k32, &k));
+  EXPECT_EQ(kErrorInvalidParameter, base_->registry()->CreateKey("\\", kKeyRead | k32, &k));
   // A hive cut short is refused whole, and a write does not replace it.
   const std::string bad = text.substr(0, text.size() - 1);
   Put(hive, bad);
-  EXPECT_EQ(kErrorInvalidData, base_->RegOpenKey("SOFTWARE", kKeyRead | k32, &k));
-  EXPECT_EQ(kErrorInvalidData, base_->RegCreateKey("K2", kKeyAllAccess | k32, &k));
+  EXPECT_EQ(kErrorInvalidData, base_->registry()->OpenKey("SOFTWARE", kKeyRead | k32, &k));
+  EXPECT_EQ(kErrorInvalidData, base_->registry()->CreateKey("K2", kKeyAllAccess | k32, &k));
   EXPECT_EQ(bad, Get(hive));
 }
 
@@ -77,7 +77,7 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
     for (int i = c * 100; i < c * 100 + 100; ++i) {
       std::unique_ptr<RegKey> k;
       const std::string name = "v" + std::to_string(i);
-      if (base_->RegCreateKey("SOFTWARE\\Shared", kKeyAllAccess | k32, &k) != kSuccess ||
+      if (base_->registry()->CreateKey("SOFTWARE\\Shared", kKeyAllAccess | k32, &k) != kSuccess ||
           k->SetValue(name, kRegSz, name.c_str(), static_cast<uint32_t>(name.size() + 1)) != kSuccess)
         ::_exit(1);
     }
@@ -87,7 +87,8 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   for (int done = 0; done<2; done += ::waitpid(-1, &status, WNOHANG)> 0) {
     EXPECT_EQ(0, status) << "a writer failed";
     std::unique_ptr<RegKey> k;
-    ASSERT_EQ(kSuccess, base_->RegOpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k)) << "a hive read in part";
+    ASSERT_EQ(kSuccess, base_->registry()->OpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k))
+        << "a hive read in part";
   }
   for (int i = 0; i < 200; ++i) {
     const std::string name = "v" + std::to_string(i);
@@ -122,7 +123,7 @@ TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
   if (child == 0) {
     if (!FailCalls({__NR_renameat2}, ENOSYS)) ::_exit(2);
     std::unique_ptr<Folder> folder;
-    ::_exit(base_->OpenFolder(tmp_, &folder) == kSuccess &&
+    ::_exit(base_->files()->OpenFolder(tmp_, &folder) == kSuccess &&
                     folder->RenameFile("a", "b", nullptr) == kErrorAlreadyExists &&
                     folder->RenameFile("a", "c", nullptr) == kSuccess
                 ? 0
@@ -143,15 +144,15 @@ TEST_F(PosixTest, ALogIsCopiedAsideWhereItCannotMoveAndAHeldOneIsWaitedForBriefl
   const pid_t child = ::fork();
   if (child == 0) {
     if (!FailCalls({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY)) ::_exit(2);
-    ::_exit(base_->RotateFile(log, aside) == kSuccess ? 0 : 1);
+    ::_exit(base_->files()->RotateFile(log, aside) == kSuccess ? 0 : 1);
   }
   EXPECT_EQ(0, ExitCode(child));
   EXPECT_EQ("kept|", Get(aside) + "|" + Get(log));
   const int holder = ::open(ToPosixPath(log).c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(holder, LOCK_EX));
-  EXPECT_EQ(kErrorSharingViolation, base_->AppendFile(log, "dropped"));
+  EXPECT_EQ(kErrorSharingViolation, base_->files()->AppendFile(log, "dropped"));
   ::close(holder);
-  EXPECT_EQ(kSuccess, base_->AppendFile(log, "new"));
+  EXPECT_EQ(kSuccess, base_->files()->AppendFile(log, "new"));
   EXPECT_EQ("new", Get(log));
 }
 
@@ -161,17 +162,18 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   ::setenv("INKORA_ROOT", "", 1);
   EXPECT_EQ("/var/lib/inkoraupdater", DefaultPosixRoot());
   ::unsetenv("INKORA_ROOT");
-  std::unique_ptr<Env> env = NewPosixEnv("/nonexistent");
+  std::unique_ptr<Env> env = NewIsolatedEnv("/nonexistent");
   std::string data;
-  EXPECT_NE(kSuccess, env->ReadFile("/proc/self/mem", &data, 100)) << "a read that fails (EIO) is an error";
+  EXPECT_NE(kSuccess, env->files()->ReadFile("/proc/self/mem", &data, 100))
+      << "a read that fails (EIO) is an error";
   // 2001-09-09 01:46:40 UTC, a Sunday, in daylight time; the bias is standard time's.
   ::setenv("TZ", "America/New_York", 1);
   ::tzset();
   LocalTimeFields f;
-  ASSERT_TRUE(env->ToLocalTime(1000000000, &f));
+  ASSERT_TRUE(env->clock()->ToLocalTime(1000000000, &f));
   char got[64];
-  std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->GetTimeZoneBias(), f.year, f.month, f.day,
-                f.hour, f.minute, f.second, f.weekday);
+  std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->clock()->GetTimeZoneBias(), f.year, f.month,
+                f.day, f.hour, f.minute, f.second, f.weekday);
   EXPECT_STREQ("300 2001-9-8 21:46:40 6", got);
   ::unsetenv("TZ");
   ::tzset();
@@ -196,14 +198,14 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
 }
 
 // A signal wakes the host's wait to give the handler the stop control; the stopped report ends it.
-std::unique_ptr<Env> g_env = NewPosixEnv("/nonexistent");
+std::unique_ptr<Env> g_env = NewIsolatedEnv("/nonexistent");
 ServiceStatusHandle g_handle = 0;
 std::atomic<int> g_controls{0};
 
 void Report(uint32_t state) {
   ServiceStatus s;
   s.currentState = state;
-  g_env->SetServiceStatus(g_handle, s);
+  g_env->services()->SetStatus(g_handle, s);
 }
 
 void Later(void (*fn)()) {
@@ -220,7 +222,7 @@ uint32_t Handler(uint32_t, uint32_t, void*, void*) {
 }
 
 void Main(uint32_t, char**) {
-  ASSERT_EQ(kSuccess, g_env->RegisterServiceCtrlHandlerEx("Svc", Handler, nullptr, &g_handle));
+  ASSERT_EQ(kSuccess, g_env->services()->RegisterHandler("Svc", Handler, nullptr, &g_handle));
   Report(kServiceRunning);
   Later([] { ::kill(::getpid(), SIGTERM); });
 }
@@ -231,7 +233,7 @@ TEST(ServiceHost, ASignalIsOneStopControlAndTheStoppedReportEndsTheWait) {
   ::signal(SIGTERM, Marker);  // a SIGTERM the host does not take is no harm
   auto done = std::make_shared<std::promise<Status>>();
   std::future<Status> result = done->get_future();
-  std::thread([done] { done->set_value(g_env->StartServiceCtrlDispatcher("Svc", Main)); }).detach();
+  std::thread([done] { done->set_value(g_env->services()->StartDispatcher("Svc", Main)); }).detach();
   ASSERT_EQ(std::future_status::ready, result.wait_for(std::chrono::seconds(10))) << "the host still waits";
   EXPECT_EQ(kSuccess, result.get());
   EXPECT_EQ(1, g_controls.load());
@@ -249,7 +251,7 @@ TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
   ServiceConfig config;
   config.name = "s";
   config.binaryPath = "/opt/InkoraUpdater -r";
-  ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
+  ASSERT_EQ(kSuccess, base_->services()->OpenManager(kScManagerAllAccess, &manager));
   ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
   EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("/opt/InkoraUpdater -r"));
   EXPECT_EQ(kSuccess, service->Start());
