@@ -40,7 +40,7 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
   platform_testing::FakeEnv env(isolated.get());
-  client_testing::PlayFarm(env.http);
+  env.http.probes = true;
   platform::ScopedDefaultEnv scoped(&env.env);
   SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
   SetRegValue_String(kProductKey, "ComputerID", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}");

@@ -45,7 +45,7 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
   platform_testing::FakeEnv env(isolated.get());
-  client_testing::PlayFarm(env.http);
+  env.http.probes = true;
   env.http.onFakeSide = [](bool entering) { t_farmSide += entering ? 1 : -1; };
   const platform_testing::Reply answer = client_testing::Answer("{\"code\":\"0\"}");
   platform::ScopedDefaultEnv scoped(&env.env);
@@ -165,7 +165,7 @@ void BM_UsagePassBesideHostileEntries(benchmark::State& state) {
   }
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
   platform_testing::FakeEnv env(isolated.get());
-  client_testing::PlayFarm(env.http);
+  env.http.probes = true;
   const platform_testing::Reply answer = client_testing::Answer("{\"code\":\"0\"}");
   platform::ScopedDefaultEnv scoped(&env.env);
   const std::string text = MakeUsageLog(4096);

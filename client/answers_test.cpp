@@ -38,7 +38,7 @@ class Answers : public settings_testing::SettingsFixture {
  protected:
   void SetUp() override {
     SettingsFixture::SetUp();
-    client_testing::PlayFarm(env_->http);
+    env_->http.probes = true;
     env_->clock.now = 1000000000;
     SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
     SetProduct("ComputerID", kGuid);

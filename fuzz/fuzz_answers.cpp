@@ -25,7 +25,7 @@ struct World {
     isolated = platform::NewIsolatedEnv(dir.string());
     fake = std::make_unique<platform_testing::FakeEnv>(isolated.get());
     fake->clock.now = 1000000000;
-    client_testing::PlayFarm(fake->http);
+    fake->http.probes = true;
     platform::Env::SetDefault(&fake->env);
     SetRegValue_String(kProductKey, "CurrentVersion", "1.0.5");
   }

@@ -108,7 +108,11 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
     EXPECT_EQ(c.scm.find("SetFailureActions") != std::string::npos, Logged("installed"));
     EXPECT_EQ(c.scm == On("Delete") && c.failing == nullptr, Logged("removed"));
   }
+  env_->files.fileVersion = std::string(32, '1');  // no room in sv_ver: not used
+  Run("-i");
+  EXPECT_TRUE(Logged("version text too long (32 characters), not used") && !*szServiceVersion) << LogLines();
   // A path with a space is installed quoted, the log beside it, the version compacted.
+  env_->files.fileVersion = "1, 0, 13, 0";
   env_->files.modulePath = Tmp("Inkora Updater.exe");
   Run("-i");
   EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->services.created.binaryPath);

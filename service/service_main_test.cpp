@@ -64,14 +64,14 @@ TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
 
 TEST_F(FastForwardTest, TheClockMovesByTheWholeTimeAskedForAndSleepsAFraction) {
   platform_testing::FakeClock base(nullptr);
-  base.now = 1009839570;  // Monday 2001-12-31 22:59:30 UTC, 23:59:30 in the zone
-  base.zone = [](int64_t) { return 3600; };
+  base.now = 1009839570;  // Monday 2001-12-31 22:59:30 UTC, Tuesday 01:02:30 in the zone
+  base.zone = [](int64_t) { return 2 * 3600 + 180; };
   CFastForwardClock clock(&base, 7);
   for (int i = 0; i < 70; ++i) clock.Sleep(1000);
   EXPECT_EQ(std::vector<uint32_t>(70, 142), base.sleeps);
   EXPECT_EQ(1009839570 + 60, clock.Now());  // the base clock stands; 70 skips of 858 ms add up
   platform::SystemTime t = clock.GetLocalTime();
-  EXPECT_EQ((std::vector<int>{2002, 1, 1, 2, 0, 0, 30}),
+  EXPECT_EQ((std::vector<int>{2002, 1, 1, 2, 1, 3, 30}),
             (std::vector<int>{t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second}));
   EXPECT_EQ(kMaxFastForward, CFastForwardClock(&base, 1u << 30).factor());
   EXPECT_EQ(1u, CFastForwardClock(&base, 0).factor());

@@ -87,8 +87,7 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   for (int done = 0; done<2; done += ::waitpid(-1, &status, WNOHANG)> 0) {
     EXPECT_EQ(0, status) << "a writer failed";
     std::unique_ptr<RegKey> k;
-    ASSERT_EQ(kSuccess, base_->registry()->OpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k))
-        << "a hive read in part";
+    ASSERT_EQ(kSuccess, base_->registry()->OpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k));  // none in part
   }
   for (int i = 0; i < 200; ++i) {
     const std::string name = "v" + std::to_string(i);
@@ -164,8 +163,7 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   ::unsetenv("INKORA_ROOT");
   std::unique_ptr<Env> env = NewIsolatedEnv("/nonexistent");
   std::string data;
-  EXPECT_NE(kSuccess, env->files()->ReadFile("/proc/self/mem", &data, 100))
-      << "a read that fails (EIO) is an error";
+  EXPECT_NE(kSuccess, env->files()->ReadFile("/proc/self/mem", &data, 100));  // a read that fails (EIO)
   // 2001-09-09 01:46:40 UTC, a Sunday, in daylight time; the bias is standard time's.
   ::setenv("TZ", "America/New_York", 1);
   ::tzset();
@@ -175,14 +173,29 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->clock()->GetTimeZoneBias(), f.year, f.month,
                 f.day, f.hour, f.minute, f.second, f.weekday);
   EXPECT_STREQ("300 2001-9-8 21:46:40 6", got);
+  const SystemTime t = env->clock()->GetLocalTime();  // the calendar of now, unless a second ticked between
+  ASSERT_TRUE(env->clock()->ToLocalTime(env->clock()->Now(), &f));
+  EXPECT_TRUE(t.second != f.second ||
+              (std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.dayOfWeek} ==
+               std::vector<int>{f.year, f.month, f.day, f.hour, f.minute, f.weekday}));
   ::unsetenv("TZ");
   ::tzset();
+  // The locale: of LC_ALL, LC_MESSAGES and LANG the first set; C is English (United States).
+  for (const auto& [set, locale] :
+       {std::make_pair("fr_CA.UTF-8@euro", "fr-CA"), {"C", "en-US"}, {"de", "de-"}}) {
+    ::setenv("LC_ALL", set, 1);
+    std::string language, country;
+    env->system()->GetLocaleInfo(kLocaleLanguage, &language);
+    EXPECT_EQ(locale,
+              language + "-" + (env->system()->GetLocaleInfo(kLocaleCountry, &country) ? country : ""));
+  }
+  ::unsetenv("LC_ALL");
   // The system's name, from os-release.
   const std::pair<const char*, const char*> cases[] = {
       {"NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12 (bookworm)\"\n", "Debian 12 (bookworm)"},
       {"PRETTY_NAME=\"Say \\\"hi\\\" \\\\o/\"\r\n", "Say \"hi\" \\o/"},
       {"PRETTY_NAME=\"a\tb\x01\"\n", "ab"},  // control characters dropped
-      {"#PRETTY_NAME=no\nXPRETTY_NAME=no\nPRETTY_NAMES=no\nNAME=Arch Linux\n", "Arch Linux"},
+      {"#PRETTY_NAME=no\nXPRETTY_NAME=no\nPRETTY_NAMES=no\nNAME=Arch Linux \t\n", "Arch Linux"},
       {nullptr, ""},  // no file: not read
   };
   const std::string path = "/tmp/inkora-os-release-" + std::to_string(::getpid());

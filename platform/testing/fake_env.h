@@ -52,20 +52,20 @@ struct HttpCall {
 };
 
 // The web farm played by the test: each request takes the next reply (Refused
-// when none is left) or the responder's, and is kept in calls. With real set,
-// requests go to the backend (a test against the running web farm).
+// when none is left) or the responder's, and is kept in calls; with probes, the
+// status probe of a POST (a GET of its URL) gets the POST's reply with the body
+// "OK". With real set, requests go to the backend (the running web farm).
 class FakeHttp : public platform::HttpWrapper {
  public:
   explicit FakeHttp(platform::Http* target) : HttpWrapper(target) {}
-  bool real = false;
+  bool real = false, probes = false;
   Status openError = kSuccess;
   bool connected = true;
   std::deque<Reply> replies;
   std::function<Reply(const HttpCall&)> responder;
   std::vector<HttpCall> calls;
   uint32_t largestRead = 0;
-  // Brackets the fake's own copying, which a benchmark keeps out of the client's heap.
-  std::function<void(bool)> onFakeSide;
+  std::function<void(bool)> onFakeSide;  // around the fake's own copying (kept out of a benchmark's heap)
 
   Status OpenSession(const std::string& agent, std::unique_ptr<platform::HttpSession>* session) override {
     if (real) return HttpWrapper::OpenSession(agent, session);
@@ -143,9 +143,12 @@ class FakeHttp : public platform::HttpWrapper {
       call.connectMs = connectMs_;
       call.receiveMs = receiveMs_;
       call.deadlineMs = deadlineMs_;
-      Reply reply = http_->responder ? http_->responder(call) : Reply::Refused();
-      if (!http_->responder && !http_->replies.empty())
+      const bool probe = http_->probes && !http_->calls.empty() && http_->calls.back().verb == "POST";
+      Reply reply = probe ? http_->post_ : http_->responder ? http_->responder(call) : Reply::Refused();
+      if (probe) reply.body = "OK";
+      if (!probe && !http_->responder && !http_->replies.empty())
         reply = http_->replies.front(), http_->replies.pop_front();
+      if (call.verb == "POST") http_->post_ = reply;
       http_->calls.push_back(std::move(call));
       if (reply.open != kSuccess || reply.noHandle) return reply.open;
       request->reset(new Request(http_, std::move(reply), http_->calls.size() - 1));
@@ -154,6 +157,9 @@ class FakeHttp : public platform::HttpWrapper {
     FakeHttp* http_;
     uint32_t connectMs_ = 0, receiveMs_ = 0, deadlineMs_ = 0;
   };
+
+ private:
+  Reply post_;  // the last POST's reply, for its probe
 };
 
 // The service manager and host, wholly faked: each call is kept in calls by its
@@ -233,10 +239,9 @@ class FakeServices : public platform::ServiceManager {
   };
 };
 
-// The backend's files, with the calls on files of a folder handle and the
-// known folders failed by their fields (a listing that fails keeps the first
-// half of its entries, as one cut part-way), and the program file and its
-// FileVersion given by the test when set.
+// The backend's files; the calls on files of a folder handle and the known
+// folders fail by their fields (a listing keeps the first half of its entries,
+// as one cut part-way); the program file and its FileVersion as set.
 class FakeFiles : public platform::FileSystemWrapper {
  public:
   explicit FakeFiles(platform::FileSystem* target) : FileSystemWrapper(target) {}
@@ -350,9 +355,8 @@ class FakeClock : public platform::ClockWrapper {
   }
 };
 
-// A machine of the test's: an x64 machine with the version record given, in
-// English (United States); random bytes and keys are the backend's, and no
-// message box is shown.
+// A machine of the test's: x64, the version record given, English (United
+// States); random bytes and keys are the backend's; no message box is shown.
 class FakeSystem : public platform::SystemWrapper {
  public:
   explicit FakeSystem(platform::System* target) : SystemWrapper(target) {}
