@@ -1,6 +1,7 @@
 // HTTP over libcurl with the handle shapes of WinINet: a request is carried
 // out whole when it is opened (GET) or sent (POST), its body kept in memory up
-// to a cap, and then read out in chunks.
+// to a cap, and then read out in chunks. The machine counts as connected while
+// an interface is up and no "offline" file lies under the root.
 #include <curl/curl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
