@@ -71,7 +71,9 @@ TEST_F(ClientFarm, EveryFaultFailsTheCycleCleanlyAndLosesNoLog) {
     EXPECT_EQ(ok ? 1 : 0, client.UploadLogFiles(farm->url("/Teko/usage"), LogTypes::Usage));
     EXPECT_EQ(!ok, Exists(log));
     EXPECT_TRUE(ok || before == stored());
-    if (std::string(mode) == "trickle") EXPECT_EQ(4u, CountLogged("cut at its deadline of 1500 ms"));
+    if (std::string(mode) == "trickle") {
+      EXPECT_EQ(4u, CountLogged("cut at its deadline of 1500 ms"));
+    }
     ClearLog();
   }
   std::vector<std::string> sent;
