@@ -20,6 +20,7 @@ TEST(PathHelpers, AppendAndRenameExtensionKeepToTheFixedField) {
       {true, "C:\\ProgramData", "Quorvex\\Inkora\\", true, "C:\\ProgramData\\Quorvex\\Inkora\\"},
       {true, "C:\\x/", "\\/Inkora.ID", true, "C:\\x/Inkora.ID"},
       {true, "", "a", true, "a"},
+      {true, "C:\\x", "\\", true, "C:\\x"},                 // nothing to append: no separator either
       {true, a250, "12345678", true, a250 + "\\12345678"},  // 259 characters fit, 260 do not
       {true, a250, "123456789", false, a250},
       {false, "C:\\togo\\x.y.jlog", ".old", true, "C:\\togo\\x.y.old"},

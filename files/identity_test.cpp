@@ -70,6 +70,7 @@ TEST_F(IdentityRepair, RegistryAndFileGuidsAreBroughtInStep) {
     EXPECT_EQ(c.fileAfter, FileBytes());
     EXPECT_EQ(c.regAfter, Product("ComputerID"));
     EXPECT_EQ(1u, CountLogged(c.logged)) << LogLines();
+    EXPECT_EQ(c.reg ? 0u : 1u, CountLogged("GetRegValue_String()-key.QueryValue() FAILED"));
   }
 }
 

@@ -417,7 +417,7 @@ class LoopbackServer {
       in.append(buf, static_cast<size_t>(n));
     }
     const std::string target = in.substr(in.find(' ') + 1, in.find(" HTTP/") - in.find(' ') - 1);
-    const std::string body = "hello";
+    const std::string body = target == "/empty" ? "" : "hello";
     std::string out = target == "/missing" ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
     const std::string length = target == "/truncated" ? "100" : std::to_string(body.size());
     out += "Content-Length: " + length + "\r\n";
@@ -458,6 +458,7 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
   LoopbackServer server;
   const std::pair<const char*, const char*> cases[] = {
       {"/missing", "404 5 0 hello"},
+      {"/empty", "200 0 0 "},                 // a length of zero is a length
       {"/truncated", "200 100 12031 hello"},  // a cut-off body is an error, not a short answer
       {"/slow", "200 5 0 hello"},
   };

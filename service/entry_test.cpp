@@ -118,6 +118,9 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
   EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->services.created.binaryPath);
   EXPECT_EQ(Tmp("Inkora Updater.log"), std::string(szLogPath));
   EXPECT_EQ("1.0.13.0", std::string(szServiceVersion));
+  env_->files.modulePath = Tmp("InkoraUpdater");  // no extension: no log path and no version
+  Run("-i");
+  EXPECT_EQ("", std::string(szLogPath) + szServiceVersion);
 }
 
 }  // namespace

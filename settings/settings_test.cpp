@@ -64,6 +64,11 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
     EXPECT_EQ(c.second, IsStagingWebFarm() + 2 * IsTestWebFarm());
   }
   EXPECT_EQ("update.inkora.example", GetProductionHost());  // set, it is the submit URL's
+  // A missing farm switch is a logged failure; a missing host, quietly the default.
+  DeleteRegValue(kServiceKey, "UseStaging");
+  ClearLog();
+  EXPECT_EQ("0 test.update.inkora.example", std::to_string(IsStagingWebFarm()) + " " + GetTestHost());
+  EXPECT_EQ(1u, CountLogged("GetRegValue_String()-key.QueryValue() FAILED")) << LogLines();
   // "debug" is the first four bytes of any type; a longer value is unreadable.
   for (auto c : {std::make_pair(std::string("1\0", 2), 0x31u), {std::string("12345", 5), 0u}}) {
     SetRaw(kServiceKey, "debug", platform::kRegBinary, c.first);
@@ -76,6 +81,7 @@ TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
   WriteLog("ServiceMainProc()", "1.0.13.0");
   WriteLogF("Install()", "Service %s installed\n", "InkoraUpdater");
   WriteLog("f()", static_cast<const char*>(nullptr));
+  WriteLogF("g()", "%s", "");  // an empty entry is an entry
   SetServiceDword("debug", 0);
   WriteLog("a()", "b");
   SetServiceDword("debug", 1);
@@ -83,12 +89,14 @@ TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
   WriteLog("a()", "c");
   EXPECT_EQ(
       "\r\n12/04/2026, 09:05:07\t    ServiceMainProc()-1.0.13.0"
-      "\r\n12/04/2026, 09:05:07\t    Install()-Service InkoraUpdater installed\r\n",
+      "\r\n12/04/2026, 09:05:07\t    Install()-Service InkoraUpdater installed\r\n"
+      "\r\n12/04/2026, 09:05:07\t    g()-",
       LogText());
   for (size_t n : {506, 507}) {  // 511 characters fit the first buffer, 512 do not
     EXPECT_EQ("7 of " + std::string(n, 'x'), StrFormat("%d of %s", 7, std::string(n, 'x').c_str()));
   }
   char field[8];
+  EXPECT_FALSE(SetFixedField(field, 0, ""));  // no room even for the NUL
   for (auto c :
        {std::make_pair(std::string("1234567"), true), {"12345678", false}, {std::string("a\0b", 3), false}}) {
     EXPECT_EQ(c.second, SetFixedField(field, sizeof(field), c.first));

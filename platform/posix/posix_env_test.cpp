@@ -51,6 +51,8 @@ TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAl
   EXPECT_EQ(kErrorFileNotFound,
             NewIsolatedEnv(tmp_ + "/fresh")->registry()->OpenKey("SOFTWARE", kKeyRead | k32, &k));
   EXPECT_FALSE(base_->files()->PathExists(tmp_ + "/fresh"));
+  std::unique_ptr<InstanceLock> lock;  // the instance lock makes the root it lies in
+  EXPECT_EQ(kSuccess, NewIsolatedEnv(tmp_ + "/fresh")->services()->AcquireInstanceLock("x", &lock));
   EXPECT_TRUE(base_->http()->IsConnected());
   Put(tmp_ + "/offline", "");
   EXPECT_FALSE(base_->http()->IsConnected());
@@ -190,6 +192,8 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
               language + "-" + (env->system()->GetLocaleInfo(kLocaleCountry, &country) ? country : ""));
   }
   ::unsetenv("LC_ALL");
+  uint32_t type = 0;  // no product types here: the caller keeps its own default
+  EXPECT_FALSE(env->system()->GetProductInfo(10, 0, &type));
   // The system's name, from os-release.
   const std::pair<const char*, const char*> cases[] = {
       {"NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12 (bookworm)\"\n", "Debian 12 (bookworm)"},
@@ -268,10 +272,15 @@ TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
   ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
   EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("/opt/InkoraUpdater -r"));
   EXPECT_EQ(kSuccess, service->Start());
+  ServiceStatus status;  // only a stop is sent, and only to a running unit
+  EXPECT_EQ(kErrorInvalidParameter, service->Control(kServiceControlInterrogate, &status));
+  EXPECT_EQ(kErrorServiceNotActive, service->Control(kServiceControlStop, &status));
   EXPECT_EQ(kSuccess, service->Delete());
   EXPECT_FALSE(Exists(tmp_ + "/s.service"));
   EXPECT_EQ(
-      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\ndisable s.service\n"
+      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\nis-active --quiet "
+      "s.service\n"
+      "disable s.service\n"
       "daemon-reload\n",
       Get(tmp_ + "/systemctl.log"));
   ::unsetenv("INKORA_SYSTEMCTL");
