@@ -179,6 +179,7 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
     EXPECT_EQ(Sorted(expected), Sorted(list));
     EXPECT_EQ(!c.root.empty(), Logged("strPath: " + c.root + "\n")) << LogLines();
     EXPECT_EQ(c.root.size() > 8, Logged("alice" + c.profile + "xml_symbols.xml, error code = 5"));
+    EXPECT_EQ(c.root.size() > 8, Logged(c.root + "bob" + c.profile + "xml_symbols.xml\n"));  // the found list
   }
 }
 

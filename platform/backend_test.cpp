@@ -157,6 +157,8 @@ TEST_F(BackendTest, AnInstanceLockHasOneHolderUntilItLetsGo) {
 #ifndef _WIN32  // no special file is taken for the lock, nor waited on
   ASSERT_EQ(0, ::mkfifo((tmp_ + "/fifo.lock").c_str(), 0600));
   EXPECT_EQ(kErrorAccessDenied, base_->services()->AcquireInstanceLock("fifo", &second));
+  ASSERT_EQ(0, ::symlink("fifo.lock", (tmp_ + "/link.lock").c_str()));
+  EXPECT_EQ(kErrorStoppedOnSymlink, base_->services()->AcquireInstanceLock("link", &second));
 #endif
   first.reset();
   EXPECT_EQ(kSuccess, base_->services()->AcquireInstanceLock(name, &first));
@@ -307,6 +309,7 @@ TEST_F(BackendTest, OwnProgramCarriesTheVersionAndRandomBytesFillTheBuffer) {
   ASSERT_EQ(kSuccess, base_->files()->LoadVersionResource(self, &res));
   EXPECT_TRUE(res->QueryString("\\StringFileInfo\\040904B0\\FileVersion", &value));
   EXPECT_EQ(INKORA_VERSION_TEXT, value);
+  EXPECT_TRUE(res->QueryTranslation(&value) && value == std::string("\x09\x04\xB0\x04", 4));  // 0409/04B0
   unsigned char a[48] = {0}, b[48] = {0};
   ASSERT_EQ(kSuccess, base_->system()->GenRandom(a, sizeof(a)));
   ASSERT_EQ(kSuccess, base_->system()->GenRandom(b, sizeof(b)));

@@ -71,6 +71,33 @@ TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAl
   EXPECT_EQ(bad, Get(hive));
 }
 
+// A hive is read whole or refused: every cut inside a line, and each damaged
+// line, fails with its number and reason and leaves no key behind.
+TEST(HiveFormat, ACutOrDamagedLineIsRefusedWithItsNumberAndReason) {
+  const std::string magic = "INKORA-HIVE 1\n", good = magic + "key S\nvalue a 4 01000000\n";
+  Hive hive;
+  std::string error;
+  for (size_t n = 0; n <= good.size(); ++n)
+    EXPECT_EQ(n == 0 || good[n - 1] == '\n', ParseHive(good.substr(0, n), &hive, &error)) << n;
+  EXPECT_EQ("line 3: missing line end (truncated file)", error);
+  const std::pair<std::string, const char*> rows[] = {
+      {"INKORA-HIVE 2\n", "line 1: not a hive file"},
+      {magic + "value a 4 00\n", "line 2: value outside a key"},
+      {magic + "key %4\n", "line 2: bad key name"},
+      {magic + "key S\nvalue a 4\n", "line 3: unknown line"},
+      {magic + "key S\nkey a 4 00\n", "line 3: unknown line"},
+      {magic + "key S\nvalue %g0 4 00\n", "line 3: bad value name"},
+      {magic + "key S\nvalue a 4294967296 00\n", "line 3: bad value type"},
+      {magic + "key S\nvalue a -4 00\n", "line 3: bad value type"},
+      {magic + "key S\nvalue a 4 0\n", "line 3: bad value data"},
+  };
+  for (const auto& [text, reason] : rows) {
+    EXPECT_FALSE(ParseHive(text, &hive, &error));
+    EXPECT_EQ(reason, error);
+    EXPECT_TRUE(hive.keys.empty()) << reason;
+  }
+}
+
 // Two writers at once lose nothing (they lock); a reader, taking no lock, finds a whole hive.
 TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   SetDword("SOFTWARE\\Shared", "x", 0);
@@ -192,6 +219,11 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
               language + "-" + (env->system()->GetLocaleInfo(kLocaleCountry, &country) ? country : ""));
   }
   ::unsetenv("LC_ALL");
+  OsVersionInfo info;  // an NT-family workstation of version 10.0
+  info.minorVersion = info.platformId = 7;
+  ASSERT_TRUE(env->system()->GetVersionEx(&info, VersionRecord::kExtended));
+  EXPECT_EQ("10.0 2", std::to_string(info.majorVersion) + "." + std::to_string(info.minorVersion) + " " +
+                          std::to_string(info.platformId));
   uint32_t type = 0;  // no product types here: the caller keeps its own default
   EXPECT_FALSE(env->system()->GetProductInfo(10, 0, &type));
   // The system's name, from os-release.
@@ -264,13 +296,17 @@ TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
   ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
   ::setenv("INKORA_UNIT_DIR", tmp_.c_str(), 1);
   std::unique_ptr<ScManager> manager;
-  std::unique_ptr<ScService> service;
+  std::unique_ptr<ScService> service, other;
   ServiceConfig config;
   config.name = "s";
   config.binaryPath = "/opt/InkoraUpdater -r";
   ASSERT_EQ(kSuccess, base_->services()->OpenManager(kScManagerAllAccess, &manager));
   ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
   EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("/opt/InkoraUpdater -r"));
+  ASSERT_EQ(kSuccess, manager->OpenService("s", kServiceAllAccess, &service));
+  EXPECT_EQ(kErrorServiceDoesNotExist, manager->OpenService("t", kServiceAllAccess, &other));
+  EXPECT_EQ(kSuccess, service->SetDescription("Keeps it current"));
+  EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("\nDescription=Keeps it current\n"));
   EXPECT_EQ(kSuccess, service->Start());
   ServiceStatus status;  // only a stop is sent, and only to a running unit
   EXPECT_EQ(kErrorInvalidParameter, service->Control(kServiceControlInterrogate, &status));
