@@ -116,6 +116,7 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
   env_->files.modulePath = Tmp("Inkora Updater.exe");
   Run("-i");
   EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->services.created.binaryPath);
+  EXPECT_EQ("Inkora Updater", env_->services.created.displayName);
   EXPECT_EQ(Tmp("Inkora Updater.log"), std::string(szLogPath));
   EXPECT_EQ("1.0.13.0", std::string(szServiceVersion));
   env_->files.modulePath = Tmp("InkoraUpdater");  // no extension: no log path and no version
