@@ -40,9 +40,8 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
   platform_testing::FakeEnv env(isolated.get());
-  env.http.emplace();
-  client_testing::PlayFarm(*env.http);
-  platform::ScopedDefaultEnv scoped(&env);
+  env.http.probes = true;
+  platform::ScopedDefaultEnv scoped(&env.env);
   SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
   SetRegValue_String(kProductKey, "ComputerID", "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}");
   SetRegValue_String(kProductKey, "ProductNumber", "P-42");
@@ -60,8 +59,8 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     DeleteRegValue(kServiceKey, "MetadataVer");
-    env.http->calls.clear();
-    env.http->replies = {first, metadata, check};
+    env.http.calls.clear();
+    env.http.replies = {first, metadata, check};
     UpdateResultRecord result;
     int64_t base = g_live.load();
     g_peak.store(base);
@@ -72,7 +71,7 @@ void BM_FirstCallMetadataUpdateCheck(benchmark::State& state) {
     client.UpdateCheck(client.GetSetting(kUpdateCheckUrl), result);
 
     state.PauseTiming();
-    if (!loaded || !result.upload_logs || env.http->calls.size() != 4) {
+    if (!loaded || !result.upload_logs || env.http.calls.size() != 4) {
       state.SkipWithError("the cycle did not complete");
       break;
     }

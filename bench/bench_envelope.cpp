@@ -255,7 +255,8 @@ void BM_DebugSwitchRead(benchmark::State& state) {
 }
 void BM_GenRandomIv(benchmark::State& state) {
   unsigned char iv[8];
-  for (auto _ : state) benchmark::DoNotOptimize(platform::Env::Default()->GenRandom(iv, sizeof(iv)));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(platform::Env::Default()->system()->GenRandom(iv, sizeof(iv)));
 }
 
 }  // namespace

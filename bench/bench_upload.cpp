@@ -45,30 +45,29 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
   std::filesystem::create_directories(dir);
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
   platform_testing::FakeEnv env(isolated.get());
-  env.http.emplace();
-  client_testing::PlayFarm(*env.http);
-  env.http->onFakeSide = [](bool entering) { t_farmSide += entering ? 1 : -1; };
+  env.http.probes = true;
+  env.http.onFakeSide = [](bool entering) { t_farmSide += entering ? 1 : -1; };
   const platform_testing::Reply answer = client_testing::Answer("{\"code\":\"0\"}");
-  platform::ScopedDefaultEnv scoped(&env);
+  platform::ScopedDefaultEnv scoped(&env.env);
 
   std::string appData;
-  env.GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
-  env.CreateDirectory(appData);
+  env.files.GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+  env.files.CreateFolder(appData);
   const std::string folder = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo";
   for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
                            "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {
-    env.CreateDirectory(appData + part);
+    env.files.CreateFolder(appData + part);
   }
   const std::string text = MakeUsageLog(kSize);
   CClientInfo client;
   int64_t worstPeak = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    env.DeleteFile(folder + "\\usage.old");
-    env.WriteFileAtomic(folder + "\\usage.jlog", text);
-    env.http->calls.clear();
-    env.http->calls.shrink_to_fit();
-    env.http->replies = {answer};
+    env.files.DeleteFile(folder + "\\usage.old");
+    env.files.WriteFileAtomic(folder + "\\usage.jlog", text);
+    env.http.calls.clear();
+    env.http.calls.shrink_to_fit();
+    env.http.replies = {answer};
     int64_t base = g_live.load();
     g_peak.store(base);
     state.ResumeTiming();
@@ -76,8 +75,8 @@ void BM_UploadUsageLog10MB(benchmark::State& state) {
     int handled = client.UploadLogFiles("http://farm.test/Teko/upload.hsh", LogTypes::Usage);
 
     state.PauseTiming();
-    if (handled != 1 || env.http->calls.empty() ||
-        client_testing::Opened(env.http->calls.front()).size() != kSize) {
+    if (handled != 1 || env.http.calls.empty() ||
+        client_testing::Opened(env.http.calls.front()).size() != kSize) {
       state.SkipWithError("the upload did not arrive whole");
       break;
     }
@@ -108,20 +107,20 @@ void BM_UploadUsageLog10MBToWebFarm(benchmark::State& state) {
   std::unique_ptr<platform::Env> env = platform::NewIsolatedEnv(dir.string());
   platform::ScopedDefaultEnv scoped(env.get());
   std::string appData;
-  env->GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
-  env->CreateDirectory(appData);
+  env->files()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+  env->files()->CreateFolder(appData);
   const std::string folder = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo";
   for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
                            "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {
-    env->CreateDirectory(appData + part);
+    env->files()->CreateFolder(appData + part);
   }
   const std::string text = MakeUsageLog(kSize);
   CClientInfo client;
   int64_t worstPeak = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    env->DeleteFile(folder + "\\usage.old");
-    env->WriteFileAtomic(folder + "\\usage.jlog", text);
+    env->files()->DeleteFile(folder + "\\usage.old");
+    env->files()->WriteFileAtomic(folder + "\\usage.jlog", text);
     int64_t base = g_live.load();
     g_peak.store(base);
     state.ResumeTiming();
@@ -129,7 +128,7 @@ void BM_UploadUsageLog10MBToWebFarm(benchmark::State& state) {
     int handled = client.UploadLogFiles(farm->url("/Teko/usage"), LogTypes::Usage);
 
     state.PauseTiming();
-    if (handled != 1 || !env->PathExists(folder + "\\usage.old")) {
+    if (handled != 1 || !env->files()->PathExists(folder + "\\usage.old")) {
       state.SkipWithError("the web farm did not take the upload");
       break;
     }
@@ -166,10 +165,9 @@ void BM_UsagePassBesideHostileEntries(benchmark::State& state) {
   }
   std::unique_ptr<platform::Env> isolated = platform::NewIsolatedEnv(dir.string());
   platform_testing::FakeEnv env(isolated.get());
-  env.http.emplace();
-  client_testing::PlayFarm(*env.http);
+  env.http.probes = true;
   const platform_testing::Reply answer = client_testing::Answer("{\"code\":\"0\"}");
-  platform::ScopedDefaultEnv scoped(&env);
+  platform::ScopedDefaultEnv scoped(&env.env);
   const std::string text = MakeUsageLog(4096);
   CClientInfo client;
   for (auto _ : state) {
@@ -178,8 +176,8 @@ void BM_UsagePassBesideHostileEntries(benchmark::State& state) {
       fs::remove(togo / ("usage" + std::to_string(i) + ".old"));
       std::ofstream(togo / ("usage" + std::to_string(i) + ".jlog")) << text;
     }
-    env.http->calls.clear();
-    env.http->replies = {answer, answer, answer};
+    env.http.calls.clear();
+    env.http.replies = {answer, answer, answer};
     state.ResumeTiming();
 
     const int handled = client.UploadLogFiles("http://farm.test/Teko/upload.hsh", LogTypes::Usage);

@@ -38,9 +38,8 @@ class Answers : public settings_testing::SettingsFixture {
  protected:
   void SetUp() override {
     SettingsFixture::SetUp();
-    env_->http.emplace();
-    client_testing::PlayFarm(*env_->http);
-    env_->now = 1000000000;
+    env_->http.probes = true;
+    env_->clock.now = 1000000000;
     SetFixedField(szServiceVersion, sizeof(szServiceVersion), "1.0.13.0");
     SetProduct("ComputerID", kGuid);
     SetProduct("CurrentVersion", "1.0.5");
@@ -51,8 +50,8 @@ class Answers : public settings_testing::SettingsFixture {
         "CID=" + std::string(kGuid) + "\r\nUID=user-7\r\n");
   }
   void Script(const Reply& reply) {
-    env_->http->replies = {reply};
-    env_->http->calls.clear();
+    env_->http.replies = {reply};
+    env_->http.calls.clear();
   }
   bool Load(const Reply& reply) {
     Script(reply);
@@ -89,7 +88,7 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   EXPECT_EQ(all, Stored());
   EXPECT_TRUE(Logged("\nuc_freq:12\nin_url:https://u/setup.exe\n")) << LogText();  // the document as taken
   SetProduct("CurrentVersion", "1.0.1");  // would change NextVersion if anything were stored
-  env_->now = 1100000000;
+  env_->clock.now = 1100000000;
   const json::Object document = client_.objMetadata;
   // A bad document writes nothing, nor one for another version than its URL
   // names. Transport faults are the running farm's matrix.
@@ -147,7 +146,7 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
   ASSERT_NE(std::string::npos, signature.find('\n'));  // wrapped as openssl writes it
   client_testing::ScopedUpdateKeys keys({Get(Tmp("pub.pem"))});
   auto load = [&](const std::string& document) {
-    env_->http->replies = {Answer(document), Reply::Body(signature)};
+    env_->http.replies = {Answer(document), Reply::Body(signature)};
     return client_.LoadMetadataFromServer("http://farm.test/meta/1-0-8");
   };
   std::string changed = kMetadata;
@@ -159,7 +158,7 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
                                       "https://u/setup.exe"
                                     : before,
               Stored());
-    EXPECT_EQ("http://farm.test/meta/1-0-8.sig", env_->http->calls.back().url);
+    EXPECT_EQ("http://farm.test/meta/1-0-8.sig", env_->http.calls.back().url);
   }
   EXPECT_TRUE(Logged("Refused http://farm.test/meta/1-0-8: the signature does not fit it")) << LogText();
   client_testing::ScopedUpdateKeys unreadable(
@@ -213,7 +212,7 @@ TEST_F(Answers, FirstCallUpdateCheckAndUpload) {
   UpdateResultRecord record;
   client_.UpdateCheck("", record);
   EXPECT_FALSE(client_.LoadMetadataFromServer("ftp://farm.test/meta/1-0-8"));
-  EXPECT_TRUE(env_->http->calls.empty());
+  EXPECT_TRUE(env_->http.calls.empty());
 }
 
 // Three logs of each kind, the middle one answered per row: the bucket's
@@ -230,11 +229,11 @@ TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
       SCOPED_TRACE(std::string(kind.prefix) + " " + row.reply.body);
       auto name = [&kind](int i) { return kind.prefix + std::to_string(i) + kind.ext; };
       for (int i = 0; i < 3; ++i) Put(Path(name(i)), Content(name(i)));
-      env_->http->calls.clear();
-      env_->http->replies = {Answer(R"({"code":"0"})"), row.reply, Answer(R"({"code":"0"})")};
+      env_->http.calls.clear();
+      env_->http.replies = {Answer(R"({"code":"0"})"), row.reply, Answer(R"({"code":"0"})")};
       EXPECT_EQ(row.done ? 3 : 2, client_.UploadLogFiles(kUrl, kind.type));
       std::vector<std::string> received;
-      for (const auto& call : env_->http->calls) received.push_back(client_testing::Opened(call));
+      for (const auto& call : env_->http.calls) received.push_back(client_testing::Opened(call));
       int waiting = 0;
       for (int i = 0; i < 3; ++i) {
         const bool waits = Exists(Path(name(i)));
@@ -243,19 +242,19 @@ TEST_F(Answers, UploadEachKindAndAnswerLeavesTheFilesAsTheAnswerSays) {
         EXPECT_EQ(!waits && kind.type != LogTypes::Inkora_Crash, Exists(Old(name(i)))) << name(i);
         EXPECT_TRUE(waits || std::count(received.begin(), received.end(), Sent(kind, name(i))) == 1)
             << name(i);
-        base_->DeleteFile(Path(name(i)));
-        base_->DeleteFile(Old(name(i)));
+        base_->files()->DeleteFile(Path(name(i)));
+        base_->files()->DeleteFile(Old(name(i)));
       }
       EXPECT_EQ(row.done ? 0 : 1, waiting);  // only the middle one, when refused
     }
   }
   // A log that still lacks its identifiers is not touched.
   Put(Path("a.jlog"), Content("a"));
-  env_->http->calls.clear();
-  base_->DeleteFile(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"));
+  env_->http.calls.clear();
+  base_->files()->DeleteFile(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"));
   DeleteKey(kProductKey);
   EXPECT_EQ(0, client_.UploadLogFiles(kUrl, LogTypes::Usage));
-  EXPECT_TRUE(env_->http->calls.empty());
+  EXPECT_TRUE(env_->http.calls.empty());
   EXPECT_EQ(Content("a"), Get(Path("a.jlog")));
 }
 
@@ -273,28 +272,27 @@ TEST_F(Answers, UploadRetiresOnlyWhatTheWebFarmTookAndSendsNothingTwice) {
     for (const auto& [content, fault] : rows) {
       SCOPED_TRACE(name + " " + std::to_string(fault) + " " + std::to_string(content.size()));
       Put(Path(name), content);
-      if (fault != platform::kSuccess) env_->failures = {{"ReadFile", fault}};
+      env_->files.readError = fault;
       Script(Answer(R"({"code":"0"})"));
       ClearLog();
       client_.UploadLogFiles(kUrl, kind.type);
-      EXPECT_TRUE(env_->http->calls.empty());
+      EXPECT_TRUE(env_->http.calls.empty());
       EXPECT_EQ(content.empty() ? "-" : content, Read(Path(name)));
       EXPECT_EQ(!content.empty(), Logged("It stays, not sent.")) << LogLines();
-      env_->failures.clear();
-      base_->DeleteFile(Old(name));
+      env_->files.readError = platform::kSuccess;
+      base_->files()->DeleteFile(Old(name));
     }
     // Taken, in a folder that lets nothing be renamed or deleted.
-    env_->failures = {{"RenameFile", platform::kErrorAccessDenied},
-                      {"DeleteFile", platform::kErrorAccessDenied}};
+    env_->files.renameError = env_->files.deleteError = platform::kErrorAccessDenied;
     Script(Answer(R"({"code":"0"})"));
-    env_->http->replies.push_back(Answer(R"({"code":"0"})"));
+    env_->http.replies.push_back(Answer(R"({"code":"0"})"));
     for (const char* content : {"{\"n\":1}", "", "{\"n\":22}"}) {  // "": unchanged, not sent again
       if (*content != '\0') Put(Path(name), content);
       client_.UploadLogFiles(kUrl, kind.type);
     }
-    EXPECT_EQ(4u, env_->http->calls.size()) << name << ": two uploads, each with its status probe";
-    env_->failures.clear();
-    base_->DeleteFile(Path(name));
+    EXPECT_EQ(4u, env_->http.calls.size()) << name << ": two uploads, each with its status probe";
+    env_->files.renameError = env_->files.deleteError = platform::kSuccess;
+    base_->files()->DeleteFile(Path(name));
   }
 }
 
@@ -311,19 +309,16 @@ TEST_F(Answers, UploadOnlyInstallerLogsNamedSoAreSentAndAnOldFileDoesNotBlockRet
     EXPECT_EQ(std::vector<std::string>{folder_ + (end.empty() ? "\\" : end) + "InkoraInstall_2.log"}, list);
   }
   strTestPath.clear();
-  env_->http->replies = {Answer(R"({"code":"0"})")};
+  env_->http.replies = {Answer(R"({"code":"0"})")};
   EXPECT_EQ(1, client_.UploadLogFiles(kUrl, LogTypes::Installer));
   EXPECT_FALSE(Exists(Path("InkoraInstall_2.log")));
   EXPECT_EQ("previous", Get(Path("InkoraInstall_2.old")));
   list.clear();
-  env_->failures["GetKnownFolder"] = platform::kErrorFileNotFound;
+  env_->files.knownFolderError = platform::kErrorFileNotFound;
   EXPECT_FALSE(client_.getInstallerLogs(list));  // no folder, no logs
 }
 
 TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
-  env_->system.emplace();
-  env_->system->version.majorVersion = 6;
-  env_->knownFolders[platform::KnownFolder::kPublicDocuments] = Tmp("Users\\Public\\Documents");
   MakeDirs(Tmp("Users\\Public\\Documents"));
   SetService("DefinitionUrl", "http://farm.test/defs.xml");
   const std::string file = Tmp("Users\\bob\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
@@ -338,7 +333,7 @@ TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
               {Reply::Body("<symbols>x</symbols>"), false}};
   for (const auto& r : rows) {
     Put(file, old);
-    env_->http->replies = {r.reply};
+    env_->http.replies = {r.reply};
     client_.UpdateDefinitionFile();
     EXPECT_EQ(r.replaces ? newer : old, Get(file));
   }

@@ -23,10 +23,6 @@ namespace {
 // Windows constants of the version record.
 constexpr uint32_t kPlatformWin32Nt = 2;
 constexpr uint8_t kNtWorkstation = 1;
-constexpr uint16_t kArchAmd64 = 9;
-constexpr uint16_t kArchIa64 = 6;
-constexpr uint16_t kArchIntel = 0;
-constexpr int kSmServerR2 = 89;
 constexpr uint16_t kSuiteEnterprise = 0x2;
 constexpr uint16_t kSuiteDatacenter = 0x80;
 constexpr uint16_t kSuitePersonal = 0x200;
@@ -34,9 +30,6 @@ constexpr uint16_t kSuiteBlade = 0x400;
 constexpr uint16_t kSuiteStorageServer = 0x2000;
 constexpr uint16_t kSuiteComputeServer = 0x4000;
 constexpr uint16_t kSuiteWhServer = 0x8000;
-
-constexpr uint32_t kLocaleLanguage = 0x59;  // LOCALE_SISO639LANGNAME
-constexpr uint32_t kLocaleCountry = 0x5A;   // LOCALE_SISO3166CTRYNAME
 
 // Editions by GetProductInfo product type.
 const char* EditionOfProductType(uint32_t type) {
@@ -83,26 +76,26 @@ const char* EditionOfProductType(uint32_t type) {
 std::string NameOfServer2003(const platform::OsVersionInfo& v, uint16_t arch) {
   const bool workstation = v.productType == kNtWorkstation;
   std::string name;
-  if (platform::Env::Default()->GetSystemMetrics(kSmServerR2) != 0) {
+  if (platform::Env::Default()->system()->GetSystemMetrics(platform::kMetricServerR2) != 0) {
     name = "Windows Server 2003 R2, ";
   } else if (v.suiteMask == kSuiteStorageServer) {
     name = "Windows Storage Server 2003";
   } else if (v.suiteMask == kSuiteWhServer) {
     name = "Windows Home Server";
-  } else if (workstation && arch == kArchAmd64) {
+  } else if (workstation && arch == platform::kProcessorAmd64) {
     name = "Windows XP Professional x64";
   } else {
     name = "Windows Server 2003, ";
   }
   if (workstation) return name;
   const uint16_t suite = v.suiteMask;
-  if (arch == kArchIa64) {
+  if (arch == platform::kProcessorIa64) {
     if (suite & kSuiteDatacenter) {
       name += "Datacenter Edition for Itanium-based Systems";
     } else if (suite & kSuiteEnterprise) {
       name += "Enterprise Edition for Itanium-based Systems";
     }
-  } else if (arch == kArchAmd64) {
+  } else if (arch == platform::kProcessorAmd64) {
     if (suite & kSuiteDatacenter) {
       name += "Datacenter x64";
     } else if (suite & kSuiteEnterprise) {
@@ -150,10 +143,10 @@ int CClientInfo::Initialize() {
 }
 
 void CClientInfo::LoadOSName() {
-  platform::Env* env = platform::Env::Default();
+  platform::System* system = platform::Env::Default()->system();
   platform::OsVersionInfo v;
-  if (!env->GetVersionEx(&v, platform::VersionRecord::kExtended)) return;
-  const uint16_t arch = env->GetNativeProcessorArchitecture();
+  if (!system->GetVersionEx(&v, platform::VersionRecord::kExtended)) return;
+  const uint16_t arch = system->GetNativeProcessorArchitecture();
   if (v.platformId != kPlatformWin32Nt || v.majorVersion <= 4) return;
 
   const bool workstation = v.productType == kNtWorkstation;
@@ -165,7 +158,7 @@ void CClientInfo::LoadOSName() {
       name = workstation ? "Windows 7 " : "Windows Server 2008 R2 ";
     }
     uint32_t productType = 0;
-    if (env->GetProductInfo(v.majorVersion, v.minorVersion, &productType)) {
+    if (system->GetProductInfo(v.majorVersion, v.minorVersion, &productType)) {
       name += EditionOfProductType(productType);
     }
   } else if (v.majorVersion == 5 && v.minorVersion == 2) {
@@ -188,9 +181,9 @@ void CClientInfo::LoadOSName() {
   if (name.empty()) name = v.productName;
   if (!v.csdVersion.empty()) name += " " + v.csdVersion;
   if (v.majorVersion >= 6) {
-    if (arch == kArchAmd64) {
+    if (arch == platform::kProcessorAmd64) {
       name += ", 64-bit";
-    } else if (arch == kArchIntel) {
+    } else if (arch == platform::kProcessorIntel) {
       name += ", 32-bit";
     }
   }
@@ -198,12 +191,12 @@ void CClientInfo::LoadOSName() {
 }
 
 int CClientInfo::LoadLocale() {
-  platform::Env* env = platform::Env::Default();
+  platform::System* system = platform::Env::Default()->system();
   std::string language;
-  if (!env->GetLocaleInfo(kLocaleLanguage, &language)) return 0;
+  if (!system->GetLocaleInfo(platform::kLocaleLanguage, &language)) return 0;
   strLocale = language;
   std::string country;
-  if (env->GetLocaleInfo(kLocaleCountry, &country)) {
+  if (system->GetLocaleInfo(platform::kLocaleCountry, &country)) {
     strLocale += "-" + country;
     for (char& c : strLocale) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
@@ -252,7 +245,7 @@ void CClientInfo::setUpdateFreq(int hours) {
 
 void CClientInfo::setLastCheck() {
   SetRegValue_String(kServiceKey, RegValueNames[kLastCheck],
-                     client_numbers::LastCheckText(platform::Env::Default()->Now()));
+                     client_numbers::LastCheckText(platform::Env::Default()->clock()->Now()));
 }
 
 std::string CClientInfo::getInkoraVersion() {

@@ -19,17 +19,13 @@ constexpr int64_t kEastern = -5 * 3600, kIndia = 5 * 3600 + 1800;
 
 class ClientInfo : public settings_testing::SettingsFixture {
  protected:
-  void SetUp() override {
-    SettingsFixture::SetUp();
-    env_->system.emplace();
-  }
   // version: major*10+minor; type 1 workstation, 3 server; edition: GetProductInfo type.
   std::string Name(int version, uint8_t type, uint16_t suite, uint16_t arch, uint32_t edition, int r2 = 0,
                    const char* csd = "") {
-    platform::OsVersionInfo& v = env_->system->version;
+    platform::OsVersionInfo& v = env_->system.version;
     v.majorVersion = version / 10, v.minorVersion = version % 10, v.platformId = 2;
     v.productType = type, v.suiteMask = suite, v.csdVersion = csd;
-    env_->system->arch = arch, env_->system->productType = edition, env_->system->serverR2 = r2;
+    env_->system.arch = arch, env_->system.productType = edition, env_->system.serverR2 = r2;
     client_.strOSName = "previous";
     client_.LoadOSName();
     return client_.strOSName;
@@ -68,7 +64,7 @@ TEST_F(ClientInfo, OsNameTable) {
   EXPECT_EQ("Windows 7 , 64-bit", Name(61, 1, 0, 9, 26)) << "an edition without a name";
   EXPECT_EQ("Windows Server 2003, Standard SP2", Name(52, 3, 0, 0, 0, 0, "SP2"));
   EXPECT_EQ("previous", Name(40, 1, 0, 9, 1));  // NT 4
-  env_->system->versionOk = false;
+  env_->system.versionFails = true;
   EXPECT_EQ("previous", Name(61, 1, 0, 9, 1));
 }
 
@@ -83,14 +79,14 @@ TEST_F(ClientInfo, InitializeWithLocaleAndMaker) {
   };
   add("Root", "ROOT\\SNY0001");
   add("ACPI", "ACPI\\QRX1B1C");
-  env_->system->locale = {{0x59, "fr"}, {0x5A, "CA"}};
+  env_->system.locale = {{platform::kLocaleLanguage, "fr"}, {platform::kLocaleCountry, "CA"}};
   Name(61, 1, 0, 9, 3);
   client_.strOSName.clear();
   client_.Initialize();
   EXPECT_EQ("Windows 7 Home Premium, 64-bit", client_.strOSName);
   EXPECT_EQ("fr-ca", client_.strLocale);
   EXPECT_EQ("Acer", client_.strOEM);
-  for (const char* tree : {"ACPI", "Root"}) base_->RegDeleteTree(enumTree + tree + device, 0);
+  for (const char* tree : {"ACPI", "Root"}) base_->registry()->DeleteTree(enumTree + tree + device, 0);
   ClearLog();
   EXPECT_EQ("", client_.getProductNumber());  // a missing product number leaves a line in the log
   EXPECT_TRUE(Logged("QueryValue() FAILED")) << LogText();
@@ -144,8 +140,8 @@ TEST_F(ClientInfo, PayloadTexts) {
   } rows[] = {{2147483648LL, 330, "-2147483648", "-330"},  // after January 2038: negative
               {(int64_t{1} << 32) + 7, 0, "7", "0"}};
   for (const auto& r : rows) {
-    env_->now = r.now;
-    env_->bias = r.bias;
+    env_->clock.now = r.now;
+    env_->clock.bias = r.bias;
     EXPECT_EQ(
         head + ",\n\t\"mv_ver\" : \"1-0-7\",\n\t\"utc\" : " + r.utc + ",\n\t\"toff\" : " + r.toff + "\n}",
         client_.BuildUpdateCheckData());
@@ -180,10 +176,10 @@ TEST_F(ClientInfo, ScheduleByFrequencyAndByTheLocalMinuteOfTheWeek) {
       {"59 seconds short of six days", kNow, kSixDays - 59, "144", kEastern, 4, 0, false, false},
   };
   for (const auto& r : rows) {
-    env_->now = r.now;
+    env_->clock.now = r.now;
     DeleteRegValue(kServiceKey, "LastCheck");
     if (r.ago != kNever) SetService("LastCheck", StrFormat("%x", static_cast<unsigned>(r.now - r.ago)));
-    env_->zone = [zone = r.zone](int64_t) { return zone; };
+    env_->clock.zone = [zone = r.zone](int64_t) { return zone; };
     SetService("UpdateFreq", r.freq);
     SetServiceDword("IntervalDay", r.day);
     SetServiceDword("IntervalTime", r.time);
@@ -208,7 +204,7 @@ TEST_F(ClientInfo, AFirstCallIsDueAgainWhenChecksCannotReachTheFarm) {
               {"http://farm/uc", kNever, false, true},
               {"http://farm/uc", -60, false, true}};
   for (const auto& r : rows) {
-    env_->now = kNow;
+    env_->clock.now = kNow;
     SetService("MetadataVer", "1-0-7");
     SetService("UpdateCheckUrl", r.url);
     DeleteRegValue(kServiceKey, "LastGoodCheck");

@@ -24,6 +24,7 @@ class ClientFarm : public settings_testing::SettingsFixture {
   std::unique_ptr<CWebFarm> Deploy(std::string* error) {
     auto farm = CWebFarm::Start(error);
     if (farm == nullptr) return farm;
+    env_->http.real = true;
     SetService("TestHost", farm->hostPort());
     SetService("UseStaging", "2");
     SetServiceDword("HttpTimeoutMs", 1500);
@@ -47,7 +48,7 @@ TEST_F(ClientFarm, EveryFaultFailsTheCycleCleanlyAndLosesNoLog) {
   };
   CClientInfo client;
   client.getComputerID();
-  env_->now = 1000000000;  // a fixed clock, so the check's "utc" matches the copy built below
+  env_->clock.now = 1000000000;  // a fixed clock, so the check's "utc" matches the copy built below
   const std::string mvUrl = farm->url("/Teko/metadata/1-0-7");
   ASSERT_TRUE(client.IsNewMetadata(mvUrl) && client.LoadMetadataFromServer(mvUrl)) << LogText();
   EXPECT_FALSE(client.IsNewMetadata(mvUrl));
@@ -97,7 +98,7 @@ TEST_F(ClientFarm, AfterAnyHostileAnswerTheClientStaysInBoundsAndObeysAGoodFarmA
   // longer than the matrix's 1.5 s on a loaded machine.
   SetServiceDword("HttpTimeoutMs", 120000);
   SetProduct("CurrentVersion", "1.0.5");
-  env_->now = 1000000000;  // moved on a day a cycle, from row to row
+  env_->clock.now = 1000000000;  // moved on a day a cycle, from row to row
   const std::string usage = Known(platform::KnownFolder::kCommonAppData,
                                   "Quorvex\\Inkora\\Customer Improvement\\togo\\session1.jlog");
   const auto serve = [&farm](const std::string& dashed, const std::string& next) {
@@ -124,7 +125,7 @@ TEST_F(ClientFarm, AfterAnyHostileAnswerTheClientStaysInBoundsAndObeysAGoodFarmA
     CClientInfo client;
     UpdateResultRecord record;
     const auto cycle = [&] {  // the monitor loop's steps 6 to 10
-      *env_->now += 86400;
+      *env_->clock.now += 86400;
       bool due = client.IsTimeToCheckInterval();
       if (client.getUpdateFreq() > 0) due = client.IsTimeToCheckWebfarm();
       if (!due) return;
@@ -140,7 +141,7 @@ TEST_F(ClientFarm, AfterAnyHostileAnswerTheClientStaysInBoundsAndObeysAGoodFarmA
     ASSERT_TRUE(client.LoadMetadataFromServer(farm->url("/Teko/metadata/1-0-7")));
     ASSERT_TRUE(serve("1-0-8", "1.0.11") && farm->SetFault(r.endpoint, r.mode, -1, 200));
     if (std::string(r.before) == "ahead")
-      SetService("LastCheck", StrFormat("%x", static_cast<unsigned>(*env_->now + 5 * 365 * 86400)));
+      SetService("LastCheck", StrFormat("%x", static_cast<unsigned>(*env_->clock.now + 5 * 365 * 86400)));
     if (std::string(r.before) == "long")
       SetService("UpdateCheckUrl", farm->url("/") + std::string(1100, 'u'));
     for (int day = 0; day < r.days; ++day) cycle();
@@ -169,12 +170,10 @@ TEST_F(ClientFarm, OnlyWhatTheFarmSignedIsStoredOrWritten) {
   std::string error;
   const auto farm = CWebFarm::Start(&error);
   if (farm == nullptr) GTEST_SKIP() << error;
+  env_->http.real = true;
   const std::string signing = farm->PublicKey("signing"), other = farm->PublicKey("other");
   if (signing.empty()) GTEST_SKIP() << "the web farm does not sign (started without --signing-key)";
   client_testing::ScopedUpdateKeys keys({signing});
-  env_->system.emplace();
-  env_->system->version.majorVersion = 6;
-  env_->knownFolders[platform::KnownFolder::kPublicDocuments] = Tmp("Users\\Public\\Documents");
   MakeDirs(Tmp("Users\\Public\\Documents"));
   const std::string symbols = Tmp("Users\\bob\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
   const std::string all = "1|1-0-7|" + farm->url("/Teko/definitions.xml") + "|1.0.10|" +

@@ -90,6 +90,7 @@ using NetworkTest = settings_testing::SettingsFixture;
 // An unvouched certificate, or plain http behind an https URL, fails every https
 // request with its own code (never retried as http); so does a failing proxy.
 TEST_F(NetworkTest, HttpsCycleOnlyWithAVerifiedCertificateAndThroughAProxy) {
+  env_->http.real = true;
   for (const char* name : {"http_proxy", "https_proxy", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"})
     unsetenv(name);  // the farm's control calls run outside any proxy
   const std::string pki = tmp_ + "/pki";

@@ -31,7 +31,7 @@ std::string CClientInfo::BuildFirstCallData() {
 }
 
 std::string CClientInfo::BuildUpdateCheckData() {
-  platform::Env* env = platform::Env::Default();
+  platform::Clock* clock = platform::Env::Default()->clock();
   json::Object payload;
   payload["cid"] = json::String(strComputerID);
   payload["os"] = json::String(strOSName);
@@ -40,9 +40,9 @@ std::string CClientInfo::BuildUpdateCheckData() {
   payload["prod"] = json::String(getProductNumber());
   payload["mv_ver"] = json::String(getMetadataVer());
   // The low 32 bits of the time, read as signed: negative after January 2038.
-  const int32_t utc = static_cast<int32_t>(static_cast<uint32_t>(env->Now()));
+  const int32_t utc = static_cast<int32_t>(static_cast<uint32_t>(clock->Now()));
   payload["utc"] = json::Number(utc);
   // Minutes east of Greenwich, standard time; daylight saving is not applied.
-  payload["toff"] = json::Number(-static_cast<double>(env->GetTimeZoneBias()));
+  payload["toff"] = json::Number(-static_cast<double>(clock->GetTimeZoneBias()));
   return WriteObject(payload);
 }

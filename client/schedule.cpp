@@ -30,7 +30,7 @@ int32_t ClampToInt32(int64_t value) {
 
 void LogClock(const char* format, int64_t moment) {
   platform::LocalTimeFields f;
-  if (platform::Env::Default()->ToLocalTime(moment, &f)) {
+  if (platform::Env::Default()->clock()->ToLocalTime(moment, &f)) {
     WriteLogF(kWebfarmFn, format, f.hour, f.minute, f.second);
   } else {
     WriteLogF(kWebfarmFn, format, -1, -1, -1);
@@ -44,7 +44,7 @@ int64_t ReadLastCheck(int64_t now) {
 }  // namespace
 
 bool CClientInfo::IsTimeToCheckWebfarm() {
-  const int64_t now = platform::Env::Default()->Now();
+  const int64_t now = platform::Env::Default()->clock()->Now();
   const int64_t last = ReadLastCheck(now);
   const int freq = getUpdateFreq();
   if (last - now > kFarAheadSeconds) {
@@ -63,8 +63,8 @@ bool CClientInfo::IsTimeToCheckWebfarm() {
 }
 
 bool CClientInfo::IsTimeToCheckInterval() {
-  platform::Env* env = platform::Env::Default();
-  const int64_t now = env->Now();
+  platform::Clock* clock = platform::Env::Default()->clock();
+  const int64_t now = clock->Now();
   const int64_t last = ReadLastCheck(now);
   const uint32_t day = GetRegValue_DWORD(kServiceKey, RegValueNames[kIntervalDay]);
   const uint32_t time = GetRegValue_DWORD(kServiceKey, RegValueNames[kIntervalTime]);
@@ -72,7 +72,7 @@ bool CClientInfo::IsTimeToCheckInterval() {
   // The product writes IntervalDay and IntervalTime in the machine's local
   // time, daylight saving included, so they are compared with the local clock.
   platform::LocalTimeFields local;
-  if (env->ToLocalTime(now, &local) && local.weekday >= 0 &&
+  if (clock->ToLocalTime(now, &local) && local.weekday >= 0 &&
       day == static_cast<uint32_t>(local.weekday) + 1 &&
       time == static_cast<uint32_t>(local.hour * 60 + local.minute)) {
     return true;
@@ -81,13 +81,13 @@ bool CClientInfo::IsTimeToCheckInterval() {
 }
 
 bool CClientInfo::IsLastCheckFarAhead() {
-  const int64_t now = platform::Env::Default()->Now();
+  const int64_t now = platform::Env::Default()->clock()->Now();
   return ReadLastCheck(now) - now > kFarAheadSeconds;
 }
 
 void CClientInfo::setLastGoodCheck() {
   SetRegValue_String(kServiceKey, kLastGoodCheck,
-                     client_numbers::LastCheckText(platform::Env::Default()->Now()));
+                     client_numbers::LastCheckText(platform::Env::Default()->clock()->Now()));
 }
 
 bool CClientInfo::IsFirstCallDueAgain() {
@@ -95,7 +95,7 @@ bool CClientInfo::IsFirstCallDueAgain() {
   if (!learnt_values::IsUsableUrl(GetSetting(kUpdateCheckUrl))) {
     reason = "UpdateCheckUrl is empty or unusable";
   } else {
-    const int64_t now = platform::Env::Default()->Now();
+    const int64_t now = platform::Env::Default()->clock()->Now();
     const std::string text = GetRegValue_String(kServiceKey, kLastGoodCheck, false);
     const int64_t last = client_numbers::LastCheckTime(text, now);
     // None yet (an installation from before it was kept) or one ahead of the

@@ -68,7 +68,7 @@ bool CUpdateSignature::Verify(const char* label, const std::string& url, const s
     platform::Status status = platform::kErrorInvalidData;
     std::unique_ptr<platform::SignatureKey> key;
     if (crypto::P256PointFromPem(keys[i], &xy, &reason))
-      status = platform::Env::Default()->ImportEcdsaP256Key(xy, &key);
+      status = platform::Env::Default()->system()->ImportEcdsaP256Key(xy, &key);
     if (status == platform::kSuccess) status = key->VerifySha256(bytes, rs);
     if (status == platform::kSuccess) {
       WriteLogF(label, "Signature of %s verified with key %d", url.c_str(), static_cast<int>(i + 1));

@@ -14,7 +14,7 @@ platform::Status OpenFileFolder(const std::string& path, std::unique_ptr<platfor
   std::string dir;
   SplitPath(path, &dir, name);
   if (!platform::IsPlainName(*name)) return platform::kErrorInvalidName;
-  return platform::Env::Default()->OpenFolder(dir, folder);
+  return platform::Env::Default()->files()->OpenFolder(dir, folder);
 }
 
 platform::Status ReadWholeFile(const std::string& path, std::string* data, platform::FileIdentity* identity) {
@@ -76,7 +76,7 @@ int CUtility::FindFiles(std::string folder, std::string extension, std::vector<s
   if (folder.empty()) return 0;
 
   std::unique_ptr<platform::Folder> handle;
-  platform::Status status = platform::Env::Default()->OpenFolder(folder, &handle);
+  platform::Status status = platform::Env::Default()->files()->OpenFolder(folder, &handle);
   if (status != platform::kSuccess) {
     if (!files::IsMissingFileStatus(status)) {
       WriteLogF(kFn, "Skipped %s, error code = %d", files::PrintableName(folder).c_str(),
@@ -118,15 +118,15 @@ int CUtility::FindFiles(std::string folder, std::string extension, std::vector<s
 }
 
 bool CUtility::CreateDirectoryForFile(std::string path) {
-  platform::Env* env = platform::Env::Default();
+  platform::FileSystem* files = platform::Env::Default()->files();
   size_t last = std::string::npos;
   for (size_t i = 1; i < path.size(); ++i) {
     if (!files::IsPathSeparator(path[i])) continue;
-    env->CreateDirectory(path.substr(0, i));  // an existing folder is fine
+    files->CreateFolder(path.substr(0, i));  // an existing folder is fine
     last = i;
   }
   if (last == std::string::npos) return true;  // a bare name lives in the current folder
-  return env->PathExists(path.substr(0, last));
+  return files->PathExists(path.substr(0, last));
 }
 
 bool CUtility::RenameFile(std::string source, std::string destination) {

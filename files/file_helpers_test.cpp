@@ -20,6 +20,7 @@ TEST(PathHelpers, AppendAndRenameExtensionKeepToTheFixedField) {
       {true, "C:\\ProgramData", "Quorvex\\Inkora\\", true, "C:\\ProgramData\\Quorvex\\Inkora\\"},
       {true, "C:\\x/", "\\/Inkora.ID", true, "C:\\x/Inkora.ID"},
       {true, "", "a", true, "a"},
+      {true, "C:\\x", "\\", true, "C:\\x"},                 // nothing to append: no separator either
       {true, a250, "12345678", true, a250 + "\\12345678"},  // 259 characters fit, 260 do not
       {true, a250, "123456789", false, a250},
       {false, "C:\\togo\\x.y.jlog", ".old", true, "C:\\togo\\x.y.old"},
@@ -67,7 +68,7 @@ TEST_F(FileHelpers, FindFilesTakesExactSuffixesOrFoldersAndAppends) {
   }
   // A listing cut short keeps what it found before the error.
   for (const char* sub : {"two\\a", "two\\b"}) MakeDirs(Tmp(sub));
-  env_->failures["List"] = platform::kErrorReadFault;
+  env_->files.listError = platform::kErrorReadFault;
   std::vector<std::string> list;
   EXPECT_EQ(1, CUtility::FindFiles(Tmp("two"), "", list, false));
   EXPECT_TRUE(Logged("Listing " + Tmp("two") + " stopped, error code = 30")) << LogLines();
@@ -92,7 +93,7 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_TRUE(CUtility::WriteToFile(Tmp("t.xml"), "new"));
   EXPECT_TRUE(CUtility::WriteTextFile(Tmp("u.txt"), "100% %s"));
   EXPECT_EQ("new|100% %s", Get(Tmp("t.xml")) + "|" + Get(Tmp("u.txt")));
-  env_->failures["ReplaceFile"] = platform::kErrorWriteFault;  // a full disk
+  env_->files.replaceError = platform::kErrorWriteFault;  // a full disk
   EXPECT_FALSE(CUtility::WriteToFile(Tmp("t.xml"), "lost"));
   EXPECT_FALSE(CUtility::WriteTextFile(Tmp("t.xml"), "lost"));
   EXPECT_EQ("new", Get(Tmp("t.xml")));
@@ -100,7 +101,7 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   Put(Tmp("zero.txt"), std::string("before\0after", 12));
   EXPECT_EQ("before", CUtility::ReadFromFile(Tmp("zero.txt")));
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("missing.txt")));
-  env_->failures["ReadFile"] = platform::kErrorInvalidData;
+  env_->files.readError = platform::kErrorInvalidData;
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("zero.txt")));
 }
 
@@ -134,8 +135,7 @@ TEST_F(FileHelpers, UsageAndCrashLogsByBucket) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.testPath + (c.usage ? " usage" : " crash"));
     strTestPath = c.testPath;
-    env_->failures.clear();
-    if (c.noFolder) env_->failures["GetKnownFolder"] = platform::kErrorPathNotFound;
+    env_->files.knownFolderError = c.noFolder ? platform::kErrorPathNotFound : platform::kSuccess;
     Paths list;
     EXPECT_EQ(static_cast<int>(c.expected.size()),
               c.usage ? CUtility::GetUsageLogFiles(list) : CUtility::GetCrashLogFilesEx(list));
@@ -161,9 +161,9 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
-    env_->system.emplace().version.majorVersion = c.major;
-    env_->knownFolders[c.major >= 6 ? platform::KnownFolder::kPublicDocuments
-                                    : platform::KnownFolder::kCommonAppData] = c.folder;
+    env_->system.version.majorVersion = c.major;
+    env_->files.knownFolders[c.major >= 6 ? platform::KnownFolder::kPublicDocuments
+                                          : platform::KnownFolder::kCommonAppData] = c.folder;
     Paths expected;
     if (c.root.size() > 8) {
       for (const char* user : {"bob", "carol"}) {
@@ -179,6 +179,7 @@ TEST_F(FileHelpers, SymbolFilesInEveryProfileOfTheSystemsLayout) {
     EXPECT_EQ(Sorted(expected), Sorted(list));
     EXPECT_EQ(!c.root.empty(), Logged("strPath: " + c.root + "\n")) << LogLines();
     EXPECT_EQ(c.root.size() > 8, Logged("alice" + c.profile + "xml_symbols.xml, error code = 5"));
+    EXPECT_EQ(c.root.size() > 8, Logged(c.root + "bob" + c.profile + "xml_symbols.xml\n"));  // the found list
   }
 }
 

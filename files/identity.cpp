@@ -13,8 +13,8 @@ namespace files {
 
 std::string IdentityFilePath() {
   std::string path;
-  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppDataCurrent, &path) !=
-      platform::kSuccess) {
+  if (platform::Env::Default()->files()->GetKnownFolder(platform::KnownFolder::kCommonAppDataCurrent,
+                                                        &path) != platform::kSuccess) {
     return std::string();
   }
   if (!PathAppend(path, "Quorvex\\Inkora\\") || !PathAppend(path, "Inkora.ID")) return std::string();

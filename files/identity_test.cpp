@@ -31,22 +31,23 @@ class IdentityRepair : public settings_testing::SettingsFixture {
   std::string File() { return Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Inkora.ID"); }
   void Set(const Text& file, const Text& reg) {
     MakeDirs(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora"));
-    base_->DeleteFile(File());
+    base_->files()->DeleteFile(File());
     if (file) Put(File(), *file);
     if (reg) SetProduct("ComputerID", *reg);
     if (!reg) DeleteKey(kProductKey);
-    env_->failures.clear();
+    env_->files = platform_testing::FakeFiles(env_->files.target());
     ClearLog();
   }
   Text FileBytes() { return Exists(File()) ? Text(Get(File())) : std::nullopt; }
 };
 
 TEST_F(IdentityRepair, RegistryAndFileGuidsAreBroughtInStep) {
+  using F = platform_testing::FakeFiles;
   const std::string lower = "{0a1b2c3d-4e5f-6789-abcd-ef0123456789}", nul("UID=b\0b", 7);
   const struct {
     const char* logged;
     Text file, reg, fileAfter, regAfter;
-    const char* fault = nullptr;  // a call that fails with access denied
+    platform::Status F::*fault = nullptr;  // a call that fails with access denied
   } cases[] = {
       {"Case 1 -", "CID=" + lower + "\r\nUID=bob\r\n", kA, "CID=" + lower + "\r\nUID=bob\r\n", kA},
       {"Case 2 -", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
@@ -57,18 +58,19 @@ TEST_F(IdentityRepair, RegistryAndFileGuidsAreBroughtInStep) {
       {"Case 3 -", "CID=\r\n" + nul, kA, "CID=" + kA + "\r\n" + nul, kA},
       {"Case 4 -", "CID=" + kB + "\r\nUID=bob", "{nope}", "CID=" + kB + "\r\nUID=bob", kB},
       {"Case 5 -", "CID=" + kB + "\r\nUID=bob", kA, "CID=" + kA + "\r\nUID=bob", kA},
-      {"Could not read", "CID=junk\r\nUID=precious", kA, "CID=junk\r\nUID=precious", kA, "ReadFile"},
-      {"Could not write", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "ReplaceFile"},
-      {"Could not get", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, "GetKnownFolder"},
+      {"Could not read", "CID=junk\r\nUID=precious", kA, "CID=junk\r\nUID=precious", kA, &F::readError},
+      {"Could not write", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, &F::replaceError},
+      {"Could not get", "CID=junk\r\nUID=bob", kA, "CID=junk\r\nUID=bob", kA, &F::knownFolderError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.logged) + " " + c.file.value_or("(no file)"));
     Set(c.file, c.reg);
-    if (c.fault) env_->failures[c.fault] = platform::kErrorAccessDenied;
+    if (c.fault) env_->files.*c.fault = platform::kErrorAccessDenied;
     CUtility::FixUpComputerIDRegKey();
     EXPECT_EQ(c.fileAfter, FileBytes());
     EXPECT_EQ(c.regAfter, Product("ComputerID"));
     EXPECT_EQ(1u, CountLogged(c.logged)) << LogLines();
+    EXPECT_EQ(c.reg ? 0u : 1u, CountLogged("GetRegValue_String()-key.QueryValue() FAILED"));
   }
 }
 

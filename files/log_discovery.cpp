@@ -63,7 +63,7 @@ int FindLogFiles(const LogKindTexts& kind, std::vector<std::string>& list) {
   }
   std::string folder;
   platform::Status status =
-      platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &folder);
+      platform::Env::Default()->files()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &folder);
   if (status != platform::kSuccess) {
     WriteLogF(kind.beginLabel, kind.errorText, static_cast<int>(status));
     return 0;
@@ -90,8 +90,8 @@ int FindLogFiles(const LogKindTexts& kind, std::vector<std::string>& list) {
 
 std::string CUtility::GetUsageLogsFolder() {
   std::string folder;
-  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppDataCurrent, &folder) !=
-      platform::kSuccess) {
+  if (platform::Env::Default()->files()->GetKnownFolder(platform::KnownFolder::kCommonAppDataCurrent,
+                                                        &folder) != platform::kSuccess) {
     return std::string();
   }
   if (!files::PathAppend(folder, kLogFolder)) return std::string();
@@ -122,8 +122,8 @@ int CUtility::GetXmlFiles(std::vector<std::string>& list) {
     root = publicDocuments.substr(0, users + 6);
   } else {
     std::string commonAppData;
-    if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &commonAppData) !=
-        platform::kSuccess) {
+    if (platform::Env::Default()->files()->GetKnownFolder(platform::KnownFolder::kCommonAppData,
+                                                          &commonAppData) != platform::kSuccess) {
       WriteLog("GetXmlFiles()", "Error: Could not get app path.  SHGetFolderPath failed.");
       return 0;
     }

@@ -93,8 +93,8 @@ bool FindDeviceHardwareID(const std::string& parentPath, const std::string& subk
 
   // The device trees are not redirected: the default view is read.
   std::unique_ptr<platform::RegKey> key;
-  if (platform::Env::Default()->RegOpenKey(path, platform::kKeyQueryValue | platform::kKeyEnumerateSubKeys,
-                                           &key) != platform::kSuccess ||
+  if (platform::Env::Default()->registry()->OpenKey(
+          path, platform::kKeyQueryValue | platform::kKeyEnumerateSubKeys, &key) != platform::kSuccess ||
       !key) {
     return false;
   }
@@ -124,13 +124,13 @@ std::string LookUpOEMName(const std::string& hardwareID) {
 }
 
 int CVistaCompat::GetMajorOSVersion() {
-  platform::Env* env = platform::Env::Default();
+  platform::System* system = platform::Env::Default()->system();
   platform::OsVersionInfo info;
-  if (!env->GetVersionEx(&info, platform::VersionRecord::kExtended)) {
+  if (!system->GetVersionEx(&info, platform::VersionRecord::kExtended)) {
     // Systems that do not know the extended record answer the basic one.
     info = platform::OsVersionInfo();
-    if (!env->GetVersionEx(&info, platform::VersionRecord::kBasic)) {
-      env->MessageBox("Can't get OSVersion...", "CVistaCompat::GetMajorOSVersion()");
+    if (!system->GetVersionEx(&info, platform::VersionRecord::kBasic)) {
+      system->MessageBox("Can't get OSVersion...", "CVistaCompat::GetMajorOSVersion()");
       return 0;
     }
   }
@@ -140,7 +140,7 @@ int CVistaCompat::GetMajorOSVersion() {
 std::string CVistaCompat::GetPublicDocumentsPath() {
   if (GetMajorOSVersion() < 6) return std::string();
   std::string path;
-  if (platform::Env::Default()->GetKnownFolder(platform::KnownFolder::kPublicDocuments, &path) !=
+  if (platform::Env::Default()->files()->GetKnownFolder(platform::KnownFolder::kPublicDocuments, &path) !=
       platform::kSuccess) {
     return std::string();
   }

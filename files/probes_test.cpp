@@ -19,7 +19,7 @@ std::string MultiSz(const std::vector<std::string>& strings) {
 class Probes : public settings_testing::SettingsFixture {
  protected:
   void TearDown() override {
-    base_->RegDeleteTree(kTree, 0);
+    base_->registry()->DeleteTree(kTree, 0);
     SettingsFixture::TearDown();
   }
   // A device key of the default registry view with its filter list and hardware identifiers.
@@ -55,7 +55,7 @@ TEST_F(Probes, TheWalkFindsTheFirstFilterStringTwoLevelsDownAtMost) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.device);
-    base_->RegDeleteTree(kTree, 0);
+    base_->registry()->DeleteTree(kTree, 0);
     AddDevice(std::string(kTree) + "\\Other\\0", kMulti, MultiSz({"kbdclass"}), "");
     AddDevice(c.device.empty() ? kTree : std::string(kTree) + "\\" + c.device, c.type, c.filters, c.ids);
     std::string id = "unchanged";
@@ -74,10 +74,11 @@ TEST_F(Probes, TheMajorVersionFallsBackToTheBasicRecord) {
   const std::tuple<bool, bool, int, std::vector<VersionRecord>> cases[] = {
       {true, true, 10, {VersionRecord::kExtended}}, {true, false, 10, both}, {false, false, 0, both}};
   for (const auto& [ok, extendedOk, major, calls] : cases) {
-    platform_testing::FakeSystem& system = env_->system.emplace();
+    platform_testing::FakeSystem& system = env_->system;
     system.version.majorVersion = 10;
-    system.versionOk = ok;
-    system.extendedVersionOk = extendedOk;
+    system.versionFails = !ok;
+    system.extendedVersionFails = !extendedOk;
+    system.versionCalls.clear();
     EXPECT_EQ(major, CVistaCompat::GetMajorOSVersion()) << ok << extendedOk;
     EXPECT_EQ(calls, system.versionCalls) << ok << extendedOk;
   }

@@ -24,10 +24,9 @@ struct World {
     std::filesystem::create_directories(dir);
     isolated = platform::NewIsolatedEnv(dir.string());
     fake = std::make_unique<platform_testing::FakeEnv>(isolated.get());
-    fake->now = 1000000000;
-    fake->http.emplace();
-    client_testing::PlayFarm(*fake->http);
-    platform::Env::SetDefault(fake.get());
+    fake->clock.now = 1000000000;
+    fake->http.probes = true;
+    platform::Env::SetDefault(&fake->env);
     SetRegValue_String(kProductKey, "CurrentVersion", "1.0.5");
   }
   std::unique_ptr<platform::Env> isolated;
@@ -57,14 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The metadata load: the envelope of the text, then the same text cut at a
   // random-looking point (a truncated body).
-  *world.fake->now += 61;
+  *world.fake->clock.now += 61;
   const std::string before = Settings();
-  world.fake->http->replies.push_back(client_testing::Answer(text));
+  world.fake->http.replies.push_back(client_testing::Answer(text));
   if (!client.LoadMetadataFromServer("http://farm.test/meta/1-0-8") && Settings() != before) std::abort();
 
   const std::string after = Settings();
-  world.fake->http->replies.push_back(platform_testing::Reply::Truncated(client_testing::Sealed(text)));
+  world.fake->http.replies.push_back(platform_testing::Reply::Truncated(client_testing::Sealed(text)));
   if (!client.LoadMetadataFromServer("http://farm.test/meta/1-0-8") && Settings() != after) std::abort();
-  world.fake->http->calls.clear();
+  world.fake->http.calls.clear();
   return 0;
 }

@@ -24,12 +24,12 @@ struct World {
     std::filesystem::create_directories(dir);
     env = platform::NewIsolatedEnv(dir.string());
     platform::Env::SetDefault(env.get());
-    env->GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
+    env->files()->GetKnownFolder(platform::KnownFolder::kCommonAppData, &appData);
     std::filesystem::create_directories(dir / "ProgramData");
-    env->CreateDirectory(appData);
+    env->files()->CreateFolder(appData);
     for (const char* part : {"\\Quorvex", "\\Quorvex\\Inkora", "\\Quorvex\\Inkora\\Customer Improvement",
                              "\\Quorvex\\Inkora\\Customer Improvement\\togo"}) {
-      env->CreateDirectory(appData + part);
+      env->files()->CreateFolder(appData + part);
     }
     identity = appData + "\\Quorvex\\Inkora\\Inkora.ID";
     log = appData + "\\Quorvex\\Inkora\\Customer Improvement\\togo\\fuzz.jlog";
@@ -54,15 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::Env* env = world->env.get();
   if (selector & 1) {
     // The identity file as given, the registry's GUID valid or not.
-    if (env->WriteFileAtomic(world->identity, text) != platform::kSuccess) std::abort();
+    if (env->files()->WriteFileAtomic(world->identity, text) != platform::kSuccess) std::abort();
     SetRegValue_String(kProductKey, "ComputerID",
                        (selector & 2) ? "{8E2B5C4A-1D3F-4A6B-9C8D-7E6F5A4B3C2D}" : text.substr(0, 64));
     CUtility::FixUpComputerIDRegKey();
-    if (!env->PathExists(world->identity)) std::abort();  // repaired, never removed
+    if (!env->files()->PathExists(world->identity)) std::abort();  // repaired, never removed
   } else {
-    if (env->WriteFileAtomic(world->log, text) != platform::kSuccess) std::abort();
+    if (env->files()->WriteFileAtomic(world->log, text) != platform::kSuccess) std::abort();
     CUtility::FixUpLogFile(world->log);
-    if (!env->PathExists(world->log)) std::abort();
+    if (!env->files()->PathExists(world->log)) std::abort();
   }
   return 0;
 }

@@ -1,7 +1,5 @@
 #include "platform/folder.h"
 
-#include "platform/env.h"
-
 namespace platform {
 
 const char* EntryKindText(EntryKind kind) {

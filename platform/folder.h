@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/status.h"
 
-using Status = uint32_t;
+namespace platform {
 
 // What a folder entry is; everything but kFile and kFolder is left alone.
 enum class EntryKind {

@@ -12,7 +12,6 @@
 
 std::string strCommand;
 std::vector<std::string> aArgs;
-void (*pfnRunAsService)() = ExecuteSubProcess;
 
 namespace {
 
@@ -40,8 +39,8 @@ bool EqualsNoCase(const std::string& text, const char* word) {
 bool OpenManagerAndService(const char* functionName, const std::string& serviceName,
                            std::unique_ptr<platform::ScManager>* manager,
                            std::unique_ptr<platform::ScService>* service) {
-  platform::Env* env = platform::Env::Default();
-  platform::Status status = env->OpenSCManager(platform::kScManagerAllAccess, manager);
+  platform::Status status =
+      platform::Env::Default()->services()->OpenManager(platform::kScManagerAllAccess, manager);
   if (status != platform::kSuccess) {
     WriteLogF(functionName, "OpenSCManager failed, error code = %d\n", static_cast<int>(status));
     return false;
@@ -106,9 +105,10 @@ void CollectArguments(int argc, char** argv) {
 }
 
 bool GetFileVersion(std::string& version) {
-  platform::Env* env = platform::Env::Default();
+  const platform::Env* env = platform::Env::Default();
   std::unique_ptr<platform::VersionResource> resource;
-  if (env->LoadVersionResource(szModulePath, &resource) != platform::kSuccess || !resource) return false;
+  if (env->files()->LoadVersionResource(szModulePath, &resource) != platform::kSuccess || !resource)
+    return false;
   if (!resource->HasFixedInfo()) return false;
 
   char subBlock[256];
@@ -124,7 +124,7 @@ bool GetFileVersion(std::string& version) {
                   langLo, cpHi, cpLo);
   } else {
     std::snprintf(subBlock, sizeof(subBlock), "\\StringFileInfo\\%04X04B0\\FileVersion",
-                  static_cast<unsigned>(env->GetUserDefaultLangID()));
+                  static_cast<unsigned>(env->system()->GetUserDefaultLangID()));
   }
   std::string text;
   if (resource->QueryString(subBlock, &text)) version = text;
@@ -135,9 +135,9 @@ bool GetFileVersion(std::string& version) {
 }
 
 void Install(const std::string& serviceName) {
-  platform::Env* env = platform::Env::Default();
   std::unique_ptr<platform::ScManager> manager;
-  platform::Status status = env->OpenSCManager(platform::kScManagerCreateService, &manager);
+  platform::Status status =
+      platform::Env::Default()->services()->OpenManager(platform::kScManagerCreateService, &manager);
   if (status != platform::kSuccess) {
     WriteLogF("Install()", "OpenSCManager failed, error code = %d\n", static_cast<int>(status));
     return;
@@ -219,7 +219,7 @@ void ServiceMainProc() {
   // csLog is a plain global mutex, ready before main; nothing to initialise.
   strServiceName = "InkoraUpdater";
   std::string modulePath;
-  platform::Env::Default()->GetModulePath(&modulePath);
+  platform::Env::Default()->files()->GetModulePath(&modulePath);
   SetPathsAndVersion(modulePath);
 
   if (EqualsNoCase(strCommand, "-i")) {
@@ -236,20 +236,20 @@ void ServiceMainProc() {
     SetRegValue_String(kServiceKey, RegValueNames[kTestPath], path);
   } else if (EqualsNoCase(strCommand, "-t1")) {
     WriteTestSettings("1");
-    pfnRunAsService();
+    ExecuteSubProcess();
   } else if (EqualsNoCase(strCommand, "-t2")) {
     WriteTestSettings("2");
-    pfnRunAsService();
+    ExecuteSubProcess();
   } else if (EqualsNoCase(strCommand, "-nl")) {
     DeleteRegValue(kServiceKey, RegValueNames[kTestPath]);
     DeleteRegValue(kServiceKey, RegValueNames[kTestSendNow]);
   } else if (EqualsNoCase(strCommand, "-r")) {
     WriteLog("ServiceMainProc()", "Install");
     Install(strServiceName);
-    platform::Env::Default()->Sleep(1000);
+    platform::Env::Default()->clock()->Sleep(1000);
     WriteLog("ServiceMainProc()", "RunService");
     RunService(strServiceName);
   } else {
-    pfnRunAsService();
+    ExecuteSubProcess();
   }
 }

@@ -13,8 +13,6 @@ extern std::vector<std::string> aArgs;
 
 // Fills strCommand and aArgs from the command line (main's first two steps).
 void CollectArguments(int argc, char** argv);
-// What "run as service" calls: ExecuteSubProcess; tests put a recorder here.
-extern void (*pfnRunAsService)();
 // Start-up and dispatch on the command word.
 void ServiceMainProc();
 // The FileVersion text of the program file szModulePath, every "," turned

@@ -6,37 +6,32 @@
 #include <string>
 #include <vector>
 
-#include "service/service_main.h"
 #include "settings/testing/settings_fixture.h"
 
 namespace {
 
-int g_runs = 0;
+using platform::Status;
+using S = platform_testing::FakeServices;
 
 const std::string kInstall =
-    "OpenSCManager+ CreateService SetDescription SetFailureActions CloseService CloseManager";
+    "OpenManager+ CreateService SetDescription SetFailureActions CloseService CloseManager";
 std::string On(const std::string& call) {
-  return "OpenSCManager OpenService " + call + " CloseService CloseManager";
+  return "OpenManager OpenService " + call + " CloseService CloseManager";
 }
 
 class EntryTest : public settings_testing::SettingsFixture {
  protected:
   void SetUp() override {
     SettingsFixture::SetUp();
-    pfnRunAsService = [] { ++g_runs; };
-    env_->modulePath = Tmp("InkoraUpdater.exe");
-    env_->version.emplace();
-    env_->version->strings["\\StringFileInfo\\040904B0\\FileVersion"] = "1, 0, 13, 0";
+    env_->files.modulePath = Tmp("InkoraUpdater.exe");
+    env_->files.fileVersion = "1, 0, 13, 0";
   }
-  void TearDown() override {
-    pfnRunAsService = ExecuteSubProcess;
-    SettingsFixture::TearDown();
-  }
-  // The command line "word|argument" over a fresh manager that refuses "Call=code".
-  void Run(const std::string& line, const std::string& failing = "") {
-    g_runs = 0;
-    env_->scm.emplace();
-    if (!failing.empty()) env_->scm->failures[Split(failing, '=')[0]] = std::stoi(Split(failing, '=')[1]);
+  // The command line "word|argument" over a fresh manager whose call failing fails with code. The
+  // service runs no further than its instance lock, held elsewhere: no monitor thread starts here.
+  void Run(const std::string& line, Status S::*failing = nullptr, Status code = platform::kSuccess) {
+    env_->services = S();
+    env_->services.lockError = platform::kErrorAlreadyExists;
+    if (failing != nullptr) env_->services.*failing = code;
     std::vector<std::string> words = Split("InkoraUpdater.exe|" + line, '|');
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(&w[0]);
@@ -49,12 +44,12 @@ class EntryTest : public settings_testing::SettingsFixture {
     for (std::string part; std::getline(split, part, at);) parts.push_back(part);
     return parts;
   }
-  // "OpenSCManager+" when opened to create only.
+  // "OpenManager+" when opened to create only.
   std::string Calls() {
     std::string text;
-    for (const std::string& call : env_->scm->calls) {
+    for (const std::string& call : env_->services.calls) {
       text += (text.empty() ? "" : " ") + call.substr(0, call.find(' '));
-      if (call == "OpenSCManager " + std::to_string(platform::kScManagerCreateService)) text += "+";
+      if (call == "OpenManager " + std::to_string(platform::kScManagerCreateService)) text += "+";
     }
     return text;
   }
@@ -71,52 +66,62 @@ class EntryTest : public settings_testing::SettingsFixture {
 };
 
 TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePathsFixedFields) {
+  const std::string run = "AcquireInstanceLock", ran = "Another instance of the service is running";
   const struct {
-    std::string line, failing, before, after, scm, logged;
-    int runs;
+    std::string line;
+    Status S::*failing;
+    Status code;
+    std::string before, after, scm, logged;
   } cases[] = {
-      {"-i", "", "", "", kInstall, "Install()-Service InkoraUpdater installed", 0},
-      {"-U", "", "", "", On("Delete"), "UnInstall()-Service InkoraUpdater removed", 0},
-      {"-l", "", "testpath=C:\\old", "testsendnow=1;testpath=", "", "", 0},
-      {"-L|C:\\logs here", "", "", "testsendnow=1;testpath=C:\\logs here", "", "", 0},
-      {"-nl", "", "testpath=C:\\x;testsendnow=1", "testpath;testsendnow", "", "", 0},
-      {"-t1", "", "MetadataVer=1-0-7;LastCheck=3b", "UseStaging=1;MetadataVer=;LastCheck=", "", "", 1},
-      {"-T2", "", "MetadataVer=1-0-7", "UseStaging=2;MetadataVer=;LastCheck=", "", "", 1},
-      {"-r", "", "", "", kInstall + " " + On("Start"), "installed", 0},
-      {"-ix", "", "", "", "", "", 1},
-      {"-i", "OpenSCManager=5", "", "", "OpenSCManager+", "OpenSCManager failed, error code = 5", 0},
-      {"-i", "CreateService=1073", "", "", "OpenSCManager+ CreateService CloseManager", "code = 1073", 0},
-      {"-i", "SetDescription=5", "", "", kInstall, "ChangeServiceConfig2 failed", 0},
-      {"-i", "SetFailureActions=1072", "", "", kInstall, "failure actions failed, error code = 1072", 0},
-      {"-u", "OpenSCManager=1063", "", "", "OpenSCManager", "OpenSCManager failed, error code = 1063", 0},
-      {"-u", "OpenService=1060", "", "", "OpenSCManager OpenService CloseManager",
-       "UnInstall()-OpenService failed", 0},
-      {"-u", "Delete=1072", "", "", On("Delete"), "Failed to delete service InkoraUpdater", 0},
-      {"-k", "Control=1062", "", "", On("Control"), "ControlService failed, error code = 1062", 0},
-      {"-s", "Start=1056", "", "", On("Start"), "StartService failed, error code = 1056", 0},
+      {"-i", nullptr, 0, "", "", kInstall, "Install()-Service InkoraUpdater installed"},
+      {"-U", nullptr, 0, "", "", On("Delete"), "UnInstall()-Service InkoraUpdater removed"},
+      {"-l", nullptr, 0, "testpath=C:\\old", "testsendnow=1;testpath=", "", ""},
+      {"-L|C:\\logs here", nullptr, 0, "", "testsendnow=1;testpath=C:\\logs here", "", ""},
+      {"-nl", nullptr, 0, "testpath=C:\\x;testsendnow=1", "testpath;testsendnow", "", ""},
+      {"-t1", nullptr, 0, "MetadataVer=1-0-7;LastCheck=3b", "UseStaging=1;MetadataVer=;LastCheck=", run, ran},
+      {"-T2", nullptr, 0, "MetadataVer=1-0-7", "UseStaging=2;MetadataVer=;LastCheck=", run, ran},
+      {"-r", nullptr, 0, "", "", kInstall + " " + On("Start"), "installed"},
+      {"-ix", nullptr, 0, "", "", run, ran},
+      {"-i", &S::openManagerError, 5, "", "", "OpenManager+", "OpenSCManager failed, error code = 5"},
+      {"-i", &S::createError, 1073, "", "", "OpenManager+ CreateService CloseManager", "code = 1073"},
+      {"-i", &S::descriptionError, 5, "", "", kInstall, "ChangeServiceConfig2 failed"},
+      {"-i", &S::failureActionsError, 1072, "", "", kInstall, "failure actions failed, error code = 1072"},
+      {"-u", &S::openManagerError, 1063, "", "", "OpenManager", "OpenSCManager failed, error code = 1063"},
+      {"-u", &S::openServiceError, 1060, "", "", "OpenManager OpenService CloseManager",
+       "UnInstall()-OpenService failed"},
+      {"-u", &S::deleteError, 1072, "", "", On("Delete"), "Failed to delete service InkoraUpdater"},
+      {"-k", &S::controlError, 1062, "", "", On("Control"), "ControlService failed, error code = 1062"},
+      {"-s", &S::startError, 1056, "", "", On("Start"), "StartService failed, error code = 1056"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.line + " " + c.failing);
+    SCOPED_TRACE(c.line + " " + std::to_string(c.code));
     CleanRegistry();
     SetServiceDword("debug", 1);
     ClearLog();
-    env_->sleeps.clear();
+    env_->clock.sleeps.clear();
     Values(c.before, true);
-    Run(c.line, c.failing);
-    EXPECT_EQ(c.runs, g_runs);
+    Run(c.line, c.failing, c.code);
     EXPECT_EQ(c.scm, Calls());
-    EXPECT_EQ(c.line == "-r" ? std::vector<uint32_t>{1000} : std::vector<uint32_t>{}, env_->sleeps);
+    EXPECT_EQ(c.line == "-r" ? std::vector<uint32_t>{1000} : std::vector<uint32_t>{}, env_->clock.sleeps);
     Values(c.after, false);
     EXPECT_TRUE(Logged(c.logged)) << LogLines();
     EXPECT_EQ(c.scm.find("SetFailureActions") != std::string::npos, Logged("installed"));
-    EXPECT_EQ(c.scm == On("Delete") && c.failing.empty(), Logged("removed"));
+    EXPECT_EQ(c.scm == On("Delete") && c.failing == nullptr, Logged("removed"));
   }
-  // A path with a space is installed quoted, the log beside it, the version compacted.
-  env_->modulePath = Tmp("Inkora Updater.exe");
+  env_->files.fileVersion = std::string(32, '1');  // no room in sv_ver: not used
   Run("-i");
-  EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->scm->created.binaryPath);
+  EXPECT_TRUE(Logged("version text too long (32 characters), not used") && !*szServiceVersion) << LogLines();
+  // A path with a space is installed quoted, the log beside it, the version compacted.
+  env_->files.fileVersion = "1, 0, 13, 0";
+  env_->files.modulePath = Tmp("Inkora Updater.exe");
+  Run("-i");
+  EXPECT_EQ("\"" + Tmp("Inkora Updater.exe") + "\"", env_->services.created.binaryPath);
+  EXPECT_EQ("Inkora Updater", env_->services.created.displayName);
   EXPECT_EQ(Tmp("Inkora Updater.log"), std::string(szLogPath));
   EXPECT_EQ("1.0.13.0", std::string(szServiceVersion));
+  env_->files.modulePath = Tmp("InkoraUpdater");  // no extension: no log path and no version
+  Run("-i");
+  EXPECT_EQ("", std::string(szLogPath) + szServiceVersion);
 }
 
 }  // namespace

@@ -1,19 +1,20 @@
 #include "service/fast_forward.h"
 
+#include "platform/env.h"
 #include "settings/log.h"
 #include "settings/registry.h"
 
 const char* const kFastForwardValue = "FastForward";
 
-CFastForwardEnv::CFastForwardEnv(platform::Env* target, uint32_t factor)
-    : EnvWrapper(target), factor_(factor < 1 ? 1 : (factor > kMaxFastForward ? kMaxFastForward : factor)) {}
+CFastForwardClock::CFastForwardClock(platform::Clock* target, uint32_t factor)
+    : ClockWrapper(target), factor_(factor < 1 ? 1 : (factor > kMaxFastForward ? kMaxFastForward : factor)) {}
 
-int64_t CFastForwardEnv::Now() {
+int64_t CFastForwardClock::Now() {
   // Whole seconds of the offset; the remainder is carried in offsetMs_.
   return target()->Now() + offsetMs_.load() / 1000;
 }
 
-platform::SystemTime CFastForwardEnv::GetLocalTime() {
+platform::SystemTime CFastForwardClock::GetLocalTime() {
   platform::LocalTimeFields fields;
   if (!target()->ToLocalTime(Now(), &fields)) return target()->GetLocalTime();
   platform::SystemTime time;
@@ -27,7 +28,7 @@ platform::SystemTime CFastForwardEnv::GetLocalTime() {
   return time;
 }
 
-void CFastForwardEnv::Sleep(uint32_t milliseconds) {
+void CFastForwardClock::Sleep(uint32_t milliseconds) {
   uint32_t real = milliseconds / factor_;
   target()->Sleep(real);
   // Real time moved on by `real`; the rest is what the clock skips, so the
@@ -38,8 +39,10 @@ void CFastForwardEnv::Sleep(uint32_t milliseconds) {
 uint32_t InstallFastForwardIfSet() {
   uint32_t factor = GetRegValue_DWORD(kServiceKey, kFastForwardValue);
   if (factor <= 1) return 1;
-  auto* env = new CFastForwardEnv(platform::Env::Default(), factor);  // lives until the process ends
-  platform::Env::SetDefault(env);
-  WriteLogF("ExecuteSubProcess()", "FastForward: sleeps shortened by a factor of %u\n", env->factor());
-  return env->factor();
+  // Both live until the process ends.
+  const platform::Env* base = platform::Env::Default();
+  auto* clock = new CFastForwardClock(base->clock(), factor);
+  platform::Env::SetDefault(new platform::Env(base->WithClock(clock)));
+  WriteLogF("ExecuteSubProcess()", "FastForward: sleeps shortened by a factor of %u\n", clock->factor());
+  return clock->factor();
 }

@@ -9,16 +9,16 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/env.h"
+#include "platform/clock.h"
 
 // Name of the registry value.
 extern const char* const kFastForwardValue;
 // The largest factor used; larger values are taken as this one.
 constexpr uint32_t kMaxFastForward = 100000;
 
-class CFastForwardEnv : public platform::EnvWrapper {
+class CFastForwardClock : public platform::ClockWrapper {
  public:
-  CFastForwardEnv(platform::Env* target, uint32_t factor);
+  CFastForwardClock(platform::Clock* target, uint32_t factor);
 
   // The real time plus the time that sleeping skipped.
   int64_t Now() override;
@@ -35,7 +35,7 @@ class CFastForwardEnv : public platform::EnvWrapper {
   std::atomic<int64_t> offsetMs_{0};
 };
 
-// Reads "FastForward" and, when it is above 1, puts a CFastForwardEnv over the
-// current default Env for the rest of the process. Returns the factor in use
-// (1 when none). Called once, at service start.
+// Reads "FastForward" and, when it is above 1, puts a CFastForwardClock over the
+// clock of the current default Env for the rest of the process. Returns the
+// factor in use (1 when none). Called once, at service start.
 uint32_t InstallFastForwardIfSet();

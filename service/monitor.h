@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "client/client_info.h"
 
@@ -14,32 +13,7 @@ extern uint32_t dwTimeout;
 constexpr uint32_t kOnlineTimeoutMs = 60000;
 constexpr uint32_t kOfflineTimeoutMs = 600000;
 
-// The operations a cycle calls, in one place so a test can record their order.
-// The default forwards to the client, the utility class and the Env.
-class CMonitorSteps {
- public:
-  virtual ~CMonitorSteps() = default;
-  virtual void Sleep(uint32_t milliseconds);
-  virtual std::string ReadTestSetting(const std::string& valueName);
-  virtual void FixUpComputerIDRegKey();
-  virtual bool InternetGetConnectedState();
-  virtual bool IsTimeToCheckInterval();
-  virtual int getUpdateFreq();
-  virtual bool IsTimeToCheckWebfarm();
-  virtual std::string getMetadataVer();
-  virtual bool IsFirstCallDueAgain();
-  virtual bool IsLastCheckFarAhead();
-  virtual std::string MakeFirstCall();
-  virtual void UpdateCheck(const std::string& url, UpdateResultRecord& result);
-  virtual void setLastCheck();
-  virtual bool IsNewMetadata(const std::string& mvUrl);
-  virtual bool LoadMetadataFromServer(const std::string& url);
-  virtual std::string GetSetting(int row);
-  virtual int UploadLogFiles(const std::string& url, LogTypes kind);
-  virtual void UpdateDefinitionFile();
-};
-
-// One cycle of the loop over the given steps and result record.
-void RunMonitorCycle(CMonitorSteps& steps, UpdateResultRecord& result);
+// One cycle of the loop: the client's work on ClientInfo, with the given result record.
+void RunMonitorCycle(UpdateResultRecord& result);
 // The thread procedure: logs its start, then runs cycles until the process ends.
 void ProcMonitorThread(void* argument);

@@ -2,97 +2,103 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "client/numbers.h"
+#include "client/testing/farm_script.h"
 #include "settings/process_state.h"
 #include "settings/testing/settings_fixture.h"
 
 namespace {
 
-// "m" an mv URL, "u" usage logs, "c" crash logs, "0" a result code.
-UpdateResultRecord Record(const std::string& text) {
-  auto has = [&](char c) { return text.find(c) != std::string::npos; };
-  return UpdateResultRecord{has('m') ? "m" : "", has('u'), has('c'), has('0') ? "0" : ""};
-}
-
-// Every step appends "name argument" to one text and answers by step name
-// ("Setting" and "Read" by name and argument).
-class Steps : public CMonitorSteps {
- public:
-  std::string calls;
-  std::map<std::string, std::string> answers = {
-      {"Setting10", "uc"}, {"Setting13", "puc"}, {"Setting15", "usg"}, {"Setting16", "cr"}};
-
-  std::string Note(const std::string& step, const std::string& arg = "") {
-    calls += (calls.empty() ? "" : ", ") + step + (arg.empty() ? "" : " " + arg);
-    return answers[step + (step == "Setting" || step == "Read" ? arg : "")];
-  }
-  void Sleep(uint32_t ms) override { Note("Sleep", std::to_string(ms)); }
-  std::string ReadTestSetting(const std::string& name) override { return Note("Read", name); }
-  void FixUpComputerIDRegKey() override { Note("FixUp"); }
-  bool InternetGetConnectedState() override { return Note("Online?") != "0"; }
-  bool IsTimeToCheckInterval() override { return Note("Interval?") == "1"; }
-  int getUpdateFreq() override { return std::atoi(Note("Freq?").c_str()); }
-  bool IsTimeToCheckWebfarm() override { return Note("Webfarm?") == "1"; }
-  std::string getMetadataVer() override { return Note("Mv?"); }
-  bool IsFirstCallDueAgain() override { return Note("Again?") == "1"; }
-  bool IsLastCheckFarAhead() override { return Note("Ahead?") == "1"; }
-  std::string MakeFirstCall() override { return Note("FirstCall"); }
-  void UpdateCheck(const std::string& url, UpdateResultRecord& result) override {
-    if (answers.count("Check")) result = Record(answers["Check"]);
-    Note("Check", url);
-  }
-  void setLastCheck() override { Note("SetLastCheck"); }
-  bool IsNewMetadata(const std::string& url) override { return Note("IsNew?", url) == "1"; }
-  bool LoadMetadataFromServer(const std::string& url) override { return Note("Load", url), true; }
-  std::string GetSetting(int row) override { return Note("Setting", std::to_string(row)); }
-  int UploadLogFiles(const std::string& url, LogTypes kind) override {
-    return Note("Upload" + std::to_string(static_cast<int>(kind)), url), 0;
-  }
-  void UpdateDefinitionFile() override { Note("Definition"); }
-};
-
+using client_testing::Answer;
+using platform_testing::Reply;
 using MonitorTest = settings_testing::SettingsFixture;
 
-TEST_F(MonitorTest, ACycleTakesItsStepsFromTheAnswers) {
+// Sunday 2001-09-09 01:46:40 in the fake clock's zone (UTC), a minute before the cycle wakes.
+constexpr int64_t kNow = 1000000000;
+
+// Each row: settings (";"-separated name=value; "ago" and "ahead" in hours from
+// now give LastCheck, "good" LastGoodCheck), whether the machine is online, the
+// update check's answer, and the cycle's requests in order: "first" (the first
+// call), "POST /path" (its status probe left out), the path of a GET, and
+// "LastCheck" when the check time was stored.
+TEST_F(MonitorTest, ACycleTakesItsStepsFromTheScheduleAndTheAnswers) {
   const struct {
-    // "step=answer;...": "Check=" what a check answers.
-    std::string answers;
-    std::string calls;  // between the head and the installer upload
-  } cases[] = {
-      {"Online?=0;Interval?=1;Readtestsendnow=1;Readtestpath=C:\\t", ""},
-      {"Interval?=1;Freq?=24", ", Interval?, Freq?, Webfarm?"},  // the frequency overrides
-      {"Interval?=1;FirstCall=m;IsNew?=1",
-       ", Interval?, Freq?, Mv?, FirstCall, Ahead?, IsNew? m, Load m, Definition"},
-      {"Freq?=1;Webfarm?=1;Mv?=1-0-7;Check=muc0",
-       ", Interval?, Freq?, Webfarm?, Mv?, Again?, Setting 10, Check uc, SetLastCheck, IsNew? m, Setting 15, "
-       "Upload1 usg, Setting 16, Upload2 cr, Definition"},
-      // A first call again; a LastCheck far ahead rewritten by the check it made due, answered or not.
-      {"Interval?=1;Mv?=1-0-7;Again?=1;FirstCall=m;IsNew?=1",
-       ", Interval?, Freq?, Mv?, Again?, FirstCall, Ahead?, IsNew? m, Load m, Definition"},
-      {"Interval?=1;Mv?=1-0-7;Ahead?=1",
-       ", Interval?, Freq?, Mv?, Again?, Setting 10, Check uc, Ahead?, SetLastCheck, Definition"},
-      {"Readtestsendnow=1;Setting16=",
-       ", Interval?, Freq?, Setting 13, Upload0 puc, Setting 16, Setting 15, Upload1 usg"},
+    std::string settings;
+    bool online;
+    std::string check, requests;
+  } rows[] = {
+      {"testsendnow=1;testpath=C:\\t", false, "", ""},
+      // The weekly minute is due, the frequency (which overrides it) is not.
+      {"IntervalDay=1;IntervalTime=107;UpdateFreq=24;ago=1", true, "", "POST /puc"},
+      {"", true, "", "first, meta/1-0-8, df, POST /puc, LastCheck"},  // the metadata stores it
+      {"UpdateFreq=1;ago=2;MetadataVer=1-0-7;good=1", true,
+       R"({"mv_url":"http://f/meta/1-0-8","upload_logs":"true","crash_logs":"true","code":"0"})",
+       "POST /uc, meta/1-0-8, POST /usg, POST /cr, df, POST /puc, LastCheck"},
+      // Checks unanswered for over a week lead back to a first call.
+      {"ago=200;MetadataVer=1-0-7;good=200", true, "", "first, meta/1-0-8, df, POST /puc, LastCheck"},
+      // A LastCheck far ahead makes a check due and is rewritten by it, answered or not.
+      {"ahead=1000;MetadataVer=1-0-7;good=1", true, "<none>", "POST /uc, df, POST /puc, LastCheck"},
+      {"testsendnow=1;CrashLogUrl=;ago=1", true, "", "POST /puc, POST /usg"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.answers);
-    Steps steps;
-    std::stringstream split(c.answers);
-    for (std::string a; std::getline(split, a, ';');)
-      steps.answers[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
+  const std::string urls =
+      "UpdateCheckUrl=http://f/uc;UsgLogUrl=http://f/usg;CrashLogUrl=http://f/cr;PostInstUrl=http://f/puc;"
+      "DefinitionUrl=http://f/df;";
+  const auto& calls = env_->http.calls;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.settings);
+    CleanRegistry();
+    std::stringstream settings(urls + r.settings);
+    for (std::string item; std::getline(settings, item, ';');) {
+      const std::string name = item.substr(0, item.find('=')), value = item.substr(name.size() + 1);
+      if (name.rfind("Interval", 0) == 0) {
+        SetServiceDword(name, static_cast<uint32_t>(std::stoul(value)));
+      } else if (name == "ago" || name == "ahead" || name == "good") {
+        const int64_t hours = std::stoll(value) * 3600;
+        SetService(name == "good" ? "LastGoodCheck" : "LastCheck",
+                   client_numbers::LastCheckText(kNow + (name == "ahead" ? hours : -hours)));
+      } else {
+        SetService(name, value);
+      }
+    }
+    for (const char* name : {"session1.jlog", "crash1.err", "InkoraInstall_1.log"})
+      Put(Known(platform::KnownFolder::kCommonAppData, "Quorvex\\Inkora\\Customer Improvement\\togo\\") +
+              name,
+          R"({"cid":"c","uid":"u"})");
+    ClientInfo = CClientInfo();
+    env_->clock.now = kNow;
+    env_->clock.sleeps.clear();
+    env_->http.connected = r.online;
+    env_->http.calls.clear();
+    env_->http.probes = true;
+    env_->http.responder = [&](const platform_testing::HttpCall& call) {
+      if (call.verb == "POST") return Answer(call.path == "/uc" ? r.check : R"({"code":"0"})");
+      if (call.url.find("UC.hsh") != std::string::npos)
+        return Answer(R"({"code":"0","mv_url":"http://f/meta/1-0-8"})");
+      if (call.url == "http://f/meta/1-0-8")
+        return Answer(R"({"mv_ver":"1-0-8","uc_url":"http://f/uc","log_url":"http://f/usg",)"
+                      R"("cr_url":"http://f/cr","puc_url":"http://f/puc","df_url":"http://f/df"})");
+      return call.url == "http://f/df" ? Reply::Body("<symbols version=\"2.0\"/>") : Reply::Refused();
+    };
     UpdateResultRecord result;
     dwTimeout = kOnlineTimeoutMs;
-    RunMonitorCycle(steps, result);
-    EXPECT_EQ("Sleep 60000, Read testpath, Read testsendnow, FixUp, Online?" + c.calls +
-                  ", Setting 13, Upload0 puc",
-              steps.calls);
-    EXPECT_EQ(steps.answers["Online?"] == "0" ? kOfflineTimeoutMs : kOnlineTimeoutMs, dwTimeout);
-    EXPECT_EQ(steps.answers["Readtestsendnow"], strTestSendNow);
-    EXPECT_EQ(steps.answers["Readtestpath"], strTestPath);
+    RunMonitorCycle(result);
+    std::string requests;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      if (i > 0 && calls[i - 1].verb == "POST") continue;
+      requests += (i > 0 ? ", " : "") + (calls[i].url.find("UC.hsh") != std::string::npos ? "first"
+                                         : calls[i].verb == "POST" ? "POST " + calls[i].path
+                                                                   : calls[i].url.substr(9));
+    }
+    if (Service("LastCheck") == client_numbers::LastCheckText(*env_->clock.now)) requests += ", LastCheck";
+    EXPECT_EQ(r.requests, requests);
+    EXPECT_EQ(std::vector<uint32_t>{kOnlineTimeoutMs}, env_->clock.sleeps);
+    EXPECT_EQ(r.online ? kOnlineTimeoutMs : kOfflineTimeoutMs, dwTimeout);
+    EXPECT_EQ(r.settings.find("testsendnow=1") != std::string::npos ? "1" : "", strTestSendNow);
+    EXPECT_EQ(r.settings.find("C:\\t") != std::string::npos ? "C:\\t" : "", strTestPath);
   }
   dwTimeout = kOnlineTimeoutMs;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "client/client_info.h"
+#include "platform/env.h"
 #include "service/fast_forward.h"
 #include "service/monitor.h"
 #include "settings/log.h"
@@ -25,7 +26,7 @@ std::mutex& StatusLock() {
 }
 
 void ReportStatus(const char* functionName) {
-  platform::Status status = platform::Env::Default()->SetServiceStatus(hServiceStatus, ServiceStatus);
+  platform::Status status = platform::Env::Default()->services()->SetStatus(hServiceStatus, ServiceStatus);
   if (status != platform::kSuccess) {
     WriteLogF(functionName, "SetServiceStatus failed, error code = %d\n", static_cast<int>(status));
   }
@@ -46,7 +47,8 @@ void ExecuteSubProcess() {
   // One service instance per machine: a second one (started again, or "-t1"
   // typed in a shell) would send every log twice. Held until the process ends.
   std::unique_ptr<platform::InstanceLock> instance;
-  const platform::Status locked = platform::Env::Default()->AcquireInstanceLock(strServiceName, &instance);
+  const platform::Status locked =
+      platform::Env::Default()->services()->AcquireInstanceLock(strServiceName, &instance);
   if (locked == platform::kErrorAlreadyExists) {
     WriteLog("ExecuteSubProcess()", "Another instance of the service is running -- this one ends");
     return;
@@ -65,7 +67,8 @@ void ExecuteSubProcess() {
   } catch (const std::system_error& e) {
     WriteLogF("ExecuteSubProcess()", "ProcMonitorThread failed, error code = %d\n", e.code().value());
   }
-  platform::Status status = platform::Env::Default()->StartServiceCtrlDispatcher(strServiceName, ServiceMain);
+  platform::Status status =
+      platform::Env::Default()->services()->StartDispatcher(strServiceName, ServiceMain);
   if (status != platform::kSuccess) {
     WriteLogF("ExecuteSubProcess()", "StartServiceCtrlDispatcher failed, error code = %d\n",
               static_cast<int>(status));
@@ -80,7 +83,7 @@ void ServiceMain(uint32_t /*argc*/, char** /*argv*/) {
     ResetServiceStatus();
   }
   platform::ServiceStatusHandle handle = 0;
-  platform::Status status = platform::Env::Default()->RegisterServiceCtrlHandlerEx(
+  platform::Status status = platform::Env::Default()->services()->RegisterHandler(
       strServiceName, ServiceControlHandler, nullptr, &handle);
   if (status != platform::kSuccess) {
     WriteLogF("ServiceMain()", "RegisterServiceCtrlHandler failed, error code = %d\n",

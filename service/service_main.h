@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/env.h"
+#include "platform/services.h"
 
 // The one status record of the service (SERVICE_STATUS) and its handle.
 extern platform::ServiceStatus ServiceStatus;

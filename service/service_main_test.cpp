@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,15 +30,14 @@ TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
       {1063, 0, 0, {}, {}, "error code = 1063"},
       {0, 6, 0, {4}, {R, R}, "ServiceControlHandler()-SetServiceStatus failed, error code = 6"},
   };
-  env_->fakeServiceHost = true;
   strServiceName = "InkoraUpdater";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.logged);
     ClearLog();
-    env_->reported.clear();
-    env_->registerResult = c.registerResult;
-    env_->setStatusResult = c.setStatusResult;
-    env_->controlDuringRegister = c.duringRegister;
+    env_->services.reported.clear();
+    env_->services.registerError = c.registerResult;
+    env_->services.statusError = c.setStatusResult;
+    env_->services.controlDuringRegister = c.duringRegister;
     hServiceStatus = 0;
     ServiceMain(0, nullptr);
     ServiceStatus.checkPoint = 3;  // progress of a pending change: a stop clears it
@@ -45,7 +45,7 @@ TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
     ServiceStatus.win32ExitCode = c.controls.empty() ? 0 : 1067;
     for (uint32_t control : c.controls) EXPECT_EQ(0u, ServiceControlHandler(control, 0, nullptr, nullptr));
     std::vector<uint32_t> states;
-    for (const auto& s : env_->reported) {
+    for (const auto& s : env_->services.reported) {
       states.push_back(s.currentState);
       EXPECT_EQ(platform::kServiceWin32, s.serviceType);
       EXPECT_EQ(7u, s.controlsAccepted);
@@ -53,39 +53,38 @@ TEST_F(ServiceMainTest, ReportsEachStateInTurn) {
                   s.checkPoint + s.waitHint + s.win32ExitCode == 0);
     }
     EXPECT_EQ(c.reported, states);
-    EXPECT_EQ(c.reported.empty() ? platform::kServiceStartPending : env_->reported.back().currentState,
-              ServiceStatus.currentState);
+    EXPECT_EQ(
+        c.reported.empty() ? platform::kServiceStartPending : env_->services.reported.back().currentState,
+        ServiceStatus.currentState);
     EXPECT_TRUE(Logged(c.logged)) << LogLines();
     EXPECT_EQ(c.registerResult == 0, Logged("ServiceMain()----END---"));
   }
-  EXPECT_EQ(ServiceControlHandler, env_->handler);
+  EXPECT_EQ(ServiceControlHandler, env_->services.handler);
 }
 
 TEST_F(FastForwardTest, TheClockMovesByTheWholeTimeAskedForAndSleepsAFraction) {
-  platform_testing::FakeEnv base(nullptr);
-  base.now = 1009839570;  // Monday 2001-12-31 22:59:30 UTC, 23:59:30 in the zone
-  base.zone = [](int64_t) { return 3600; };
-  CFastForwardEnv env(&base, 7);
-  for (int i = 0; i < 70; ++i) env.Sleep(1000);
+  platform_testing::FakeClock base(nullptr);
+  base.now = 1009839570;  // Monday 2001-12-31 22:59:30 UTC, Tuesday 01:02:30 in the zone
+  base.zone = [](int64_t) { return 2 * 3600 + 180; };
+  CFastForwardClock clock(&base, 7);
+  for (int i = 0; i < 70; ++i) clock.Sleep(1000);
   EXPECT_EQ(std::vector<uint32_t>(70, 142), base.sleeps);
-  EXPECT_EQ(1009839570 + 60, env.Now());  // the base clock stands; 70 skips of 858 ms add up
-  platform::SystemTime t = env.GetLocalTime();
-  EXPECT_EQ((std::vector<int>{2002, 1, 1, 2, 0, 0, 30}),
+  EXPECT_EQ(1009839570 + 60, clock.Now());  // the base clock stands; 70 skips of 858 ms add up
+  platform::SystemTime t = clock.GetLocalTime();
+  EXPECT_EQ((std::vector<int>{2002, 1, 1, 2, 1, 3, 30}),
             (std::vector<int>{t.year, t.month, t.day, t.dayOfWeek, t.hour, t.minute, t.second}));
-  EXPECT_EQ(kMaxFastForward, CFastForwardEnv(&base, 1u << 30).factor());
-  EXPECT_EQ(1u, CFastForwardEnv(&base, 0).factor());
-  // Only a factor above one replaces the Env.
+  EXPECT_EQ(kMaxFastForward, CFastForwardClock(&base, 1u << 30).factor());
+  EXPECT_EQ(1u, CFastForwardClock(&base, 0).factor());
+  // Only a factor above one replaces the clock of the Env.
   platform::Env* before = platform::Env::Default();
   SetServiceDword(kFastForwardValue, 1);
   EXPECT_EQ(1u, InstallFastForwardIfSet());
   EXPECT_EQ(before, platform::Env::Default());
   SetServiceDword(kFastForwardValue, 600);
   EXPECT_EQ(600u, InstallFastForwardIfSet());
-  auto* ff = dynamic_cast<CFastForwardEnv*>(platform::Env::Default());
-  ASSERT_NE(nullptr, ff);
-  EXPECT_EQ(env_.get(), ff->target());
-  platform::Env::SetDefault(before);
-  delete ff;
+  std::unique_ptr<platform::Env> faster(platform::Env::SetDefault(before));
+  std::unique_ptr<platform::Clock> ff(faster->clock());
+  EXPECT_EQ(&env_->clock, dynamic_cast<CFastForwardClock&>(*ff).target());
 }
 
 }  // namespace

@@ -62,8 +62,8 @@ constexpr uint64_t kMaxLogBytes = 16u * 1024 * 1024;
 // fullLength bytes. The caller has read "debug" already.
 void AppendEntry(const char* functionName, const char* message, size_t length, size_t fullLength) {
   std::lock_guard<std::recursive_mutex> lock(csLog);
-  platform::Env* env = platform::Env::Default();
-  platform::SystemTime t = env->GetLocalTime();
+  const platform::Env* env = platform::Env::Default();
+  platform::SystemTime t = env->clock()->GetLocalTime();
   if (szLogPath[0] == '\0' || message == nullptr) return;
   char stamp[64];
   std::snprintf(stamp, sizeof(stamp), "\n%02d/%02d/%04d, %02d:%02d:%02d\t    ", t.month, t.day, t.year,
@@ -88,10 +88,11 @@ void AppendEntry(const char* functionName, const char* message, size_t length, s
   if (taken < fullLength)
     entry += StrFormat("...(%llu bytes cut)", static_cast<unsigned long long>(fullLength - taken));
   uint64_t size = 0;
-  if (env->GetFileSize(szLogPath, &size) == platform::kSuccess && size + entry.size() > kMaxLogBytes &&
-      env->RotateFile(szLogPath, LogAsidePath()) != platform::kSuccess)
+  platform::FileSystem* files = env->files();
+  if (files->GetFileSize(szLogPath, &size) == platform::kSuccess && size + entry.size() > kMaxLogBytes &&
+      files->RotateFile(szLogPath, LogAsidePath()) != platform::kSuccess)
     return;  // the bound holds: entries wait until the file can be moved aside
-  env->AppendFile(szLogPath, entry);
+  files->AppendFile(szLogPath, entry);
 }
 
 }  // namespace

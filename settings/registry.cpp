@@ -28,7 +28,7 @@ constexpr uint32_t kStringBuffer = kMaxSettingChars + 1;
 // RegCreateKeyExA of a settings key; the result is not needed by any caller.
 void CreateKey(const std::string& keyPath) {
   std::unique_ptr<RegKey> key;
-  Env::Default()->RegCreateKey(keyPath, platform::kKeyRead | platform::kKeyWrite | kView, &key);
+  Env::Default()->registry()->CreateKey(keyPath, platform::kKeyRead | platform::kKeyWrite | kView, &key);
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ std::string GetRegValue_String(const std::string& keyPath, const std::string& va
   std::string result;
   CreateKey(keyPath);
   std::unique_ptr<RegKey> key;
-  if (Env::Default()->RegOpenKey(keyPath, platform::kKeyRead | kView, &key) != platform::kSuccess) {
+  if (Env::Default()->registry()->OpenKey(keyPath, platform::kKeyRead | kView, &key) != platform::kSuccess) {
     if (logFailures) WriteLog("GetRegValue_String()", "key.Open() FAILED");
     return result;
   }
@@ -68,7 +68,7 @@ bool SetRegValue_String(const std::string& keyPath, const std::string& valueName
   }
   CreateKey(keyPath);
   std::unique_ptr<RegKey> key;
-  if (Env::Default()->RegOpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess)
+  if (Env::Default()->registry()->OpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess)
     return false;
   return key->SetValue(valueName, platform::kRegSz, data.c_str(), static_cast<uint32_t>(data.size() + 1)) ==
          platform::kSuccess;
@@ -77,14 +77,15 @@ bool SetRegValue_String(const std::string& keyPath, const std::string& valueName
 void DeleteRegValue(const std::string& keyPath, const std::string& valueName) {
   CreateKey(keyPath);
   std::unique_ptr<RegKey> key;
-  if (Env::Default()->RegOpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess) return;
+  if (Env::Default()->registry()->OpenKey(keyPath, platform::kKeyWrite | kView, &key) != platform::kSuccess)
+    return;
   key->DeleteValue(valueName);
 }
 
 namespace {
 uint32_t QueryDword(const std::string& keyPath, const std::string& valueName, uint32_t access) {
   std::unique_ptr<RegKey> key;
-  if (Env::Default()->RegOpenKey(keyPath, access, &key) != platform::kSuccess) return 0;
+  if (Env::Default()->registry()->OpenKey(keyPath, access, &key) != platform::kSuccess) return 0;
   unsigned char field[4] = {0, 0, 0, 0};
   uint32_t size = 4;
   if (key->QueryValue(valueName, nullptr, field, &size) != platform::kSuccess) return 0;

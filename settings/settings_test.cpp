@@ -40,8 +40,9 @@ TEST_F(SettingsTest, StringReadsFollowTheTypeAndLengthRules) {
   const char* sub = "SOFTWARE\\Quorvex\\InkoraUpdater\\Sub";
   EXPECT_EQ("", GetRegValue_String(sub, "testpath", true));
   std::unique_ptr<platform::RegKey> k;
-  EXPECT_EQ(platform::kSuccess, base_->RegOpenKey(sub, platform::kKeyRead | platform::kKeyWow64_32Key, &k));
-  EXPECT_NE(platform::kSuccess, base_->RegOpenKey(sub, platform::kKeyRead, &k));
+  EXPECT_EQ(platform::kSuccess,
+            base_->registry()->OpenKey(sub, platform::kKeyRead | platform::kKeyWow64_32Key, &k));
+  EXPECT_NE(platform::kSuccess, base_->registry()->OpenKey(sub, platform::kKeyRead, &k));
 }
 
 TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
@@ -63,6 +64,11 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
     EXPECT_EQ(c.second, IsStagingWebFarm() + 2 * IsTestWebFarm());
   }
   EXPECT_EQ("update.inkora.example", GetProductionHost());  // set, it is the submit URL's
+  // A missing farm switch is a logged failure; a missing host, quietly the default.
+  DeleteRegValue(kServiceKey, "UseStaging");
+  ClearLog();
+  EXPECT_EQ("0 test.update.inkora.example", std::to_string(IsStagingWebFarm()) + " " + GetTestHost());
+  EXPECT_EQ(1u, CountLogged("GetRegValue_String()-key.QueryValue() FAILED")) << LogLines();
   // "debug" is the first four bytes of any type; a longer value is unreadable.
   for (auto c : {std::make_pair(std::string("1\0", 2), 0x31u), {std::string("12345", 5), 0u}}) {
     SetRaw(kServiceKey, "debug", platform::kRegBinary, c.first);
@@ -71,10 +77,11 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
 }
 
 TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
-  env_->localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
+  env_->clock.localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
   WriteLog("ServiceMainProc()", "1.0.13.0");
   WriteLogF("Install()", "Service %s installed\n", "InkoraUpdater");
   WriteLog("f()", static_cast<const char*>(nullptr));
+  WriteLogF("g()", "%s", "");  // an empty entry is an entry
   SetServiceDword("debug", 0);
   WriteLog("a()", "b");
   SetServiceDword("debug", 1);
@@ -82,12 +89,14 @@ TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
   WriteLog("a()", "c");
   EXPECT_EQ(
       "\r\n12/04/2026, 09:05:07\t    ServiceMainProc()-1.0.13.0"
-      "\r\n12/04/2026, 09:05:07\t    Install()-Service InkoraUpdater installed\r\n",
+      "\r\n12/04/2026, 09:05:07\t    Install()-Service InkoraUpdater installed\r\n"
+      "\r\n12/04/2026, 09:05:07\t    g()-",
       LogText());
   for (size_t n : {506, 507}) {  // 511 characters fit the first buffer, 512 do not
     EXPECT_EQ("7 of " + std::string(n, 'x'), StrFormat("%d of %s", 7, std::string(n, 'x').c_str()));
   }
   char field[8];
+  EXPECT_FALSE(SetFixedField(field, 0, ""));  // no room even for the NUL
   for (auto c :
        {std::make_pair(std::string("1234567"), true), {"12345678", false}, {std::string("a\0b", 3), false}}) {
     EXPECT_EQ(c.second, SetFixedField(field, sizeof(field), c.first));
@@ -98,7 +107,7 @@ TEST_F(SettingsTest, LogEntriesAreWrittenWholeOnlyWhileDebugIsOnAndThePathSet) {
 // An entry takes at most 64 KiB of the file, line ends counted, a CR LF pair
 // never split; a cut one says how much it left out. "debug" is read once.
 TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
-  env_->localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
+  env_->clock.localTime = platform::SystemTime{2026, 12, 5, 4, 9, 5, 7, 0};
   const size_t kHead = std::string("\r\n12/04/2026, 09:05:07\t    f()-").size();
   const struct {
     std::string message;
@@ -111,12 +120,12 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
   for (const auto& r : rows) {
     for (bool formatted : {false, true}) {
       ClearLog();
-      env_->registryOpens = 0;
+      env_->registry.opens = 0;
       formatted ? WriteLogF("f()", "%s", r.message.c_str()) : WriteLog("f()", r.message);
       const std::string text = LogText();
       EXPECT_EQ(r.size, text.size()) << r.tail;
       EXPECT_EQ(r.tail, text.substr(text.size() - std::min(text.size(), std::strlen(r.tail)))) << r.tail;
-      EXPECT_EQ(1, env_->registryOpens) << "one read of \"debug\"";
+      EXPECT_EQ(1, env_->registry.opens) << "one read of \"debug\"";
     }
   }
   // The entry that would take the file past 16 MiB moves it aside over the
@@ -130,7 +139,7 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
   WriteLog("f()", "z");
   EXPECT_EQ(kFull, Get(LogAsidePath()).size());
   EXPECT_EQ(kHead + 1, LogText().size());
-  base_->DeleteFile(LogAsidePath());
+  base_->files()->DeleteFile(LogAsidePath());
   MakeDirs(LogAsidePath());
   Put(logPath_, std::string(kFull, 'x'));
   WriteLog("f()", "z");

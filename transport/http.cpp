@@ -144,9 +144,9 @@ std::string CUtility::BuildSubmitUrl_GET(std::string payload, UrlTypes type) {
 bool CUtility::SendWebRequest_GET(std::string url, std::string& body) {
   static const char kLabel[] = "SendWebRequest_GET()";
   body = "";
-  platform::Env* env = platform::Env::Default();
   std::unique_ptr<platform::HttpSession> session;
-  if (env->InternetOpen(kAgent, &session) != platform::kSuccess || !session) return false;
+  if (platform::Env::Default()->http()->OpenSession(kAgent, &session) != platform::kSuccess || !session)
+    return false;
   try {
     const uint32_t deadlineMs = ApplyTimeouts(*session, 0);
     std::unique_ptr<platform::HttpRequest> request;
@@ -171,9 +171,9 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
   static const char kLabel[] = "SendWebRequest_POST()";
   body = "";
   UrlParts parts(url);
-  platform::Env* env = platform::Env::Default();
   std::unique_ptr<platform::HttpSession> session;
-  if (env->InternetOpen(kAgent, &session) != platform::kSuccess || !session) return false;
+  if (platform::Env::Default()->http()->OpenSession(kAgent, &session) != platform::kSuccess || !session)
+    return false;
   // Declared after the session, so they close first: probe, request, session.
   std::unique_ptr<platform::HttpRequest> request;
   std::unique_ptr<platform::HttpRequest> probe;
@@ -212,5 +212,5 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
 }
 
 bool CUtility::IsInternetConnected() {
-  return platform::Env::Default()->InternetGetConnectedState();
+  return platform::Env::Default()->http()->IsConnected();
 }

@@ -19,13 +19,9 @@ const char kUrl[] = "http://farm.example/Teko/metadata/1-0-7";
 
 class Http : public settings_testing::SettingsFixture {
  protected:
-  void SetUp() override {
-    SettingsFixture::SetUp();
-    env_->http.emplace();
-  }
-  platform_testing::FakeHttp& http() { return *env_->http; }
+  platform_testing::FakeHttp& http() { return env_->http; }
   bool Request(bool post, std::vector<Reply> replies, std::string* body) {
-    http() = platform_testing::FakeHttp();
+    http() = platform_testing::FakeHttp(http().target());
     http().replies.assign(replies.begin(), replies.end());
     ClearLog();
     return post ? CUtility::SendWebRequest_POST(false, kUrl, "query=a%2Bb", *body)
@@ -91,7 +87,7 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
     }
     EXPECT_LE(http().largestRead, 1023u);
   }
-  env_->http->internetOpen = platform::kErrorNotEnoughMemory;
+  env_->http.openError = platform::kErrorNotEnoughMemory;
   std::string body = "stale";
   EXPECT_FALSE(CUtility::SendWebRequest_GET(kUrl, body));
   EXPECT_FALSE(CUtility::SendWebRequest_POST(false, kUrl, "", body));

@@ -38,7 +38,7 @@ const crypto::CDes& Cipher() {
 // bytes. Draws the IV into the free bytes, pads and enciphers the member in
 // place and appends the base64 text to out.
 bool SealEnvelope(std::vector<uint8_t>& envelope, size_t memberSize, std::string& out, bool debug) {
-  platform::Status status = platform::Env::Default()->GenRandom(envelope.data(), kIvSize);
+  platform::Status status = platform::Env::Default()->system()->GenRandom(envelope.data(), kIvSize);
   if (status != platform::kSuccess) {
     // A predictable IV would leak equal prefixes of messages: send nothing.
     WriteLogF(kDesEncryptLabel, "GenRandom failed, error code = %u\n", status);

@@ -87,7 +87,7 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
   std::string kept = "untouched";  // nothing to send or read, or no IV: nothing goes out
   EXPECT_FALSE(CUtility::TransformDataToSend("", kept));
   EXPECT_FALSE(CUtility::TransformData_Decrypt("", kept));
-  env_->failures["GenRandom"] = platform::kErrorNotSupported;
+  env_->system.randomError = platform::kErrorNotSupported;
   EXPECT_FALSE(CUtility::TransformDataToSend("{}", kept));
   EXPECT_FALSE(CUtility::DES_Encrypt(kept, reinterpret_cast<const unsigned char*>("ab"), 2));
   EXPECT_EQ("untouched", kept);

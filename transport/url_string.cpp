@@ -46,7 +46,7 @@ UrlParts::UrlParts(const std::string& url) {
 
 bool UrlParts::CrackUrl(const std::string& url) {
   platform::UrlComponents parts;
-  platform::Status status = platform::Env::Default()->CrackUrl(url, &parts);
+  platform::Status status = platform::Env::Default()->http()->SplitUrl(url, &parts);
   scheme = parts.scheme;
   nScheme = parts.schemeNumber;
   host = parts.host;

@@ -1,9 +1,6 @@
-// The web farm played by the fake HTTP layer: each request takes the next scripted reply (Refused when
-// none is left); the status probe of a POST (a GET of its URL) gets the POST's reply with "OK" as body.
-// And the keys its signatures are checked against.
+// The answers of the web farm the fake HTTP layer plays, and the keys its signatures are checked against.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,21 +41,6 @@ inline std::string Opened(const platform_testing::HttpCall& call) {
   const bool ok =
       at != std::string::npos && CUtility::TransformData_Decrypt(UrlDecode(text.substr(at + 6)), json);
   return ok ? json : "<none>";
-}
-
-inline void PlayFarm(platform_testing::FakeHttp& http) {
-  auto post = std::make_shared<Reply>();
-  http.responder = [&http, post](const platform_testing::HttpCall& call) {
-    if (call.verb == "GET" && !http.calls.empty() && http.calls.back().verb == "POST") {
-      Reply probe = *post;
-      probe.body = "OK";
-      return probe;
-    }
-    Reply next = http.replies.empty() ? Reply::Refused() : http.replies.front();
-    if (!http.replies.empty()) http.replies.pop_front();
-    if (call.verb == "POST") *post = next;
-    return next;
-  };
 }
 
 // The vendor keys in place of the build's, for the lifetime of the object.

@@ -192,7 +192,7 @@ Status OpenFolderAt(int parent, const char* name, std::unique_ptr<Folder>* folde
 
 }  // namespace
 
-Status PosixEnv::OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) {
+Status OpenPosixFolder(const std::string& path, std::unique_ptr<Folder>* folder) {
   if (path.empty()) return kErrorPathNotFound;
   std::unique_ptr<Folder> start;
   const bool absolute = path[0] == '\\' || path[0] == '/';

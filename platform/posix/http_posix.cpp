@@ -1,15 +1,18 @@
 // HTTP over libcurl with the handle shapes of WinINet: a request is carried
 // out whole when it is opened (GET) or sent (POST), its body kept in memory up
-// to a cap, and then read out in chunks.
+// to a cap, and then read out in chunks. The machine counts as connected while
+// an interface is up and no "offline" file lies under the root.
 #include <curl/curl.h>
-
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
 
-#include "platform/posix/posix_env.h"
+#include "platform/posix/posix_env_impl.h"
 
 namespace platform {
 namespace {
@@ -23,9 +26,9 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 // The session's deadline; the largest time point when none is set.
-using Deadline = Clock::time_point;
+using Deadline = SteadyClock::time_point;
 
 struct Transfer {
   std::string body;
@@ -159,7 +162,7 @@ class CurlRequest : public HttpRequest {
 
   // GET of a whole URL, or the POST prepared by OpenRequest.
   Status Perform(const std::string& url, const std::string& headers, const std::string* postData) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - SteadyClock::now()).count();
     if (left <= 0) {
       performed_ = true;
       t_.cut = true;
@@ -216,7 +219,7 @@ class CurlRequest : public HttpRequest {
       curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postData->size()));
     }
     t_.result = curl_easy_perform(curl);
-    t_.cut = t_.cut || (t_.result == CURLE_OPERATION_TIMEDOUT && Clock::now() >= deadline_);
+    t_.cut = t_.cut || (t_.result == CURLE_OPERATION_TIMEDOUT && SteadyClock::now() >= deadline_);
     long code = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code != 0) {
       t_.status = code;
@@ -307,7 +310,7 @@ class CurlSession : public HttpSession {
     return kSuccess;
   }
   Status SetDeadline(uint32_t totalMs) override {
-    deadline_ = Clock::now() + std::chrono::milliseconds(totalMs);
+    deadline_ = SteadyClock::now() + std::chrono::milliseconds(totalMs);
     return kSuccess;
   }
   Status OpenUrl(const std::string& url, const std::string& headers, uint32_t,
@@ -338,12 +341,36 @@ class CurlSession : public HttpSession {
   Deadline deadline_ = Deadline::max();
 };
 
+class PosixHttp : public Http {
+ public:
+  explicit PosixHttp(std::string root) : root_(std::move(root)) {}
+
+  Status OpenSession(const std::string& agent, std::unique_ptr<HttpSession>* session) override {
+    GlobalInit();
+    session->reset(new CurlSession(agent));
+    return kSuccess;
+  }
+  bool IsConnected() override {
+    // A root-level "offline" file stands for a machine without a connection.
+    if (::access((root_ + "/offline").c_str(), F_OK) == 0) return false;
+    struct ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    bool up = false;
+    for (struct ifaddrs* a = list; a != nullptr; a = a->ifa_next)
+      if ((a->ifa_flags & IFF_UP) != 0) up = true;
+    ::freeifaddrs(list);
+    return up;
+  }
+  Status SplitUrl(const std::string& url, UrlComponents* parts) override { return PosixCrackUrl(url, parts); }
+
+ private:
+  std::string root_;
+};
+
 }  // namespace
 
-Status PosixInternetOpen(const std::string& agent, std::unique_ptr<HttpSession>* session) {
-  GlobalInit();
-  session->reset(new CurlSession(agent));
-  return kSuccess;
+std::unique_ptr<Http> NewBackendHttp(const std::string& root) {
+  return std::make_unique<PosixHttp>(root);
 }
 
 }  // namespace platform

@@ -25,12 +25,13 @@ class FileInstanceLock : public InstanceLock {
 
 }  // namespace
 
-Status PosixEnv::AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) {
+Status LockInstanceFile(const std::string& root, const std::string& name,
+                        std::unique_ptr<InstanceLock>* lock) {
   if (name.empty() || name.find_first_of("/\\") != std::string::npos) return kErrorInvalidParameter;
-  if (::mkdir(root_.c_str(), 0755) != 0 && errno != EEXIST) return StatusFromErrno(errno);
+  if (::mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) return StatusFromErrno(errno);
   // No link is followed and nothing but a plain file is locked; the open
   // never blocks (a FIFO put in its place would hold an open for writing).
-  const std::string path = root_ + "/" + name + ".lock";
+  const std::string path = root + "/" + name + ".lock";
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd < 0) return StatusFromErrno(errno);
   struct stat st;

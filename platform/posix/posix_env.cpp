@@ -1,29 +1,25 @@
-#include "platform/posix/posix_env_impl.h"
-
+// The POSIX backend's root, and the one place where a POSIX error becomes the
+// Windows code of the same failure.
 #include <cerrno>
 #include <cstdlib>
 
-namespace platform {
+#include "platform/posix/posix_env_impl.h"
 
-PosixEnv::PosixEnv(std::string root) : root_(std::move(root)) {
-  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
-}
+namespace platform {
 
 std::string DefaultPosixRoot() {
   const char* root = std::getenv("INKORA_ROOT");
   return (root != nullptr && *root != '\0') ? std::string(root) : std::string("/var/lib/inkoraupdater");
 }
 
-std::unique_ptr<Env> NewPosixEnv(const std::string& root) {
-  return std::unique_ptr<Env>(new PosixEnv(root));
+std::string BackendRoot() {
+  return DefaultPosixRoot();
 }
 
-Env* NewBackendEnv() {
-  return new PosixEnv(DefaultPosixRoot());
-}
-
-std::unique_ptr<Env> NewIsolatedEnv(const std::string& root) {
-  return NewPosixEnv(root);
+std::string NormalizeRoot(const std::string& root) {
+  std::string out = root;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
 }
 
 std::string ToPosixPath(const std::string& path) {
@@ -33,7 +29,6 @@ std::string ToPosixPath(const std::string& path) {
   return out;
 }
 
-// The one place where a POSIX error becomes the Windows code of the same failure.
 Status StatusFromErrno(int err) {
   switch (err) {
     case 0:

@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/env.h"
+#include "platform/http.h"
+#include "platform/status.h"
 
 namespace platform {
 
-// A backend whose hive and known folders live under root.
-std::unique_ptr<Env> NewPosixEnv(const std::string& root);
 // The root of the default backend: $INKORA_ROOT, else /var/lib/inkoraupdater.
 std::string DefaultPosixRoot();
 
@@ -23,8 +22,6 @@ Status StatusFromErrno(int err);
 // "Linux" (the format's default). False when the file cannot be read.
 bool ReadOsReleaseName(const std::string& path, std::string* name);
 
-// InternetOpenA over libcurl (http_posix.cpp).
-Status PosixInternetOpen(const std::string& agent, std::unique_ptr<HttpSession>* session);
 // InternetCrackUrlA's results for http and https URLs (url_posix.cpp).
 Status PosixCrackUrl(const std::string& url, UrlComponents* parts);
 

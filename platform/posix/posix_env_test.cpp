@@ -37,7 +37,7 @@ using PosixTest = platform_testing::TreeFixture;
 TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAlone) {
   SetRaw("SOFTWARE\\A %x\n", "e\xe9", kRegBinary, std::string("a\0", 2));
   std::unique_ptr<RegKey> k;
-  ASSERT_EQ(kSuccess, base_->RegCreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
+  ASSERT_EQ(kSuccess, base_->registry()->CreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
   const std::string hive = tmp_ + "/registry/HKLM32.hive", text = Get(hive);
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\A%20%25x%0a\nvalue e%e9 3 6100\n", text);
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\B\n", Get(tmp_ + "/registry/HKLM.hive"));
@@ -49,30 +49,59 @@ TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAl
   ASSERT_EQ(0, ::rename((hive + ".new").c_str(), hive.c_str()));
   EXPECT_EQ(std::string("b\0", 2), GetRaw("software\\a %X\n", "E\xe9").value_or("absent"));
   // A closing slash names the same tree.
-  std::unique_ptr<Env> slashed = NewPosixEnv(tmp_ + "//");
+  std::unique_ptr<Env> slashed = NewIsolatedEnv(tmp_ + "//");
   std::string folder;
-  ASSERT_EQ(kSuccess, slashed->GetKnownFolder(KnownFolder::kCommonAppData, &folder));
+  ASSERT_EQ(kSuccess, slashed->files()->GetKnownFolder(KnownFolder::kCommonAppData, &folder));
   EXPECT_EQ(tmp_ + "/ProgramData", folder);
   // Opening makes nothing. An "offline" file, or no interface up (a new netns), is no connection.
-  EXPECT_EQ(kErrorFileNotFound, NewPosixEnv(tmp_ + "/fresh")->RegOpenKey("SOFTWARE", kKeyRead | k32, &k));
-  EXPECT_FALSE(base_->PathExists(tmp_ + "/fresh"));
-  EXPECT_TRUE(base_->InternetGetConnectedState());
+  EXPECT_EQ(kErrorFileNotFound,
+            NewIsolatedEnv(tmp_ + "/fresh")->registry()->OpenKey("SOFTWARE", kKeyRead | k32, &k));
+  EXPECT_FALSE(base_->files()->PathExists(tmp_ + "/fresh"));
+  std::unique_ptr<InstanceLock> lock;  // the instance lock makes the root it lies in
+  EXPECT_EQ(kSuccess, NewIsolatedEnv(tmp_ + "/fresh")->services()->AcquireInstanceLock("x", &lock));
+  EXPECT_TRUE(base_->http()->IsConnected());
   Put(tmp_ + "/offline", "");
-  EXPECT_FALSE(base_->InternetGetConnectedState());
+  EXPECT_FALSE(base_->http()->IsConnected());
   const pid_t child = ::fork();
   if (child == 0)
-    ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ? 2
-                                                         : NewPosixEnv("/x")->InternetGetConnectedState());
+    ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ? 2 : NewIsolatedEnv("/x")->http()->IsConnected());
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "2: no namespaces to be had here";
-  EXPECT_EQ(kErrorInvalidParameter, base_->RegCreateKey("\\", kKeyRead | k32, &k));
+  EXPECT_EQ(kErrorInvalidParameter, base_->registry()->CreateKey("\\", kKeyRead | k32, &k));
   // A hive cut short is refused whole, and a write does not replace it.
   const std::string bad = text.substr(0, text.size() - 1);
   Put(hive, bad);
-  EXPECT_EQ(kErrorInvalidData, base_->RegOpenKey("SOFTWARE", kKeyRead | k32, &k));
-  EXPECT_EQ(kErrorInvalidData, base_->RegCreateKey("K2", kKeyAllAccess | k32, &k));
+  EXPECT_EQ(kErrorInvalidData, base_->registry()->OpenKey("SOFTWARE", kKeyRead | k32, &k));
+  EXPECT_EQ(kErrorInvalidData, base_->registry()->CreateKey("K2", kKeyAllAccess | k32, &k));
   EXPECT_EQ(bad, Get(hive));
+}
+
+// A hive is read whole or refused: every cut inside a line, and each damaged
+// line, fails with its number and reason and leaves no key behind.
+TEST(HiveFormat, ACutOrDamagedLineIsRefusedWithItsNumberAndReason) {
+  const std::string magic = "INKORA-HIVE 1\n", good = magic + "key S\nvalue a 4 01000000\n";
+  Hive hive;
+  std::string error;
+  for (size_t n = 0; n <= good.size(); ++n)
+    EXPECT_EQ(n == 0 || good[n - 1] == '\n', ParseHive(good.substr(0, n), &hive, &error)) << n;
+  EXPECT_EQ("line 3: missing line end (truncated file)", error);
+  const std::pair<std::string, const char*> rows[] = {
+      {"INKORA-HIVE 2\n", "line 1: not a hive file"},
+      {magic + "value a 4 00\n", "line 2: value outside a key"},
+      {magic + "key %4\n", "line 2: bad key name"},
+      {magic + "key S\nvalue a 4\n", "line 3: unknown line"},
+      {magic + "key S\nkey a 4 00\n", "line 3: unknown line"},
+      {magic + "key S\nvalue %g0 4 00\n", "line 3: bad value name"},
+      {magic + "key S\nvalue a 4294967296 00\n", "line 3: bad value type"},
+      {magic + "key S\nvalue a -4 00\n", "line 3: bad value type"},
+      {magic + "key S\nvalue a 4 0\n", "line 3: bad value data"},
+  };
+  for (const auto& [text, reason] : rows) {
+    EXPECT_FALSE(ParseHive(text, &hive, &error));
+    EXPECT_EQ(reason, error);
+    EXPECT_TRUE(hive.keys.empty()) << reason;
+  }
 }
 
 // Two writers at once lose nothing (they lock); a reader, taking no lock, finds a whole hive.
@@ -83,7 +112,7 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
     for (int i = c * 100; i < c * 100 + 100; ++i) {
       std::unique_ptr<RegKey> k;
       const std::string name = "v" + std::to_string(i);
-      if (base_->RegCreateKey("SOFTWARE\\Shared", kKeyAllAccess | k32, &k) != kSuccess ||
+      if (base_->registry()->CreateKey("SOFTWARE\\Shared", kKeyAllAccess | k32, &k) != kSuccess ||
           k->SetValue(name, kRegSz, name.c_str(), static_cast<uint32_t>(name.size() + 1)) != kSuccess)
         ::_exit(1);
     }
@@ -93,7 +122,7 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   for (int done = 0; done<2; done += ::waitpid(-1, &status, WNOHANG)> 0) {
     EXPECT_EQ(0, status) << "a writer failed";
     std::unique_ptr<RegKey> k;
-    ASSERT_EQ(kSuccess, base_->RegOpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k)) << "a hive read in part";
+    ASSERT_EQ(kSuccess, base_->registry()->OpenKey("SOFTWARE\\Shared", kKeyRead | k32, &k));  // none in part
   }
   for (int i = 0; i < 200; ++i) {
     const std::string name = "v" + std::to_string(i);
@@ -128,7 +157,7 @@ TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
   if (child == 0) {
     if (!FailCalls({__NR_renameat2}, ENOSYS)) ::_exit(2);
     std::unique_ptr<Folder> folder;
-    ::_exit(base_->OpenFolder(tmp_, &folder) == kSuccess &&
+    ::_exit(base_->files()->OpenFolder(tmp_, &folder) == kSuccess &&
                     folder->RenameFile("a", "b", nullptr) == kErrorAlreadyExists &&
                     folder->RenameFile("a", "c", nullptr) == kSuccess
                 ? 0
@@ -149,15 +178,15 @@ TEST_F(PosixTest, ALogIsCopiedAsideWhereItCannotMoveAndAHeldOneIsWaitedForBriefl
   const pid_t child = ::fork();
   if (child == 0) {
     if (!FailCalls({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY)) ::_exit(2);
-    ::_exit(base_->RotateFile(log, aside) == kSuccess ? 0 : 1);
+    ::_exit(base_->files()->RotateFile(log, aside) == kSuccess ? 0 : 1);
   }
   EXPECT_EQ(0, ExitCode(child));
   EXPECT_EQ("kept|", Get(aside) + "|" + Get(log));
   const int holder = ::open(ToPosixPath(log).c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(holder, LOCK_EX));
-  EXPECT_EQ(kErrorSharingViolation, base_->AppendFile(log, "dropped"));
+  EXPECT_EQ(kErrorSharingViolation, base_->files()->AppendFile(log, "dropped"));
   ::close(holder);
-  EXPECT_EQ(kSuccess, base_->AppendFile(log, "new"));
+  EXPECT_EQ(kSuccess, base_->files()->AppendFile(log, "new"));
   EXPECT_EQ("new", Get(log));
 }
 
@@ -167,26 +196,48 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   ::setenv("INKORA_ROOT", "", 1);
   EXPECT_EQ("/var/lib/inkoraupdater", DefaultPosixRoot());
   ::unsetenv("INKORA_ROOT");
-  std::unique_ptr<Env> env = NewPosixEnv("/nonexistent");
+  std::unique_ptr<Env> env = NewIsolatedEnv("/nonexistent");
   std::string data;
-  EXPECT_NE(kSuccess, env->ReadFile("/proc/self/mem", &data, 100)) << "a read that fails (EIO) is an error";
+  EXPECT_NE(kSuccess, env->files()->ReadFile("/proc/self/mem", &data, 100));  // a read that fails (EIO)
   // 2001-09-09 01:46:40 UTC, a Sunday, in daylight time; the bias is standard time's.
   ::setenv("TZ", "America/New_York", 1);
   ::tzset();
   LocalTimeFields f;
-  ASSERT_TRUE(env->ToLocalTime(1000000000, &f));
+  ASSERT_TRUE(env->clock()->ToLocalTime(1000000000, &f));
   char got[64];
-  std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->GetTimeZoneBias(), f.year, f.month, f.day,
-                f.hour, f.minute, f.second, f.weekday);
+  std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->clock()->GetTimeZoneBias(), f.year, f.month,
+                f.day, f.hour, f.minute, f.second, f.weekday);
   EXPECT_STREQ("300 2001-9-8 21:46:40 6", got);
+  const SystemTime t = env->clock()->GetLocalTime();  // the calendar of now, unless a second ticked between
+  ASSERT_TRUE(env->clock()->ToLocalTime(env->clock()->Now(), &f));
+  EXPECT_TRUE(t.second != f.second ||
+              (std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.dayOfWeek} ==
+               std::vector<int>{f.year, f.month, f.day, f.hour, f.minute, f.weekday}));
   ::unsetenv("TZ");
   ::tzset();
+  // The locale: of LC_ALL, LC_MESSAGES and LANG the first set; C is English (United States).
+  for (const auto& [set, locale] :
+       {std::make_pair("fr_CA.UTF-8@euro", "fr-CA"), {"C", "en-US"}, {"de", "de-"}}) {
+    ::setenv("LC_ALL", set, 1);
+    std::string language, country;
+    env->system()->GetLocaleInfo(kLocaleLanguage, &language);
+    EXPECT_EQ(locale,
+              language + "-" + (env->system()->GetLocaleInfo(kLocaleCountry, &country) ? country : ""));
+  }
+  ::unsetenv("LC_ALL");
+  OsVersionInfo info;  // an NT-family workstation of version 10.0
+  info.minorVersion = info.platformId = 7;
+  ASSERT_TRUE(env->system()->GetVersionEx(&info, VersionRecord::kExtended));
+  EXPECT_EQ("10.0 2", std::to_string(info.majorVersion) + "." + std::to_string(info.minorVersion) + " " +
+                          std::to_string(info.platformId));
+  uint32_t type = 0;  // no product types here: the caller keeps its own default
+  EXPECT_FALSE(env->system()->GetProductInfo(10, 0, &type));
   // The system's name, from os-release.
   const std::pair<const char*, const char*> cases[] = {
       {"NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12 (bookworm)\"\n", "Debian 12 (bookworm)"},
       {"PRETTY_NAME=\"Say \\\"hi\\\" \\\\o/\"\r\n", "Say \"hi\" \\o/"},
       {"PRETTY_NAME=\"a\tb\x01\"\n", "ab"},  // control characters dropped
-      {"#PRETTY_NAME=no\nXPRETTY_NAME=no\nPRETTY_NAMES=no\nNAME=Arch Linux\n", "Arch Linux"},
+      {"#PRETTY_NAME=no\nXPRETTY_NAME=no\nPRETTY_NAMES=no\nNAME=Arch Linux \t\n", "Arch Linux"},
       {nullptr, ""},  // no file: not read
   };
   const std::string path = "/tmp/inkora-os-release-" + std::to_string(::getpid());
@@ -202,14 +253,14 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
 }
 
 // A signal wakes the host's wait to give the handler the stop control; the stopped report ends it.
-std::unique_ptr<Env> g_env = NewPosixEnv("/nonexistent");
+std::unique_ptr<Env> g_env = NewIsolatedEnv("/nonexistent");
 ServiceStatusHandle g_handle = 0;
 std::atomic<int> g_controls{0};
 
 void Report(uint32_t state) {
   ServiceStatus s;
   s.currentState = state;
-  g_env->SetServiceStatus(g_handle, s);
+  g_env->services()->SetStatus(g_handle, s);
 }
 
 void Later(void (*fn)()) {
@@ -226,7 +277,7 @@ uint32_t Handler(uint32_t, uint32_t, void*, void*) {
 }
 
 void Main(uint32_t, char**) {
-  ASSERT_EQ(kSuccess, g_env->RegisterServiceCtrlHandlerEx("Svc", Handler, nullptr, &g_handle));
+  ASSERT_EQ(kSuccess, g_env->services()->RegisterHandler("Svc", Handler, nullptr, &g_handle));
   Report(kServiceRunning);
   Later([] { ::kill(::getpid(), SIGTERM); });
 }
@@ -237,7 +288,7 @@ TEST(ServiceHost, ASignalIsOneStopControlAndTheStoppedReportEndsTheWait) {
   ::signal(SIGTERM, Marker);  // a SIGTERM the host does not take is no harm
   auto done = std::make_shared<std::promise<Status>>();
   std::future<Status> result = done->get_future();
-  std::thread([done] { done->set_value(g_env->StartServiceCtrlDispatcher("Svc", Main)); }).detach();
+  std::thread([done] { done->set_value(g_env->services()->StartDispatcher("Svc", Main)); }).detach();
   ASSERT_EQ(std::future_status::ready, result.wait_for(std::chrono::seconds(10))) << "the host still waits";
   EXPECT_EQ(kSuccess, result.get());
   EXPECT_EQ(1, g_controls.load());
@@ -251,18 +302,27 @@ TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
   ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
   ::setenv("INKORA_UNIT_DIR", tmp_.c_str(), 1);
   std::unique_ptr<ScManager> manager;
-  std::unique_ptr<ScService> service;
+  std::unique_ptr<ScService> service, other;
   ServiceConfig config;
   config.name = "s";
   config.binaryPath = "/opt/InkoraUpdater -r";
-  ASSERT_EQ(kSuccess, base_->OpenSCManager(kScManagerAllAccess, &manager));
+  ASSERT_EQ(kSuccess, base_->services()->OpenManager(kScManagerAllAccess, &manager));
   ASSERT_EQ(kSuccess, manager->CreateService(config, &service));
   EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("/opt/InkoraUpdater -r"));
+  ASSERT_EQ(kSuccess, manager->OpenService("s", kServiceAllAccess, &service));
+  EXPECT_EQ(kErrorServiceDoesNotExist, manager->OpenService("t", kServiceAllAccess, &other));
+  EXPECT_EQ(kSuccess, service->SetDescription("Keeps it current"));
+  EXPECT_NE(std::string::npos, Get(tmp_ + "/s.service").find("\nDescription=Keeps it current\n"));
   EXPECT_EQ(kSuccess, service->Start());
+  ServiceStatus status;  // only a stop is sent, and only to a running unit
+  EXPECT_EQ(kErrorInvalidParameter, service->Control(kServiceControlInterrogate, &status));
+  EXPECT_EQ(kErrorServiceNotActive, service->Control(kServiceControlStop, &status));
   EXPECT_EQ(kSuccess, service->Delete());
   EXPECT_FALSE(Exists(tmp_ + "/s.service"));
   EXPECT_EQ(
-      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\ndisable s.service\n"
+      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\nis-active --quiet "
+      "s.service\n"
+      "disable s.service\n"
       "daemon-reload\n",
       Get(tmp_ + "/systemctl.log"));
   ::unsetenv("INKORA_SYSTEMCTL");

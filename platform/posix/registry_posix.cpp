@@ -337,9 +337,24 @@ class PosixRegKey : public RegKey {
   uint32_t sam_;
 };
 
+class PosixRegistry : public Registry {
+ public:
+  explicit PosixRegistry(std::string root) : root_(std::move(root)) {}
+  Status CreateKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) override;
+  Status OpenKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) override;
+  Status DeleteTree(const std::string& path, uint32_t sam) override;
+
+ private:
+  std::string root_;
+};
+
 }  // namespace
 
-Status PosixEnv::RegCreateKey(const std::string& rawPath, uint32_t sam, std::unique_ptr<RegKey>* key) {
+std::unique_ptr<Registry> NewBackendRegistry(const std::string& root) {
+  return std::make_unique<PosixRegistry>(root);
+}
+
+Status PosixRegistry::CreateKey(const std::string& rawPath, uint32_t sam, std::unique_ptr<RegKey>* key) {
   std::string path = NormalizeKeyPath(rawPath);
   if (path.empty()) return kErrorInvalidParameter;
   HiveStore store(root_, IsView32(sam));
@@ -370,7 +385,7 @@ Status PosixEnv::RegCreateKey(const std::string& rawPath, uint32_t sam, std::uni
   return kSuccess;
 }
 
-Status PosixEnv::RegOpenKey(const std::string& rawPath, uint32_t sam, std::unique_ptr<RegKey>* key) {
+Status PosixRegistry::OpenKey(const std::string& rawPath, uint32_t sam, std::unique_ptr<RegKey>* key) {
   std::string path = NormalizeKeyPath(rawPath);
   if (path.empty()) return kErrorInvalidParameter;
   HiveStore store(root_, IsView32(sam));
@@ -383,7 +398,7 @@ Status PosixEnv::RegOpenKey(const std::string& rawPath, uint32_t sam, std::uniqu
   return kSuccess;
 }
 
-Status PosixEnv::RegDeleteTree(const std::string& rawPath, uint32_t sam) {
+Status PosixRegistry::DeleteTree(const std::string& rawPath, uint32_t sam) {
   std::string path = NormalizeKeyPath(rawPath);
   HiveStore store(root_, IsView32(sam));
   return store.With(true, [&](Hive& hive, bool& changed) -> Status {

@@ -83,10 +83,6 @@ class SystemdService : public ScService {
   }
   // The unit carries its own rule (Restart=on-failure with a start limit).
   Status SetFailureActions(const FailureActions&) override { return kSuccess; }
-  Status QueryFailureActions(FailureActions* actions) override {
-    *actions = FailureActions();
-    return kSuccess;
-  }
   Status Delete() override {
     RunSystemctl({"disable", name_ + ".service"});
     if (::unlink(UnitPath(name_).c_str()) != 0) return StatusFromErrno(errno);
@@ -103,9 +99,6 @@ class SystemdService : public ScService {
     if (control != kServiceControlStop) return kErrorInvalidParameter;
     if (RunSystemctl({"is-active", "--quiet", name_ + ".service"}) != 0) return kErrorServiceNotActive;
     if (RunSystemctl({"stop", name_ + ".service"}) != 0) return kErrorServiceCannotAcceptCtrl;
-    return QueryStatus(status);
-  }
-  Status QueryStatus(ServiceStatus* status) override {
     status->serviceType = kServiceWin32OwnProcess;
     status->currentState =
         RunSystemctl({"is-active", "--quiet", name_ + ".service"}) == 0 ? kServiceRunning : kServiceStopped;
@@ -186,9 +179,29 @@ void DrainWakePipe() {
   }
 }
 
+class PosixServiceManager : public ServiceManager {
+ public:
+  explicit PosixServiceManager(std::string root) : root_(std::move(root)) {}
+  Status OpenManager(uint32_t access, std::unique_ptr<ScManager>* manager) override;
+  Status StartDispatcher(const std::string& name, ServiceMainFunction main) override;
+  Status RegisterHandler(const std::string& name, ServiceControlFunction handler, void* context,
+                         ServiceStatusHandle* handle) override;
+  Status SetStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
+  Status AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) override {
+    return LockInstanceFile(root_, name, lock);
+  }
+
+ private:
+  std::string root_;
+};
+
 }  // namespace
 
-Status PosixEnv::OpenSCManager(uint32_t, std::unique_ptr<ScManager>* manager) {
+std::unique_ptr<ServiceManager> NewBackendServiceManager(const std::string& root) {
+  return std::make_unique<PosixServiceManager>(root);
+}
+
+Status PosixServiceManager::OpenManager(uint32_t, std::unique_ptr<ScManager>* manager) {
   // No systemd to manage the unit: the code Windows gives a caller that may not
   // reach the manager.
   if (Systemctl().empty()) return kErrorAccessDenied;
@@ -198,7 +211,7 @@ Status PosixEnv::OpenSCManager(uint32_t, std::unique_ptr<ScManager>* manager) {
   return kSuccess;
 }
 
-Status PosixEnv::StartServiceCtrlDispatcher(const std::string& name, ServiceMainFunction main) {
+Status PosixServiceManager::StartDispatcher(const std::string& name, ServiceMainFunction main) {
   if (g_host.pipe[0] < 0 && ::pipe2(g_host.pipe, O_CLOEXEC | O_NONBLOCK) != 0) return StatusFromErrno(errno);
   // A fresh start: nothing left over from an earlier service of this process.
   DrainWakePipe();
@@ -238,8 +251,8 @@ Status PosixEnv::StartServiceCtrlDispatcher(const std::string& name, ServiceMain
   return kSuccess;
 }
 
-Status PosixEnv::RegisterServiceCtrlHandlerEx(const std::string&, ServiceControlFunction handler,
-                                              void* context, ServiceStatusHandle* handle) {
+Status PosixServiceManager::RegisterHandler(const std::string&, ServiceControlFunction handler, void* context,
+                                            ServiceStatusHandle* handle) {
   std::lock_guard<std::mutex> lock(g_host.mu);
   g_host.handler = handler;
   g_host.context = context;
@@ -247,7 +260,7 @@ Status PosixEnv::RegisterServiceCtrlHandlerEx(const std::string&, ServiceControl
   return kSuccess;
 }
 
-Status PosixEnv::SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+Status PosixServiceManager::SetStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
   if (handle != 1) return kErrorInvalidHandle;
   g_host.state.store(status.currentState);
   if (status.currentState == kServiceStopped) Wake();

@@ -66,7 +66,7 @@ class EvpKey : public SignatureKey {
 
 }  // namespace
 
-Status PosixEnv::ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* key) {
+Status ImportEvpKey(const std::string& xy, std::unique_ptr<SignatureKey>* key) {
   if (xy.size() != 64) return kErrorInvalidParameter;
   unsigned char point[65];
   point[0] = 0x04;  // uncompressed

@@ -1,4 +1,4 @@
-// A private folder tree with the platform backend over it, wrapped in the default FakeEnv.
+// A private folder tree with the platform backend over it, under the fakes of the default Env.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,7 +28,7 @@ class TreeFixture : public ::testing::Test {
     tmp_ = dir.string();
     base_ = platform::NewIsolatedEnv(tmp_);
     env_ = std::make_unique<FakeEnv>(base_.get());
-    scoped_ = std::make_unique<platform::ScopedDefaultEnv>(env_.get());
+    scoped_ = std::make_unique<platform::ScopedDefaultEnv>(&env_->env);
   }
   void TearDown() override {
     scoped_.reset();
@@ -43,33 +43,35 @@ class TreeFixture : public ::testing::Test {
   }
   std::string Known(platform::KnownFolder folder, const std::string& relative) {
     std::string base;
-    EXPECT_EQ(platform::kSuccess, base_->GetKnownFolder(folder, &base));
+    EXPECT_EQ(platform::kSuccess, base_->files()->GetKnownFolder(folder, &base));
     if (!base.empty() && base.back() != '\\' && base.back() != '/') base += "\\";
     return base + relative;
   }
   void MakeDirs(const std::string& path) {
     for (size_t i = 1; i <= path.size(); ++i)
-      if (i == path.size() || path[i] == '\\' || path[i] == '/') base_->CreateDirectory(path.substr(0, i));
+      if (i == path.size() || path[i] == '\\' || path[i] == '/')
+        base_->files()->CreateFolder(path.substr(0, i));
   }
   void Put(const std::string& path, const std::string& data) {
     size_t slash = path.find_last_of("\\/");
     if (slash != std::string::npos) MakeDirs(path.substr(0, slash));
-    ASSERT_EQ(platform::kSuccess, base_->WriteFileAtomic(path, data)) << path;
+    ASSERT_EQ(platform::kSuccess, base_->files()->WriteFileAtomic(path, data)) << path;
   }
   std::string Get(const std::string& path) {
     std::string data;
-    EXPECT_EQ(platform::kSuccess, base_->ReadFile(path, &data, 1u << 30)) << path;
+    EXPECT_EQ(platform::kSuccess, base_->files()->ReadFile(path, &data, 1u << 30)) << path;
     return data;
   }
   bool Exists(const std::string& path) {
-    return base_->PathExists(path);
+    return base_->files()->PathExists(path);
   }
 
   // Registry access past the fakes, in the 32-bit view unless told.
   void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data,
               uint32_t view = platform::kKeyWow64_32Key) {
     std::unique_ptr<platform::RegKey> k;
-    ASSERT_EQ(platform::kSuccess, base_->RegCreateKey(key, platform::kKeyAllAccess | view, &k)) << key;
+    ASSERT_EQ(platform::kSuccess, base_->registry()->CreateKey(key, platform::kKeyAllAccess | view, &k))
+        << key;
     ASSERT_EQ(platform::kSuccess, k->SetValue(name, type, data.data(), static_cast<uint32_t>(data.size())));
   }
   void SetDword(const std::string& key, const std::string& name, uint32_t value) {
@@ -80,7 +82,7 @@ class TreeFixture : public ::testing::Test {
     std::unique_ptr<platform::RegKey> k;
     uint32_t t = 0, size = 1 << 16;
     std::string data(size, '\0');
-    if (base_->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) != platform::kSuccess ||
+    if (base_->registry()->OpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &k) ||
         k->QueryValue(name, &t, &data[0], &size) != platform::kSuccess)
       return std::nullopt;
     data.resize(size);
@@ -88,7 +90,7 @@ class TreeFixture : public ::testing::Test {
     return data;
   }
   void DeleteKey(const std::string& key) {
-    base_->RegDeleteTree(key, platform::kKeyWow64_32Key);
+    base_->registry()->DeleteTree(key, platform::kKeyWow64_32Key);
   }
 
   std::string tmp_;

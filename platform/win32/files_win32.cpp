@@ -123,158 +123,169 @@ class Win32VersionResource : public VersionResource {
   std::vector<char> block_;
 };
 
-}  // namespace
+class Win32FileSystem : public FileSystem {
+ public:
+  // root empty: the known folders are the system's; otherwise they are mapped
+  // to root\ProgramData and root\Users\Public\Documents (tests).
+  explicit Win32FileSystem(std::string root) : root_(std::move(root)) {}
 
-bool Win32Env::PathExists(const std::string& path) {
-  // Attributes rather than a search: a search would take "*" and "?" in the
-  // path as wildcards and report a match as existing.
-  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
-  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-Status Win32Env::CreateDirectory(const std::string& path) {
-  return ::CreateDirectoryA(path.c_str(), nullptr) ? kSuccess : StatusFromLastError();
-}
-
-Status Win32Env::ReadFile(const std::string& path, std::string* data, uint64_t maxSize) {
-  // Other programs may go on writing the file (the product's logs) while it is read.
-  FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return StatusFromLastError();
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.get(), &size)) return StatusFromLastError();
-  return ReadAll(file.get(), static_cast<uint64_t>(size.QuadPart), maxSize, data);
-}
-
-Status Win32Env::WriteFileAtomic(const std::string& path, const std::string& data) {
-  std::string tmp =
-      path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(g_tempCounter++);
-  Status s;
-  {
-    FileHandle file(
-        ::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return StatusFromLastError();
-    s = WriteAll(file.get(), data);
-    if (s == kSuccess && !::FlushFileBuffers(file.get())) s = StatusFromLastError();
-    if (!file.Close() && s == kSuccess) s = StatusFromLastError();
+  Status OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) override {
+    return OpenWin32Folder(path, folder);
   }
-  if (s == kSuccess &&
-      !::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    s = StatusFromLastError();
-  if (s != kSuccess) ::DeleteFileA(tmp.c_str());
-  return s;
-}
 
-Status Win32Env::AppendFile(const std::string& path, const std::string& data) {
-  // Readers may share the file; another writer is refused while it is open.
-  // A writer that finds it refused waits for its turn a little rather than
-  // lose its entry: the other side holds the file only for one write.
-  constexpr int kTries = 100;
-  constexpr DWORD kPauseMs = 10;
-  for (int attempt = 0;; ++attempt) {
-    FileHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      Status s = StatusFromLastError();
-      if (s == ERROR_SHARING_VIOLATION && attempt + 1 < kTries) {
-        ::Sleep(kPauseMs);
-        continue;
-      }
-      return s;
+  bool PathExists(const std::string& path) override {
+    // Attributes rather than a search: a search would take "*" and "?" in the
+    // path as wildcards and report a match as existing.
+    if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  Status CreateFolder(const std::string& path) override {
+    return ::CreateDirectoryA(path.c_str(), nullptr) ? kSuccess : StatusFromLastError();
+  }
+
+  Status ReadFile(const std::string& path, std::string* data, uint64_t maxSize) override {
+    // Other programs may go on writing the file (the product's logs) while it is read.
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return StatusFromLastError();
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file.get(), &size)) return StatusFromLastError();
+    return ReadAll(file.get(), static_cast<uint64_t>(size.QuadPart), maxSize, data);
+  }
+
+  Status WriteFileAtomic(const std::string& path, const std::string& data) override {
+    std::string tmp =
+        path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(g_tempCounter++);
+    Status s;
+    {
+      FileHandle file(
+          ::CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.valid()) return StatusFromLastError();
+      s = WriteAll(file.get(), data);
+      if (s == kSuccess && !::FlushFileBuffers(file.get())) s = StatusFromLastError();
+      if (!file.Close() && s == kSuccess) s = StatusFromLastError();
     }
-    // The caller wrote its line ends already: the bytes go in unchanged.
-    Status s = WriteAll(file.get(), data);
-    if (!file.Close() && s == kSuccess) s = StatusFromLastError();
+    if (s == kSuccess &&
+        !::MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      s = StatusFromLastError();
+    if (s != kSuccess) ::DeleteFileA(tmp.c_str());
     return s;
   }
-}
 
-Status Win32Env::MoveFile(const std::string& from, const std::string& to) {
-  if (::MoveFileA(from.c_str(), to.c_str())) return kSuccess;
-  Status s = StatusFromLastError();
-  // Either code means the destination is there; callers look for one.
-  return s == kErrorFileExists ? kErrorAlreadyExists : s;
-}
+  Status AppendFile(const std::string& path, const std::string& data) override {
+    // Readers may share the file; another writer is refused while it is open.
+    // A writer that finds it refused waits for its turn a little rather than
+    // lose its entry: the other side holds the file only for one write.
+    constexpr int kTries = 100;
+    constexpr DWORD kPauseMs = 10;
+    for (int attempt = 0;; ++attempt) {
+      FileHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.valid()) {
+        Status s = StatusFromLastError();
+        if (s == ERROR_SHARING_VIOLATION && attempt + 1 < kTries) {
+          ::Sleep(kPauseMs);
+          continue;
+        }
+        return s;
+      }
+      // The caller wrote its line ends already: the bytes go in unchanged.
+      Status s = WriteAll(file.get(), data);
+      if (!file.Close() && s == kSuccess) s = StatusFromLastError();
+      return s;
+    }
+  }
 
-Status Win32Env::GetFileSize(const std::string& path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return StatusFromLastError();
-  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return kSuccess;
-}
+  Status GetFileSize(const std::string& path, uint64_t* size) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return StatusFromLastError();
+    *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return kSuccess;
+  }
 
-Status Win32Env::RotateFile(const std::string& path, const std::string& aside) {
-  if (::MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) return kSuccess;
-  return StatusFromLastError();
-}
+  Status RotateFile(const std::string& path, const std::string& aside) override {
+    if (::MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) return kSuccess;
+    return StatusFromLastError();
+  }
 
-Status Win32Env::DeleteFile(const std::string& path) {
-  return ::DeleteFileA(path.c_str()) ? kSuccess : StatusFromLastError();
-}
+  Status DeleteFile(const std::string& path) override {
+    return ::DeleteFileA(path.c_str()) ? kSuccess : StatusFromLastError();
+  }
 
-Status Win32Env::GetKnownFolder(KnownFolder folder, std::string* path) {
-  if (!root_.empty()) {
+  Status GetKnownFolder(KnownFolder folder, std::string* path) override {
+    if (!root_.empty()) {
+      switch (folder) {
+        case KnownFolder::kCommonAppData:
+        case KnownFolder::kCommonAppDataCurrent:
+          *path = root_ + "\\ProgramData";
+          return kSuccess;
+        case KnownFolder::kPublicDocuments:
+          *path = root_ + "\\Users\\Public\\Documents";
+          return kSuccess;
+      }
+      return kErrorInvalidParameter;
+    }
     switch (folder) {
-      case KnownFolder::kCommonAppData:
-      case KnownFolder::kCommonAppDataCurrent:
-        *path = root_ + "\\ProgramData";
+      case KnownFolder::kCommonAppData: {
+        char buf[MAX_PATH + 1] = {0};
+        Status s = StatusFromHresult(
+            ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, buf));
+        if (s != kSuccess) return s;
+        path->assign(buf);
         return kSuccess;
+      }
+      case KnownFolder::kCommonAppDataCurrent: {
+        char buf[MAX_PATH + 1] = {0};
+        if (!::SHGetSpecialFolderPathA(nullptr, buf, CSIDL_COMMON_APPDATA, FALSE)) return kErrorPathNotFound;
+        path->assign(buf);
+        return kSuccess;
+      }
       case KnownFolder::kPublicDocuments:
-        *path = root_ + "\\Users\\Public\\Documents";
-        return kSuccess;
+        return PublicDocumentsFolder(path);
     }
     return kErrorInvalidParameter;
   }
-  switch (folder) {
-    case KnownFolder::kCommonAppData: {
-      char buf[MAX_PATH + 1] = {0};
-      Status s = StatusFromHresult(
-          ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, buf));
-      if (s != kSuccess) return s;
-      path->assign(buf);
-      return kSuccess;
-    }
-    case KnownFolder::kCommonAppDataCurrent: {
-      char buf[MAX_PATH + 1] = {0};
-      if (!::SHGetSpecialFolderPathA(nullptr, buf, CSIDL_COMMON_APPDATA, FALSE)) return kErrorPathNotFound;
-      path->assign(buf);
-      return kSuccess;
-    }
-    case KnownFolder::kPublicDocuments:
-      return PublicDocumentsFolder(path);
-  }
-  return kErrorInvalidParameter;
-}
 
-Status Win32Env::GetModulePath(std::string* path) {
-  // A path longer than the buffer comes back cut and without error on some
-  // systems: grow until the text fits with room to spare.
-  for (DWORD size = MAX_PATH + 1; size <= 32768 * 2; size *= 2) {
-    std::vector<char> buf(size, '\0');
-    DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), size);
-    if (n == 0) return StatusFromLastError();
-    if (n < size) {  // n characters and the NUL fit
-      path->assign(buf.data(), n);
-      return kSuccess;
+  Status GetModulePath(std::string* path) override {
+    // A path longer than the buffer comes back cut and without error on some
+    // systems: grow until the text fits with room to spare.
+    for (DWORD size = MAX_PATH + 1; size <= 32768 * 2; size *= 2) {
+      std::vector<char> buf(size, '\0');
+      DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), size);
+      if (n == 0) return StatusFromLastError();
+      if (n < size) {  // n characters and the NUL fit
+        path->assign(buf.data(), n);
+        return kSuccess;
+      }
     }
+    return kErrorInsufficientBuffer;
   }
-  return kErrorInsufficientBuffer;
-}
 
-Status Win32Env::LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) {
-  DWORD ignored = 0;
-  DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  if (size == 0) return StatusFromLastError();
-  std::vector<char> block;
-  try {
-    block.resize(size);
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
+  Status LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) override {
+    DWORD ignored = 0;
+    DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return StatusFromLastError();
+    std::vector<char> block;
+    try {
+      block.resize(size);
+    } catch (const std::bad_alloc&) {
+      return kErrorNotEnoughMemory;
+    }
+    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return StatusFromLastError();
+    res->reset(new Win32VersionResource(std::move(block)));
+    return kSuccess;
   }
-  if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return StatusFromLastError();
-  res->reset(new Win32VersionResource(std::move(block)));
-  return kSuccess;
+
+ private:
+  std::string root_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewBackendFileSystem(const std::string& root) {
+  return std::make_unique<Win32FileSystem>(root);
 }
 
 }  // namespace platform

@@ -237,7 +237,7 @@ class Win32Folder : public Folder {
 
 }  // namespace
 
-Status Win32Env::OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) {
+Status OpenWin32Folder(const std::string& path, std::unique_ptr<Folder>* folder) {
   if (path.empty()) return kErrorPathNotFound;
   // The root of the path (a drive, a share, or the current folder) as the
   // system resolves it; every part below it is walked.

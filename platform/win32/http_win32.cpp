@@ -245,18 +245,6 @@ class Win32HttpSession : public HttpSession {
 
 }  // namespace
 
-Status Win32Env::InternetOpen(const std::string& agent, std::unique_ptr<HttpSession>* session) {
-  HINTERNET h = ::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (h == nullptr) return StatusFromLastError();
-  session->reset(new Win32HttpSession(h));
-  return kSuccess;
-}
-
-bool Win32Env::InternetGetConnectedState() {
-  DWORD flags = 0;
-  return ::InternetGetConnectedState(&flags, 0) != FALSE;
-}
-
 bool UrlHasExplicitPort(const std::string& url) {
   size_t start = url.find("://");
   if (start == std::string::npos) return false;
@@ -272,42 +260,65 @@ bool UrlHasExplicitPort(const std::string& url) {
   return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
 }
 
-Status Win32Env::CrackUrl(const std::string& url, UrlComponents* parts) {
-  *parts = UrlComponents();
-  // Every component fits in a buffer as long as the whole URL, plus its NUL.
-  if (url.empty() || url.size() >= std::numeric_limits<DWORD>::max() || url.find('\0') != std::string::npos)
-    return kErrorInternetInvalidUrl;
-  const DWORD n = static_cast<DWORD>(url.size()) + 1;
-  std::vector<char> scheme(n), host(n), user(n), password(n), path(n), extra(n);
-  URL_COMPONENTSA c;
-  std::memset(&c, 0, sizeof(c));
-  c.dwStructSize = sizeof(c);
-  c.lpszScheme = scheme.data();
-  c.dwSchemeLength = n;
-  c.lpszHostName = host.data();
-  c.dwHostNameLength = n;
-  c.lpszUserName = user.data();
-  c.dwUserNameLength = n;
-  c.lpszPassword = password.data();
-  c.dwPasswordLength = n;
-  c.lpszUrlPath = path.data();
-  c.dwUrlPathLength = n;
-  c.lpszExtraInfo = extra.data();
-  c.dwExtraInfoLength = n;
-  // Whatever the call finds wrong (scheme, syntax, a port out of range), the
-  // text is no URL it can use.
-  if (!::InternetCrackUrlA(url.c_str(), 0, 0, &c)) return kErrorInternetInvalidUrl;
-  // Each text ends at the first NUL the call wrote (the buffers were zeroed).
-  parts->scheme = scheme.data();
-  parts->schemeNumber = static_cast<int32_t>(c.nScheme);
-  parts->host = host.data();
-  parts->port = c.nPort;
-  parts->portGiven = UrlHasExplicitPort(url);
-  parts->user = user.data();
-  parts->password = password.data();
-  parts->path = path.data();
-  parts->extra = extra.data();
-  return kSuccess;
+namespace {
+
+class Win32Http : public Http {
+ public:
+  Status OpenSession(const std::string& agent, std::unique_ptr<HttpSession>* session) override {
+    HINTERNET h = ::InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (h == nullptr) return StatusFromLastError();
+    session->reset(new Win32HttpSession(h));
+    return kSuccess;
+  }
+
+  bool IsConnected() override {
+    DWORD flags = 0;
+    return ::InternetGetConnectedState(&flags, 0) != FALSE;
+  }
+
+  Status SplitUrl(const std::string& url, UrlComponents* parts) override {
+    *parts = UrlComponents();
+    // Every component fits in a buffer as long as the whole URL, plus its NUL.
+    if (url.empty() || url.size() >= std::numeric_limits<DWORD>::max() || url.find('\0') != std::string::npos)
+      return kErrorInternetInvalidUrl;
+    const DWORD n = static_cast<DWORD>(url.size()) + 1;
+    std::vector<char> scheme(n), host(n), user(n), password(n), path(n), extra(n);
+    URL_COMPONENTSA c;
+    std::memset(&c, 0, sizeof(c));
+    c.dwStructSize = sizeof(c);
+    c.lpszScheme = scheme.data();
+    c.dwSchemeLength = n;
+    c.lpszHostName = host.data();
+    c.dwHostNameLength = n;
+    c.lpszUserName = user.data();
+    c.dwUserNameLength = n;
+    c.lpszPassword = password.data();
+    c.dwPasswordLength = n;
+    c.lpszUrlPath = path.data();
+    c.dwUrlPathLength = n;
+    c.lpszExtraInfo = extra.data();
+    c.dwExtraInfoLength = n;
+    // Whatever the call finds wrong (scheme, syntax, a port out of range), the
+    // text is no URL it can use.
+    if (!::InternetCrackUrlA(url.c_str(), 0, 0, &c)) return kErrorInternetInvalidUrl;
+    // Each text ends at the first NUL the call wrote (the buffers were zeroed).
+    parts->scheme = scheme.data();
+    parts->schemeNumber = static_cast<int32_t>(c.nScheme);
+    parts->host = host.data();
+    parts->port = c.nPort;
+    parts->portGiven = UrlHasExplicitPort(url);
+    parts->user = user.data();
+    parts->password = password.data();
+    parts->path = path.data();
+    parts->extra = extra.data();
+    return kSuccess;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Http> NewBackendHttp(const std::string&) {
+  return std::make_unique<Win32Http>();
 }
 
 }  // namespace platform

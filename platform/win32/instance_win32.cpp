@@ -20,7 +20,7 @@ class MutexInstanceLock : public InstanceLock {
 
 }  // namespace
 
-Status Win32Env::AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) {
+Status LockInstanceMutex(const std::string& name, std::unique_ptr<InstanceLock>* lock) {
   if (name.empty() || name.find('\\') != std::string::npos) return kErrorInvalidParameter;
   HANDLE h = ::CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
   const DWORD error = ::GetLastError();

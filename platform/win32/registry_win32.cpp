@@ -48,38 +48,45 @@ class Win32RegKey : public RegKey {
   HKEY key_;
 };
 
+class Win32Registry : public Registry {
+ public:
+  Status CreateKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) override {
+    HKEY h = nullptr;
+    LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, sam,
+                                nullptr, &h, nullptr);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    key->reset(new Win32RegKey(h));
+    return kSuccess;
+  }
+
+  Status OpenKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) override {
+    HKEY h = nullptr;
+    LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, sam, &h);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    key->reset(new Win32RegKey(h));
+    return kSuccess;
+  }
+
+  Status DeleteTree(const std::string& path, uint32_t sam) override {
+    // An empty path would name HKEY_LOCAL_MACHINE itself.
+    if (path.empty()) return kErrorInvalidParameter;
+    REGSAM view = sam & kViewMask;
+    HKEY h = nullptr;
+    LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | DELETE | view, &h);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    // RegDeleteTreeA on the opened key empties it in its own view; the key itself
+    // then goes with RegDeleteKeyExA, which is the call that takes a view.
+    rc = ::RegDeleteTreeA(h, nullptr);
+    ::RegCloseKey(h);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    return static_cast<Status>(::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), view, 0));
+  }
+};
+
 }  // namespace
 
-Status Win32Env::RegCreateKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) {
-  HKEY h = nullptr;
-  LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, sam,
-                              nullptr, &h, nullptr);
-  if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
-  key->reset(new Win32RegKey(h));
-  return kSuccess;
-}
-
-Status Win32Env::RegOpenKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) {
-  HKEY h = nullptr;
-  LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, sam, &h);
-  if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
-  key->reset(new Win32RegKey(h));
-  return kSuccess;
-}
-
-Status Win32Env::RegDeleteTree(const std::string& path, uint32_t sam) {
-  // An empty path would name HKEY_LOCAL_MACHINE itself.
-  if (path.empty()) return kErrorInvalidParameter;
-  REGSAM view = sam & kViewMask;
-  HKEY h = nullptr;
-  LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | DELETE | view, &h);
-  if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
-  // RegDeleteTreeA on the opened key empties it in its own view; the key itself
-  // then goes with RegDeleteKeyExA, which is the call that takes a view.
-  rc = ::RegDeleteTreeA(h, nullptr);
-  ::RegCloseKey(h);
-  if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
-  return static_cast<Status>(::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), view, 0));
+std::unique_ptr<Registry> NewBackendRegistry(const std::string&) {
+  return std::make_unique<Win32Registry>();
 }
 
 }  // namespace platform

@@ -58,27 +58,6 @@ class Win32ScService : public ScService {
                                                                                   : StatusFromLastError();
   }
 
-  Status QueryFailureActions(FailureActions* actions) override {
-    DWORD needed = 0;
-    ::QueryServiceConfig2A(h_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, nullptr, 0, &needed);
-    if (needed < sizeof(SERVICE_FAILURE_ACTIONSA)) return StatusFromLastError();
-    std::vector<BYTE> buffer(needed);
-    if (!::QueryServiceConfig2A(h_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(), needed, &needed)) {
-      return StatusFromLastError();
-    }
-    const auto* fa = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer.data());
-    *actions = FailureActions();
-    actions->resetPeriodSeconds = fa->dwResetPeriod;
-    for (DWORD i = 0; i < fa->cActions && fa->lpsaActions != nullptr; ++i) {
-      if (fa->lpsaActions[i].Type == SC_ACTION_RESTART) {
-        actions->restartDelaysMs.push_back(fa->lpsaActions[i].Delay);
-      } else if (fa->lpsaActions[i].Type == SC_ACTION_NONE && i + 1 == fa->cActions) {
-        actions->thenStayStopped = true;
-      }
-    }
-    return kSuccess;
-  }
-
   Status Delete() override { return ::DeleteService(h_.get()) ? kSuccess : StatusFromLastError(); }
 
   Status Start() override { return ::StartServiceA(h_.get(), 0, nullptr) ? kSuccess : StatusFromLastError(); }
@@ -90,13 +69,6 @@ class Win32ScService : public ScService {
     // The manager fills the record also for some refusals (not active, cannot accept).
     if (status != nullptr) ToServiceStatus(s, status);
     return result;
-  }
-
-  Status QueryStatus(ServiceStatus* status) override {
-    SERVICE_STATUS s = {};
-    if (!::QueryServiceStatus(h_.get(), &s)) return StatusFromLastError();
-    ToServiceStatus(s, status);
-    return kSuccess;
   }
 
  private:
@@ -154,52 +126,63 @@ DWORD WINAPI HandlerTrampoline(DWORD control, DWORD eventType, LPVOID eventData,
   return binding->handler(control, eventType, eventData, binding->context);
 }
 
+class Win32ServiceManager : public ServiceManager {
+ public:
+  Status OpenManager(uint32_t access, std::unique_ptr<ScManager>* manager) override {
+    SC_HANDLE h = ::OpenSCManagerA(nullptr, nullptr, access);
+    if (h == nullptr) return StatusFromLastError();
+    manager->reset(new Win32ScManager(h));
+    return kSuccess;
+  }
+
+  Status StartDispatcher(const std::string& name, ServiceMainFunction main) override {
+    if (main == nullptr) return kErrorInvalidParameter;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_serviceMain = main;
+    }
+    std::string serviceName = name;  // the table wants a writable text
+    SERVICE_TABLE_ENTRYA table[] = {{&serviceName[0], ServiceMainTrampoline}, {nullptr, nullptr}};
+    return ::StartServiceCtrlDispatcherA(table) ? kSuccess : StatusFromLastError();
+  }
+
+  Status RegisterHandler(const std::string& name, ServiceControlFunction handler, void* context,
+                         ServiceStatusHandle* handle) override {
+    if (handler == nullptr) return kErrorInvalidParameter;
+    HandlerBinding* binding;
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_handlers.push_back(HandlerBinding{handler, context});
+      binding = &g_handlers.back();  // a deque keeps its elements in place as it grows
+    }
+    SERVICE_STATUS_HANDLE h = ::RegisterServiceCtrlHandlerExA(name.c_str(), HandlerTrampoline, binding);
+    if (h == nullptr) return StatusFromLastError();
+    *handle = reinterpret_cast<ServiceStatusHandle>(h);
+    return kSuccess;
+  }
+
+  Status SetStatus(ServiceStatusHandle handle, const ServiceStatus& status) override {
+    SERVICE_STATUS s;
+    s.dwServiceType = status.serviceType;
+    s.dwCurrentState = status.currentState;
+    s.dwControlsAccepted = status.controlsAccepted;
+    s.dwWin32ExitCode = status.win32ExitCode;
+    s.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
+    s.dwCheckPoint = status.checkPoint;
+    s.dwWaitHint = status.waitHint;
+    return ::SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle), &s) ? kSuccess
+                                                                                   : StatusFromLastError();
+  }
+
+  Status AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) override {
+    return LockInstanceMutex(name, lock);
+  }
+};
+
 }  // namespace
 
-Status Win32Env::OpenSCManager(uint32_t access, std::unique_ptr<ScManager>* manager) {
-  SC_HANDLE h = ::OpenSCManagerA(nullptr, nullptr, access);
-  if (h == nullptr) return StatusFromLastError();
-  manager->reset(new Win32ScManager(h));
-  return kSuccess;
-}
-
-Status Win32Env::StartServiceCtrlDispatcher(const std::string& name, ServiceMainFunction main) {
-  if (main == nullptr) return kErrorInvalidParameter;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_serviceMain = main;
-  }
-  std::string serviceName = name;  // the table wants a writable text
-  SERVICE_TABLE_ENTRYA table[] = {{&serviceName[0], ServiceMainTrampoline}, {nullptr, nullptr}};
-  return ::StartServiceCtrlDispatcherA(table) ? kSuccess : StatusFromLastError();
-}
-
-Status Win32Env::RegisterServiceCtrlHandlerEx(const std::string& name, ServiceControlFunction handler,
-                                              void* context, ServiceStatusHandle* handle) {
-  if (handler == nullptr) return kErrorInvalidParameter;
-  HandlerBinding* binding;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_handlers.push_back(HandlerBinding{handler, context});
-    binding = &g_handlers.back();  // a deque keeps its elements in place as it grows
-  }
-  SERVICE_STATUS_HANDLE h = ::RegisterServiceCtrlHandlerExA(name.c_str(), HandlerTrampoline, binding);
-  if (h == nullptr) return StatusFromLastError();
-  *handle = reinterpret_cast<ServiceStatusHandle>(h);
-  return kSuccess;
-}
-
-Status Win32Env::SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
-  SERVICE_STATUS s;
-  s.dwServiceType = status.serviceType;
-  s.dwCurrentState = status.currentState;
-  s.dwControlsAccepted = status.controlsAccepted;
-  s.dwWin32ExitCode = status.win32ExitCode;
-  s.dwServiceSpecificExitCode = status.serviceSpecificExitCode;
-  s.dwCheckPoint = status.checkPoint;
-  s.dwWaitHint = status.waitHint;
-  return ::SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle), &s) ? kSuccess
-                                                                                 : StatusFromLastError();
+std::unique_ptr<ServiceManager> NewBackendServiceManager(const std::string&) {
+  return std::make_unique<Win32ServiceManager>();
 }
 
 }  // namespace platform

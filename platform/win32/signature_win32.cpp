@@ -8,8 +8,6 @@
 #include "platform/win32/win32_env.h"
 #include "platform/win32/windows_clean.h"
 
-#include <bcrypt.h>
-
 namespace platform {
 namespace {
 
@@ -69,7 +67,7 @@ class CngKey : public SignatureKey {
 
 }  // namespace
 
-Status Win32Env::ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* key) {
+Status ImportCngKey(const std::string& xy, std::unique_ptr<SignatureKey>* key) {
   if (xy.size() != 64) return kErrorInvalidParameter;
   UCHAR blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
   BCRYPT_ECCKEY_BLOB header;

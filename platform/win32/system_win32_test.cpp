@@ -14,24 +14,24 @@ TEST(Win32SystemTest, ErrorCodesClockKnownFoldersVersionAndCodePage) {
   EXPECT_EQ(31u, StatusFromLastError());
   EXPECT_EQ(kSuccess, StatusFromHresult(S_FALSE));
   EXPECT_EQ(31u, StatusFromHresult(E_FAIL));
-  Win32Env env{std::string()};
+  std::unique_ptr<Env> env = NewIsolatedEnv("");
   LocalTimeFields f;
-  EXPECT_FALSE(env.ToLocalTime(-2 * 86400, &f));     // before 1970
-  EXPECT_FALSE(env.ToLocalTime(40000000000LL, &f));  // past 3000
-  ASSERT_TRUE(env.ToLocalTime(1000000000, &f));      // 2001-09-09 01:46:40 UTC, a Sunday
+  EXPECT_FALSE(env->clock()->ToLocalTime(-2 * 86400, &f));     // before 1970
+  EXPECT_FALSE(env->clock()->ToLocalTime(40000000000LL, &f));  // past 3000
+  ASSERT_TRUE(env->clock()->ToLocalTime(1000000000, &f));      // 2001-09-09 01:46:40 UTC, a Sunday
   EXPECT_EQ(40, f.second);
   std::string paths[3];  // in the order of the enumeration
   for (KnownFolder folder :
        {KnownFolder::kCommonAppData, KnownFolder::kCommonAppDataCurrent, KnownFolder::kPublicDocuments}) {
-    ASSERT_EQ(kSuccess, env.GetKnownFolder(folder, &paths[static_cast<int>(folder)]));
-    EXPECT_TRUE(env.PathExists(paths[static_cast<int>(folder)])) << paths[static_cast<int>(folder)];
+    ASSERT_EQ(kSuccess, env->files()->GetKnownFolder(folder, &paths[static_cast<int>(folder)]));
+    EXPECT_TRUE(env->files()->PathExists(paths[static_cast<int>(folder)])) << paths[static_cast<int>(folder)];
   }
   EXPECT_EQ(paths[0], paths[1]);  // the default path and the current one agree on an untouched system
   // The basic version record has no product type; a path converts in the
   // thread's code page, which follows its locale (1251: 0xC4).
   OsVersionInfo extended, basic;
-  ASSERT_TRUE(env.GetVersionEx(&extended, VersionRecord::kExtended));
-  ASSERT_TRUE(env.GetVersionEx(&basic, VersionRecord::kBasic));
+  ASSERT_TRUE(env->system()->GetVersionEx(&extended, VersionRecord::kExtended));
+  ASSERT_TRUE(env->system()->GetVersionEx(&basic, VersionRecord::kBasic));
   EXPECT_EQ(std::to_string(extended.majorVersion) + " 0",
             std::to_string(basic.majorVersion) + " " + std::to_string(basic.productType));
   EXPECT_NE(0u, extended.productType);
@@ -50,14 +50,14 @@ TEST_F(Win32FilesTest, AppendLetsReadersInAndWaitsForAnotherWriter) {
   HANDLE reader = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-  EXPECT_EQ(kSuccess, base_->AppendFile(path, "second;"));
+  EXPECT_EQ(kSuccess, base_->files()->AppendFile(path, "second;"));
   ::CloseHandle(reader);
   // Another writer holds it: the entry waits for it.
   HANDLE writer =
       ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, writer);
   Status appended = kErrorInvalidHandle;
-  std::thread t([&] { appended = base_->AppendFile(path, "third;"); });
+  std::thread t([&] { appended = base_->files()->AppendFile(path, "third;"); });
   ::Sleep(30);
   ::CloseHandle(writer);
   t.join();

@@ -5,6 +5,30 @@
 # GetSystemMetrics and MessageBoxA.
 target_link_libraries(inkora_platform PUBLIC user32)
 
+# windows_names.h: an #undef of every macro by which <windows.h> names the ...A or
+# ...W form of a call by its plain name (CreateDirectory for CreateDirectoryA),
+# listed from the headers windows_clean.h includes, as this compiler sees them.
+# Remade when windows_clean.h changes.
+set(INKORA_WINDOWS_NAMES ${CMAKE_BINARY_DIR}/inkora_generated/platform/win32/windows_names.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/windows_clean.h)
+execute_process(
+  COMMAND ${CMAKE_CXX_COMPILER} -x c++ -dM -E -DINKORA_LISTING_WINDOWS_MACROS ${CMAKE_CURRENT_LIST_DIR}/windows_clean.h
+  OUTPUT_FILE ${CMAKE_BINARY_DIR}/windows_macros.txt RESULT_VARIABLE listed)
+if(NOT listed EQUAL 0)
+  message(FATAL_ERROR "The macros of the Windows headers could not be listed")
+endif()
+file(STRINGS ${CMAKE_BINARY_DIR}/windows_macros.txt defines REGEX "^#define [A-Za-z0-9_]+ [A-Za-z0-9_()]+$")
+set(undefs "// Made by win32.cmake from the system headers: the plain names of the ...A/...W calls.\n#pragma once\n")
+foreach(define IN LISTS defines)
+  if(define MATCHES "^#define ([A-Za-z0-9_]+) (__MINGW_NAME_U?AW\\(([A-Za-z0-9_]+)\\)|([A-Za-z0-9_]+)A)$")
+    if(CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_3 OR CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_4)
+      string(APPEND undefs "#undef ${CMAKE_MATCH_1}\n")
+    endif()
+  endif()
+endforeach()
+file(CONFIGURE OUTPUT ${INKORA_WINDOWS_NAMES} CONTENT "${undefs}")
+target_include_directories(inkora_platform PUBLIC ${CMAKE_BINARY_DIR}/inkora_generated)
+
 # inkora_win32_version_resource(<target>): a VERSIONINFO resource with the
 # project version (FileVersion "1, 0, 13, 0"), ProductName "Inkora Updater" and
 # the translation 0409/04B0, compiled with windres into an object of the target.

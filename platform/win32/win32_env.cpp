@@ -1,4 +1,4 @@
-// The Windows backend's entry points and its one error-code helper.
+// The Windows backend's root and its error-code helpers.
 #include "platform/win32/win32_env.h"
 
 #include "platform/win32/windows_clean.h"
@@ -20,16 +20,14 @@ Status StatusFromHresult(long hr) {
   return kErrorGenFailure;
 }
 
-Win32Env::Win32Env(std::string root) : root_(std::move(root)) {
-  while (root_.size() > 3 && (root_.back() == '\\' || root_.back() == '/')) root_.pop_back();
+std::string BackendRoot() {
+  return std::string();  // the machine itself
 }
 
-Env* NewBackendEnv() {
-  return new Win32Env(std::string());
-}
-
-std::unique_ptr<Env> NewIsolatedEnv(const std::string& root) {
-  return std::unique_ptr<Env>(new Win32Env(root));
+std::string NormalizeRoot(const std::string& root) {
+  std::string out = root;
+  while (out.size() > 3 && (out.back() == '\\' || out.back() == '/')) out.pop_back();
+  return out;
 }
 
 }  // namespace platform

@@ -1,13 +1,11 @@
-// The Windows Env class; its methods are spread over the backend's files by
-// area (registry, http, service, files, system). Private to platform/win32/.
+// What the Windows backend's files share. Private to platform/win32/.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "platform/env.h"
+#include "platform/backend.h"
 
 namespace platform {
 
@@ -34,59 +32,11 @@ Status WriteAll(void* handle, const std::string& data);
 // while read, larger than maxSize. *data is changed only on success.
 Status ReadAll(void* handle, uint64_t size, uint64_t maxSize, std::string* data);
 
-class Win32Env : public Env {
- public:
-  // root empty: the known folders are the system's; otherwise they are mapped
-  // to root\ProgramData and root\Users\Public\Documents (tests).
-  explicit Win32Env(std::string root);
-
-  Status RegCreateKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) override;
-  Status RegOpenKey(const std::string& path, uint32_t sam, std::unique_ptr<RegKey>* key) override;
-  Status RegDeleteTree(const std::string& path, uint32_t sam) override;
-
-  Status InternetOpen(const std::string& agent, std::unique_ptr<HttpSession>* session) override;
-  bool InternetGetConnectedState() override;
-  Status CrackUrl(const std::string& url, UrlComponents* parts) override;
-
-  Status OpenSCManager(uint32_t access, std::unique_ptr<ScManager>* manager) override;
-  Status StartServiceCtrlDispatcher(const std::string& name, ServiceMainFunction main) override;
-  Status RegisterServiceCtrlHandlerEx(const std::string& name, ServiceControlFunction handler, void* context,
-                                      ServiceStatusHandle* handle) override;
-  Status SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
-
-  Status OpenFolder(const std::string& path, std::unique_ptr<Folder>* folder) override;
-  bool PathExists(const std::string& path) override;
-  Status CreateDirectory(const std::string& path) override;
-  Status ReadFile(const std::string& path, std::string* data, uint64_t maxSize) override;
-  Status WriteFileAtomic(const std::string& path, const std::string& data) override;
-  Status AppendFile(const std::string& path, const std::string& data) override;
-  Status MoveFile(const std::string& from, const std::string& to) override;
-  Status DeleteFile(const std::string& path) override;
-  Status GetKnownFolder(KnownFolder folder, std::string* path) override;
-  Status GetFileSize(const std::string& path, uint64_t* size) override;
-  Status RotateFile(const std::string& path, const std::string& aside) override;
-  Status GetModulePath(std::string* path) override;
-  Status LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) override;
-
-  int64_t Now() override;
-  SystemTime GetLocalTime() override;
-  bool ToLocalTime(int64_t seconds, LocalTimeFields* fields) override;
-  int32_t GetTimeZoneBias() override;
-  void Sleep(uint32_t milliseconds) override;
-
-  bool GetVersionEx(OsVersionInfo* info, VersionRecord record) override;
-  uint16_t GetNativeProcessorArchitecture() override;
-  bool GetProductInfo(uint32_t major, uint32_t minor, uint32_t* productType) override;
-  int GetSystemMetrics(int index) override;
-  bool GetLocaleInfo(uint32_t type, std::string* value) override;
-  uint16_t GetUserDefaultLangID() override;
-  Status GenRandom(void* buffer, size_t size) override;
-  Status ImportEcdsaP256Key(const std::string& xy, std::unique_ptr<SignatureKey>* key) override;
-  void MessageBox(const std::string& text, const std::string& caption) override;
-  Status AcquireInstanceLock(const std::string& name, std::unique_ptr<InstanceLock>* lock) override;
-
- private:
-  std::string root_;
-};
+// FileSystem::OpenFolder (folder_win32.cpp).
+Status OpenWin32Folder(const std::string& path, std::unique_ptr<Folder>* folder);
+// System::ImportEcdsaP256Key through CNG (signature_win32.cpp).
+Status ImportCngKey(const std::string& xy, std::unique_ptr<SignatureKey>* key);
+// ServiceManager::AcquireInstanceLock: a mutex in the global namespace (instance_win32.cpp).
+Status LockInstanceMutex(const std::string& name, std::unique_ptr<InstanceLock>* lock);
 
 }  // namespace platform

@@ -1,10 +1,13 @@
-// <windows.h> for the backend, with the A/W macros that share a name with an
-// Env method taken away again. platform/env.h is included first so its
-// declarations are parsed before the macros exist; the backend then calls the
-// ...A functions by their full names (the system is ANSI throughout).
+// <windows.h> and the other system headers of the backend, included here and
+// nowhere else, without the macros that would rename our own code.
+//
+// For every call that takes text the headers declare an ...A and a ...W
+// function and make the plain name a macro for one of them (CreateDirectory for
+// CreateDirectoryA), which renames any method of ours of that name. The backend
+// calls the ...A functions by their full names (the system is ANSI throughout),
+// so every such macro is taken away again by windows_names.h, which the build
+// writes from these very headers (win32.cmake): there is no list to keep.
 #pragma once
-
-#include "platform/env.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -12,36 +15,14 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-// clang-format off: <windows.h> must come before the others.
-#include <shlobj.h>
+// <windows.h> must come before the others.
 #include <windows.h>
+
+#include <bcrypt.h>
+#include <shlobj.h>
 #include <wininet.h>
 #include <winsvc.h>
-// clang-format on
 
-#undef CreateDirectory
-#undef DeleteFile
-#undef ReplaceFile
-#undef MoveFile
-#undef MessageBox
-#undef GetVersionEx
-#undef RegCreateKey
-#undef RegOpenKey
-#undef RegDeleteTree
-#undef InternetOpen
-#undef InternetGetConnectedState
-#undef OpenSCManager
-#undef CreateService
-#undef OpenService
-#undef StartServiceCtrlDispatcher
-#undef RegisterServiceCtrlHandlerEx
-#undef SetServiceStatus
-#undef GetLocaleInfo
-#undef GetModuleFileName
-#undef ReadFile
-#undef GetLocalTime
-#undef GetSystemMetrics
-#undef GetProductInfo
-#undef GetUserDefaultLangID
-#undef Sleep
-#undef CrackUrl
+#ifndef INKORA_LISTING_WINDOWS_MACROS  // set while the build lists the macros
+#include "platform/win32/windows_names.h"
+#endif

@@ -48,7 +48,7 @@ class SettingsFixture : public platform_testing::TreeFixture {
   // The log file as written, and with CR LF read back as LF.
   std::string LogText() {
     std::string data;
-    base_->ReadFile(logPath_, &data, 1u << 30);
+    base_->files()->ReadFile(logPath_, &data, 1u << 30);
     return data;
   }
   std::string LogLines() {
@@ -64,7 +64,7 @@ class SettingsFixture : public platform_testing::TreeFixture {
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
     return n;
   }
-  void ClearLog() { base_->DeleteFile(logPath_); }
+  void ClearLog() { base_->files()->DeleteFile(logPath_); }
 
   std::string logPath_;
 };

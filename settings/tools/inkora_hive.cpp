@@ -33,7 +33,8 @@ int Usage() {
 
 int Get(platform::Env* env, const std::string& key, const std::string& name) {
   std::unique_ptr<platform::RegKey> handle;
-  platform::Status status = env->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &handle);
+  platform::Status status =
+      env->registry()->OpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &handle);
   if (status != platform::kSuccess) {
     std::fprintf(stderr, "cannot open %s: error %u\n", key.c_str(), status);
     return 1;
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
   const std::string key = KeyPath(argv[3]);
   if (verb == "check") {
     std::unique_ptr<platform::RegKey> handle;
-    platform::Status status = env->RegOpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &handle);
+    platform::Status status =
+        env->registry()->OpenKey(key, platform::kKeyRead | platform::kKeyWow64_32Key, &handle);
     if (status != platform::kSuccess) {
       std::fprintf(stderr, "cannot open %s: error %u\n", key.c_str(), status);
       return 1;
@@ -86,7 +88,7 @@ int main(int argc, char** argv) {
   if (argc < 6) return Usage();
   std::unique_ptr<platform::RegKey> handle;
   platform::Status status =
-      env->RegCreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &handle);
+      env->registry()->CreateKey(key, platform::kKeyAllAccess | platform::kKeyWow64_32Key, &handle);
   if (status != platform::kSuccess) {
     std::fprintf(stderr, "cannot create %s: error %u\n", key.c_str(), status);
     return 1;

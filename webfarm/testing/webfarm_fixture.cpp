@@ -105,7 +105,7 @@ bool CWebFarm::Call(const std::string& path, const std::string& body, std::strin
   std::unique_ptr<platform::HttpRequest> request;
   const uint16_t port = static_cast<uint16_t>(std::atoi(m_base.c_str() + m_base.rfind(':') + 1));
   uint32_t code = 0;
-  if (m_env->InternetOpen("InkoraFarmControl", &session) != platform::kSuccess ||
+  if (m_env->http()->OpenSession("InkoraFarmControl", &session) != platform::kSuccess ||
       session->SetTimeouts(5000, 30000) != platform::kSuccess ||
       session->OpenRequest("127.0.0.1", port, "POST", path, platform::kInternetFlagReload, &request) !=
           platform::kSuccess ||
