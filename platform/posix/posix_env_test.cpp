@@ -42,6 +42,12 @@ TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAl
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\A%20%25x%0a\nvalue e%e9 3 6100\n", text);
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\B\n", Get(tmp_ + "/registry/HKLM.hive"));
   EXPECT_EQ(std::string("a\0", 2), GetRaw("software\\a %X\n", "E\xe9").value_or("absent"));
+  // Reads come from a parsed copy until another hive is renamed into place,
+  // one of the same size included.
+  std::string next = text;
+  Put(hive + ".new", next.replace(next.find("6100"), 4, "6200"));
+  ASSERT_EQ(0, ::rename((hive + ".new").c_str(), hive.c_str()));
+  EXPECT_EQ(std::string("b\0", 2), GetRaw("software\\a %X\n", "E\xe9").value_or("absent"));
   // A closing slash names the same tree.
   std::unique_ptr<Env> slashed = NewIsolatedEnv(tmp_ + "//");
   std::string folder;

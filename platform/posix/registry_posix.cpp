@@ -3,12 +3,16 @@
 // keys are created with their parents, values carry a type, the 32-bit view is
 // a hive of its own. Every write locks the hive, re-reads it, changes it and
 // renames a new file into place, so a second process never sees a torn hive.
+// Reads are served from a parsed copy kept per hive file, taken again only when
+// the file's identity or change time says another hive was renamed into place.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "platform/posix/posix_env_impl.h"
 
@@ -59,11 +63,26 @@ class HiveStore {
       if (lockFd < 0) return StatusFromErrno(errno);
       ::flock(lockFd, LOCK_EX);
     }
-    Hive hive;
-    Status s = Load(&hive);
-    bool changed = false;
-    if (s == kSuccess) s = fn(hive, changed);
-    if (s == kSuccess && write && changed) s = Store(hive);
+    Status s;
+    {
+      // One copy per hive file in the process, shared by the monitor thread
+      // and the service control thread: the lock covers the use of the copy.
+      std::lock_guard<std::mutex> guard(CacheLock());
+      std::map<std::string, Cached>& cache = Cache();
+      if (cache.size() > kCachedHives && cache.count(file_) == 0) cache.clear();  // tests use many roots
+      Cached& cached = cache[file_];
+      s = Load(&cached);
+      bool changed = false;
+      if (s == kSuccess) {
+        if (write) {
+          Hive copy = cached.hive;  // the copy stays as the file is until the new hive is stored
+          s = fn(copy, changed);
+          if (s == kSuccess && changed) s = Store(copy, &cached);
+        } else {
+          s = fn(cached.hive, changed);
+        }
+      }
+    }
     if (lockFd >= 0) {
       ::flock(lockFd, LOCK_UN);
       ::close(lockFd);
@@ -96,15 +115,64 @@ class HiveStore {
     return kSuccess;
   }
 
-  Status Load(Hive* hive) {
+  static constexpr size_t kCachedHives = 16;
+
+  // The parsed hive and the state of the file it was read from: the file is
+  // only ever replaced by a rename (a new inode) and never written in place, so
+  // an unchanged identity and change time mean an unchanged hive.
+  struct Cached {
+    bool valid = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified = {0, 0}, changed = {0, 0};
+    Hive hive;
+  };
+  static std::mutex& CacheLock() {
+    static std::mutex lock;
+    return lock;
+  }
+  static std::map<std::string, Cached>& Cache() {
+    static std::map<std::string, Cached> cache;
+    return cache;
+  }
+
+  static bool Same(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  }
+  static bool Matches(const Cached& cached, const struct stat& st) {
+    return cached.valid && cached.device == st.st_dev && cached.inode == st.st_ino &&
+           cached.size == st.st_size && Same(cached.modified, st.st_mtim) && Same(cached.changed, st.st_ctim);
+  }
+  static void Remember(Cached* cached, const struct stat& st) {
+    cached->valid = true;
+    cached->device = st.st_dev;
+    cached->inode = st.st_ino;
+    cached->size = st.st_size;
+    cached->modified = st.st_mtim;
+    cached->changed = st.st_ctim;
+  }
+
+  // Brings the copy up to the file: nothing is read while the file is the one
+  // the copy came from. A missing file is an empty hive.
+  Status Load(Cached* cached) {
     int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? kSuccess : StatusFromErrno(errno);
+    if (fd < 0) {
+      cached->valid = false;
+      cached->hive = Hive();
+      return errno == ENOENT ? kSuccess : StatusFromErrno(errno);
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && Matches(*cached, st)) {
+      ::close(fd);
+      return kSuccess;
+    }
+    cached->valid = false;
     // Read to the end, sized by fstat: a hive file is replaced, never grown
     // in place, so one read usually does it.
     std::string text;
-    struct stat st;
     // One byte over the size: the short read then tells the end was reached.
-    size_t want = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096;
+    size_t want = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096;
     ssize_t n = 0;
     for (;;) {
       const size_t have = text.size();
@@ -119,12 +187,16 @@ class HiveStore {
     int err = errno;
     ::close(fd);
     if (n < 0) return StatusFromErrno(err);
+    Hive hive;
     std::string error;
-    if (!ParseHive(text, hive, &error)) return kErrorInvalidData;  // refused whole: never half-read
+    if (!ParseHive(text, &hive, &error)) return kErrorInvalidData;  // refused whole: never half-read
+    cached->hive = std::move(hive);
+    if (static_cast<size_t>(st.st_size) == text.size()) Remember(cached, st);
     return kSuccess;
   }
 
-  Status Store(const Hive& hive) {
+  // Writes the hive and renames it into place; the copy then is the new hive.
+  Status Store(Hive& hive, Cached* cached) {
     std::string text = SerializeHive(hive);
     std::string tmp = file_ + ".tmp." + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -151,6 +223,12 @@ class HiveStore {
       ::unlink(tmp.c_str());
       return StatusFromErrno(err);
     }
+    // Every writer holds the hive lock, so the file now in place is this hive
+    // (its state read after the rename, which may touch the change time).
+    cached->hive = std::move(hive);
+    struct stat st;
+    cached->valid = false;
+    if (::stat(file_.c_str(), &st) == 0) Remember(cached, st);
     return kSuccess;
   }
 
@@ -280,8 +358,13 @@ Status PosixRegistry::CreateKey(const std::string& rawPath, uint32_t sam, std::u
   std::string path = NormalizeKeyPath(rawPath);
   if (path.empty()) return kErrorInvalidParameter;
   HiveStore store(root_, IsView32(sam));
-  bool writable = store.Writable();
-  Status s = store.With(writable, [&](Hive& hive, bool& changed) -> Status {
+  const bool writable = store.Writable();
+  // A key that is there is opened without the hive lock (every read of a
+  // setting creates its key first).
+  const bool exists = store.With(false, [&](Hive& hive, bool&) -> Status {
+    return FindKey(hive, path) != nullptr ? kSuccess : kErrorFileNotFound;
+  }) == kSuccess;
+  Status s = exists ? kSuccess : store.With(writable, [&](Hive& hive, bool& changed) -> Status {
     if (FindKey(hive, path) != nullptr) return kSuccess;
     if (!writable) return kErrorAccessDenied;
     // The key and every missing parent, outermost first.
