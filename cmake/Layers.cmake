@@ -1,0 +1,81 @@
+# The layers of the file "layers" at the root, and the libraries made from them.
+#
+# No folder is on the include path as such. A library's include root is a
+# folder of the build tree holding one link named after the source folder
+# (build/<tree>/layers/inkora_json/json -> <source>/json), so "json/reader.h"
+# resolves for exactly the targets that link inkora_json, directly or through
+# a layer above it. An include of a folder the layer does not link finds no file.
+
+set(INKORA_LAYERS_FILE ${CMAKE_SOURCE_DIR}/layers)
+set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${INKORA_LAYERS_FILE})
+file(STRINGS ${INKORA_LAYERS_FILE} inkora_layer_lines REGEX "^(layer|beside)[ \t]")
+set(INKORA_LAYERS "")
+set(INKORA_LAYER_FOLDERS "")
+foreach(line IN LISTS inkora_layer_lines)
+  string(REGEX REPLACE "[ \t]+" ";" words "${line}")
+  list(POP_FRONT words kind folder)
+  if(kind STREQUAL "layer")
+    list(APPEND INKORA_LAYERS ${folder})
+  endif()
+  # A line names what its folders use too: the include path is the same
+  # whether a folder includes a header itself or through another's.
+  foreach(dep IN LISTS words)
+    if(NOT dep IN_LIST INKORA_LAYER_FOLDERS)
+      message(FATAL_ERROR "layers: ${folder} uses ${dep}, which is no layer below it")
+    endif()
+    foreach(indirect IN LISTS INKORA_LAYER_DEPS_${dep})
+      if(NOT indirect IN_LIST words)
+        message(FATAL_ERROR "layers: ${folder} uses ${dep}, which uses ${indirect}: name it too")
+      endif()
+    endforeach()
+  endforeach()
+  set(INKORA_LAYER_DEPS_${folder} ${words})
+  list(APPEND INKORA_LAYER_FOLDERS ${folder})
+endforeach()
+
+# inkora_layer_libs(<folder> <var>): the libraries of the folders <folder> may use.
+function(inkora_layer_libs folder var)
+  if(NOT folder IN_LIST INKORA_LAYER_FOLDERS)
+    message(FATAL_ERROR "${folder} is no folder of ${INKORA_LAYERS_FILE}")
+  endif()
+  set(libs "")
+  foreach(dep IN LISTS INKORA_LAYER_DEPS_${folder})
+    list(APPEND libs inkora_${dep})
+  endforeach()
+  set(${var} ${libs} PARENT_SCOPE)
+endfunction()
+
+# inkora_include_root(<target> <PUBLIC|PRIVATE|INTERFACE> <path>): puts the source
+# folder <path> ("json", "webfarm/testing") on the target's include path under
+# its own name, and nothing beside it.
+function(inkora_include_root target scope path)
+  set(root ${CMAKE_BINARY_DIR}/layers/${target})
+  get_filename_component(parent ${root}/${path} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  if(NOT IS_SYMLINK ${root}/${path})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${path} ${root}/${path} SYMBOLIC)
+  endif()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# inkora_layer(<folder> SOURCES <cpp...> [TESTS <cpp...>] [TEST_DEPS <libs...>] [LIBS <libs...>])
+# The folder's library inkora_<folder> from the named sources, linked to the
+# libraries of the folders its line in "layers" names (and to the outside
+# libraries LIBS), and its test binary <folder>_tests from TESTS.
+function(inkora_layer folder)
+  cmake_parse_arguments(L "" "" "SOURCES;TESTS;TEST_DEPS;LIBS" ${ARGN})
+  set(lib inkora_${folder})
+  inkora_layer_libs(${folder} deps)
+  if(L_SOURCES)
+    add_library(${lib} ${L_SOURCES})
+    set(scope PUBLIC)
+  else()
+    add_library(${lib} INTERFACE)  # headers only
+    set(scope INTERFACE)
+  endif()
+  target_link_libraries(${lib} ${scope} ${deps} ${L_LIBS})
+  inkora_include_root(${lib} ${scope} ${folder})
+  if(L_TESTS)
+    inkora_add_test(${folder}_tests SOURCES ${L_TESTS} LIBS ${lib} ${L_TEST_DEPS})
+  endif()
+endfunction()
