@@ -3,8 +3,8 @@
 #include <string>
 
 #include "client/client_info.h"
+#include "files/utility.h"
 #include "settings/log.h"
-#include "transport/utility.h"
 
 namespace {
 

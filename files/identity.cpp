@@ -4,10 +4,10 @@
 
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
+#include "files/utility.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/registry.h"
-#include "transport/utility.h"
 
 namespace files {
 

@@ -1,10 +1,10 @@
 // Where the product leaves its usage and crash logs and its symbol files.
 #include "files/path_helpers.h"
+#include "files/utility.h"
 #include "files/vista_compat.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
-#include "transport/utility.h"
 
 namespace {
 
