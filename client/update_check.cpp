@@ -4,22 +4,12 @@
 
 #include "client/client_info.h"
 #include "files/utility.h"
+#include "platform/ascii.h"
 #include "settings/log.h"
 
 namespace {
 
 const char kFn[] = "CClientInfo::UpdateCheck()";
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 }  // namespace
 
@@ -63,8 +53,8 @@ void CClientInfo::UpdateCheck(const std::string& url, UpdateResultRecord& result
     WriteLog(kFn, parsed.msg);
   } else {
     result.mv_url = getResp(decrypted, "mv_url");
-    result.upload_logs = EqualsIgnoringCase(getResp(decrypted, "upload_logs"), "true");
-    result.crash_logs = EqualsIgnoringCase(getResp(decrypted, "crash_logs"), "true");
+    result.upload_logs = platform::EqualsNoCase(getResp(decrypted, "upload_logs"), "true");
+    result.crash_logs = platform::EqualsNoCase(getResp(decrypted, "crash_logs"), "true");
     result.code = getResp(decrypted, "code");
     // Only an answer with its code shows a working web farm (as for LastCheck).
     if (!result.code.empty()) setLastGoodCheck();

@@ -4,13 +4,13 @@
 #include <curl/curl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
 
+#include "platform/ascii.h"
 #include "platform/posix/posix_env_impl.h"
 
 namespace platform {
@@ -151,7 +151,7 @@ Status FromCurl(CURLcode code, long verifyResult, bool secure) {
 }
 
 bool IsHttps(const std::string& url) {
-  return url.size() >= 8 && strncasecmp(url.c_str(), "https://", 8) == 0;
+  return StartsWithNoCase(url, "https://");
 }
 
 class CurlRequest : public HttpRequest {
