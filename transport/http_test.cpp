@@ -141,8 +141,7 @@ TEST_F(Http, SubmitUrlFollowsTheChosenWebFarm) {
     if (c.first) SetService("UseStaging", c.first);
     EXPECT_EQ(std::string("http://") + c.second + "/Teko/UC.hsh?query=a%2B",
               CTransportUtility::BuildSubmitUrl_GET("a%2B", UrlTypes::Submit));
-    EXPECT_EQ(std::string("http://") + c.second,
-              CTransportUtility::BuildSubmitUrl_GET("a", static_cast<UrlTypes>(1)));
+    EXPECT_EQ(std::string("http://") + c.second, CTransportUtility::BuildSubmitUrl_GET("a", UrlTypes{1}));
   }
   EXPECT_TRUE(http().calls.empty());
 }
