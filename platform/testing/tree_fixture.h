@@ -62,7 +62,9 @@ class TreeFixture : public ::testing::Test {
     EXPECT_EQ(platform::kSuccess, base_->files()->ReadFile(path, &data, 1u << 30)) << path;
     return data;
   }
-  bool Exists(const std::string& path) { return base_->files()->PathExists(path); }
+  bool Exists(const std::string& path) {
+    return base_->files()->PathExists(path);
+  }
 
   // Registry access past the fakes, in the 32-bit view unless told.
   void SetRaw(const std::string& key, const std::string& name, uint32_t type, const std::string& data,
@@ -87,7 +89,9 @@ class TreeFixture : public ::testing::Test {
     if (t == platform::kRegSz && !data.empty() && data.back() == '\0') data.pop_back();
     return data;
   }
-  void DeleteKey(const std::string& key) { base_->registry()->DeleteTree(key, platform::kKeyWow64_32Key); }
+  void DeleteKey(const std::string& key) {
+    base_->registry()->DeleteTree(key, platform::kKeyWow64_32Key);
+  }
 
   std::string tmp_;
   std::unique_ptr<platform::Env> base_;
