@@ -1,8 +1,8 @@
-// Letter case of 8-bit texts, as the updater compares names, command words,
-// URL schemes and answer values: only the ASCII letters fold. A byte of a
-// multibyte character never equals an ASCII letter, so folding nothing else
-// is what Windows' own case-blind compares do with these texts, and the
-// result does not depend on the process's locale.
+// Letter case of 8-bit texts, as the updater compares command words, setting
+// and registry names, URL schemes, answer values and folder names: only the
+// ASCII letters fold. A byte of a multibyte character never equals an ASCII
+// letter, so folding nothing else is what a multibyte compare of these texts
+// does, and the result does not depend on the process's locale.
 #pragma once
 
 #include <string>
