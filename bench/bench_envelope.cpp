@@ -146,7 +146,7 @@ StageInputs MakeStageInputs(const std::string& text) {
 
 std::string AnswerOf(const std::string& text) {
   std::string request, answer;
-  CUtility::TransformDataToSend(text, request);
+  CTransportUtility::TransformDataToSend(text, request);
   for (size_t i = 0; i < request.size(); ++i) {
     if (request[i] == '%') {
       std::string esc = request.substr(i, 3);
@@ -165,19 +165,19 @@ void BM_Encode(benchmark::State& state) {
   std::string out;
   g_peak = g_live.load();
   int64_t base = g_live.load();
-  CUtility::TransformDataToSend(text, out);
+  CTransportUtility::TransformDataToSend(text, out);
   double peak = static_cast<double>(g_peak.load() - base);
   out.clear();
   out.shrink_to_fit();
   int64_t n = 0;
   for (auto _ : state) {
-    CUtility::TransformDataToSend(text, out);
+    CTransportUtility::TransformDataToSend(text, out);
     benchmark::DoNotOptimize(out.data());
     ++n;
   }
   state.SetBytesProcessed(n * static_cast<int64_t>(text.size()));
   std::vector<unsigned char> member = in.member, cipher;
-  const Timed t = InTurns([&] { CUtility::TransformDataToSend(text, out); },
+  const Timed t = InTurns([&] { CTransportUtility::TransformDataToSend(text, out); },
                           [&] { benchmark::DoNotOptimize(ZDeflate(text, member)); },
                           [&] { benchmark::DoNotOptimize(OsslDes(true, in.member, cipher)); });
   state.counters["us"] = t.ours * 1e6;
@@ -193,20 +193,20 @@ void BM_Decode(benchmark::State& state) {
   std::string out;
   g_peak = g_live.load();
   int64_t base = g_live.load();
-  CUtility::TransformData_Decrypt(answer, out);
+  CTransportUtility::TransformData_Decrypt(answer, out);
   double peak = static_cast<double>(g_peak.load() - base);
   if (out != text) state.SkipWithError("decode gave another text");
   out.clear();
   out.shrink_to_fit();
   int64_t n = 0;
   for (auto _ : state) {
-    CUtility::TransformData_Decrypt(answer, out);
+    CTransportUtility::TransformData_Decrypt(answer, out);
     benchmark::DoNotOptimize(out.data());
     ++n;
   }
   state.SetBytesProcessed(n * static_cast<int64_t>(text.size()));
   std::vector<unsigned char> plain;
-  const Timed t = InTurns([&] { CUtility::TransformData_Decrypt(answer, out); },
+  const Timed t = InTurns([&] { CTransportUtility::TransformData_Decrypt(answer, out); },
                           [&] { benchmark::DoNotOptimize(ZInflate(in.member, in.inflated)); },
                           [&] { benchmark::DoNotOptimize(OsslDes(false, in.cipher, plain)); });
   state.counters["us"] = t.ours * 1e6;
@@ -232,7 +232,7 @@ void BM_OwnDesCbc(benchmark::State& state) {
   std::string out;
   for (auto _ : state) {
     out.clear();
-    CUtility::DES_Encrypt(out, in.data(), in.size());  // includes base64
+    CTransportUtility::DES_Encrypt(out, in.data(), in.size());  // includes base64
     benchmark::DoNotOptimize(out.data());
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));

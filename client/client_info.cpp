@@ -2,7 +2,6 @@
 // product's identifiers, and the thin wrappers around single settings.
 #include "client/client_info.h"
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -11,6 +10,7 @@
 
 #include "client/numbers.h"
 #include "files/probes.h"
+#include "platform/ascii.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/registry.h"
@@ -198,7 +198,7 @@ int CClientInfo::LoadLocale() {
   std::string country;
   if (system->GetLocaleInfo(platform::kLocaleCountry, &country)) {
     strLocale += "-" + country;
-    for (char& c : strLocale) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    strLocale = platform::AsciiLower(strLocale);
   }
   return 0;
 }

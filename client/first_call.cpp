@@ -7,11 +7,11 @@
 #include "client/learnt_values.h"
 #include "client/numbers.h"
 #include "client/signature.h"
+#include "files/utility.h"
 #include "json/elements.h"
 #include "json/reader.h"
 #include "settings/log.h"
 #include "settings/registry.h"
-#include "transport/utility.h"
 
 namespace {
 

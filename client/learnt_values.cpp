@@ -1,24 +1,10 @@
 // What a value learnt from an answer must be before it is stored.
 #include "client/learnt_values.h"
 
+#include "platform/ascii.h"
 #include "settings/registry.h"
 
 namespace learnt_values {
-
-namespace {
-
-bool StartsNoCase(const std::string& text, const char* prefix) {
-  size_t i = 0;
-  for (; prefix[i] != '\0'; ++i) {
-    if (i >= text.size()) return false;
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool IsUsableUrl(const std::string& url) {
   if (url.size() > kMaxSettingChars) return false;
@@ -26,7 +12,9 @@ bool IsUsableUrl(const std::string& url) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7F) return false;
   }
-  const size_t rest = StartsNoCase(url, "http://") ? 7 : StartsNoCase(url, "https://") ? 8 : 0;
+  const size_t rest = platform::StartsWithNoCase(url, "http://")    ? 7
+                      : platform::StartsWithNoCase(url, "https://") ? 8
+                                                                    : 0;
   return rest > 0 && url.size() > rest && url[rest] != '/';
 }
 

@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "crypt/ecdsa_encoding.h"
+#include "files/utility.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/registry.h"
-#include "transport/utility.h"
 
 namespace {
 

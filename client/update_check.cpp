@@ -3,23 +3,13 @@
 #include <string>
 
 #include "client/client_info.h"
+#include "files/utility.h"
+#include "platform/ascii.h"
 #include "settings/log.h"
-#include "transport/utility.h"
 
 namespace {
 
 const char kFn[] = "CClientInfo::UpdateCheck()";
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 }  // namespace
 
@@ -64,8 +54,8 @@ void CClientInfo::UpdateCheck(const std::string& url, UpdateResultRecord& result
     WriteLog(kFn, parsed.msg);
   } else {
     result.mv_url = getResp(answer, "mv_url");
-    result.upload_logs = EqualsIgnoringCase(getResp(answer, "upload_logs"), "true");
-    result.crash_logs = EqualsIgnoringCase(getResp(answer, "crash_logs"), "true");
+    result.upload_logs = platform::EqualsNoCase(getResp(answer, "upload_logs"), "true");
+    result.crash_logs = platform::EqualsNoCase(getResp(answer, "crash_logs"), "true");
     result.code = getResp(answer, "code");
     // Only an answer with its code shows a working web farm (as for LastCheck).
     if (!result.code.empty()) setLastGoodCheck();

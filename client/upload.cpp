@@ -9,10 +9,10 @@
 #include "client/signature.h"
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
+#include "files/utility.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
-#include "transport/utility.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
+#include "files/utility.h"
 #include "platform/env.h"
 #include "settings/log.h"
-#include "transport/utility.h"
 
 namespace files {
 

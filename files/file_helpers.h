@@ -1,5 +1,5 @@
 // Internal pieces of the file helpers that the identity repair and the upload
-// share (the CUtility operations themselves are declared in transport/utility.h).
+// share (the CUtility operations themselves are declared in files/utility.h).
 // Every file they reach lies in a folder that ordinary users can write: the
 // folder is opened without following links (platform::Env::OpenFolder) and the
 // file is reached by its name in it, so only a regular file with one name that

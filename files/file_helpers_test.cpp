@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "files/path_helpers.h"
+#include "files/utility.h"
 #include "settings/process_state.h"
 #include "settings/testing/settings_fixture.h"
-#include "transport/utility.h"
 
 namespace {
 

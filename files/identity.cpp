@@ -4,10 +4,11 @@
 
 #include "files/file_helpers.h"
 #include "files/path_helpers.h"
+#include "files/utility.h"
+#include "platform/ascii.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/registry.h"
-#include "transport/utility.h"
 
 namespace files {
 
@@ -96,17 +97,6 @@ const char kTemplate[] = "CID=\r\nUID=";
 const char kEmptyCid[] = "\"cid\":\"\"";
 const char kEmptyUid[] = "\"uid\":\"\"";
 
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -169,7 +159,7 @@ void CUtility::FixUpComputerIDRegKey() {
   const bool regValid = IsValidGuid(regGuid);
   const bool fileValid = IsValidGuid(fileGuid);
 
-  if (regValid && EqualsIgnoreCase(regGuid, fileGuid)) {
+  if (regValid && platform::EqualsNoCase(regGuid, fileGuid)) {
     WriteLog(kFn, "Case 1 - Reg guid is valid, and both guids are identical.  No action needed");
     return;
   }

@@ -1,5 +1,5 @@
 // Pieces of the identity repair that the upload, the tests and the fuzz target
-// share. The repairs themselves are CUtility operations (transport/utility.h).
+// share. The repairs themselves are CUtility operations (files/utility.h).
 #pragma once
 
 #include <cstddef>

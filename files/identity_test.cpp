@@ -2,9 +2,9 @@
 #include <string>
 
 #include "files/identity.h"
+#include "files/utility.h"
 #include "settings/registry.h"
 #include "settings/testing/settings_fixture.h"
-#include "transport/utility.h"
 
 namespace {
 

@@ -1,10 +1,13 @@
 // Where the product leaves its usage and crash logs and its symbol files.
+#include <string_view>
+
 #include "files/path_helpers.h"
+#include "files/utility.h"
 #include "files/vista_compat.h"
+#include "platform/ascii.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
-#include "transport/utility.h"
 
 namespace {
 
@@ -19,11 +22,8 @@ const char kProfileFolders[2][260] = {
 // Where the folder name first stands in a path, in any letter case (Windows
 // folder names are case-insensitive: Wine's profiles folder is "C:\\users").
 size_t FindFolderName(const std::string& path, const std::string& name) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
   for (size_t at = 0; at + name.size() <= path.size(); ++at) {
-    bool same = true;
-    for (size_t i = 0; i < name.size() && same; ++i) same = lower(path[at + i]) == lower(name[i]);
-    if (same) return at;
+    if (platform::EqualsNoCase(std::string_view(path).substr(at, name.size()), name)) return at;
   }
   return std::string::npos;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "files/vista_compat.h"
+#include "platform/ascii.h"
 #include "platform/env.h"
 
 const OEMCode OEMCodes[kOEMCodeCount] = {
@@ -72,18 +73,6 @@ bool ReadFirstString(platform::RegKey& key, const std::string& name, bool anyStr
   return true;
 }
 
-bool EqualsIgnoreCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool FindDeviceHardwareID(const std::string& parentPath, const std::string& subkeyName,
@@ -100,7 +89,7 @@ bool FindDeviceHardwareID(const std::string& parentPath, const std::string& subk
   }
 
   std::string filter;
-  if (ReadFirstString(*key, "UpperFilters", true, &filter) && EqualsIgnoreCase(filter, "QrxTP")) {
+  if (ReadFirstString(*key, "UpperFilters", true, &filter) && platform::EqualsNoCase(filter, "QrxTP")) {
     std::string id;
     if (!ReadFirstString(*key, "HardwareID", false, &id)) return false;
     size_t slash = id.rfind('\\');

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "files/utility.h"
 #include "platform/env.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
 #include "transport/url_string.h"
-#include "transport/utility.h"
 
 namespace {
 

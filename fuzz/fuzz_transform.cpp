@@ -47,25 +47,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string out;
   switch (mode) {
     case 0:
-      CUtility::TransformData_Decrypt(std::string(reinterpret_cast<const char*>(data), size), out);
+      CTransportUtility::TransformData_Decrypt(std::string(reinterpret_cast<const char*>(data), size), out);
       break;
     case 1: {
       uint32_t n = 0;
-      if (CUtility::GZip_Uncompress(out, data, static_cast<int32_t>(size), n) && n != out.size())
+      if (CTransportUtility::GZip_Uncompress(out, data, static_cast<int32_t>(size), n) && n != out.size())
         std::abort();
       break;
     }
     case 2:
-      CUtility::TransformData_Decrypt(Envelope(data, size), out);
+      CTransportUtility::TransformData_Decrypt(Envelope(data, size), out);
       break;
     case 3: {
       std::string text(reinterpret_cast<const char*>(data), size);
       uint32_t need = 0;
-      if (CUtility::DES_Decrypt(text, nullptr, need)) std::abort();  // no buffer never succeeds
+      if (CTransportUtility::DES_Decrypt(text, nullptr, need)) std::abort();  // no buffer never succeeds
       if (need > kMaxAnswerBytes) std::abort();
       std::vector<unsigned char> buffer(need);
       uint32_t got = need;
-      if (need > 0 && (!CUtility::DES_Decrypt(text, buffer.data(), got) || got != need)) std::abort();
+      if (need > 0 && (!CTransportUtility::DES_Decrypt(text, buffer.data(), got) || got != need))
+        std::abort();
       break;
     }
   }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/ascii.h"
 #include "platform/env.h"
 #include "service/service_main.h"
 #include "settings/log.h"
@@ -18,21 +19,6 @@ namespace {
 const char* const kDisplayName = "Inkora Updater";
 const char* const kDescription =
     "Updates your Inkora software to ensure that you always have the latest features.";
-
-// Command words compare whole and without regard to letter case. Only ASCII
-// letters fold: a byte of a multibyte character never equals an ASCII letter
-// of a command word, so folding nothing else is what the multibyte compare does.
-bool EqualsNoCase(const std::string& text, const char* word) {
-  size_t i = 0;
-  for (; i < text.size() && word[i] != '\0'; ++i) {
-    unsigned char a = static_cast<unsigned char>(text[i]);
-    unsigned char b = static_cast<unsigned char>(word[i]);
-    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return i == text.size() && word[i] == '\0';
-}
 
 // The manager and the named service, opened as UnInstall, KillService and
 // RunService need them; false (after the log line) when either fails.
@@ -222,28 +208,28 @@ void ServiceMainProc() {
   platform::Env::Default()->files()->GetModulePath(&modulePath);
   SetPathsAndVersion(modulePath);
 
-  if (EqualsNoCase(strCommand, "-i")) {
+  if (platform::EqualsNoCase(strCommand, "-i")) {
     Install(strServiceName);
-  } else if (EqualsNoCase(strCommand, "-k")) {
+  } else if (platform::EqualsNoCase(strCommand, "-k")) {
     KillService(strServiceName);
-  } else if (EqualsNoCase(strCommand, "-u")) {
+  } else if (platform::EqualsNoCase(strCommand, "-u")) {
     UnInstall(strServiceName);
-  } else if (EqualsNoCase(strCommand, "-s")) {
+  } else if (platform::EqualsNoCase(strCommand, "-s")) {
     RunService(strServiceName);
-  } else if (EqualsNoCase(strCommand, "-l")) {
+  } else if (platform::EqualsNoCase(strCommand, "-l")) {
     SetRegValue_String(kServiceKey, RegValueNames[kTestSendNow], "1");
     std::string path = aArgs.size() > 1 ? aArgs[1] : std::string();
     SetRegValue_String(kServiceKey, RegValueNames[kTestPath], path);
-  } else if (EqualsNoCase(strCommand, "-t1")) {
+  } else if (platform::EqualsNoCase(strCommand, "-t1")) {
     WriteTestSettings("1");
     ExecuteSubProcess();
-  } else if (EqualsNoCase(strCommand, "-t2")) {
+  } else if (platform::EqualsNoCase(strCommand, "-t2")) {
     WriteTestSettings("2");
     ExecuteSubProcess();
-  } else if (EqualsNoCase(strCommand, "-nl")) {
+  } else if (platform::EqualsNoCase(strCommand, "-nl")) {
     DeleteRegValue(kServiceKey, RegValueNames[kTestPath]);
     DeleteRegValue(kServiceKey, RegValueNames[kTestSendNow]);
-  } else if (EqualsNoCase(strCommand, "-r")) {
+  } else if (platform::EqualsNoCase(strCommand, "-r")) {
     WriteLog("ServiceMainProc()", "Install");
     Install(strServiceName);
     platform::Env::Default()->clock()->Sleep(1000);

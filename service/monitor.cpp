@@ -1,11 +1,11 @@
 #include "service/monitor.h"
 
 #include "client/signature.h"
+#include "files/utility.h"
 #include "platform/env.h"
 #include "settings/log.h"
 #include "settings/process_state.h"
 #include "settings/registry.h"
-#include "transport/utility.h"
 
 uint32_t dwTimeout = kOnlineTimeoutMs;
 

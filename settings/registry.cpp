@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/ascii.h"
 #include "platform/env.h"
 #include "settings/log.h"
 
@@ -106,18 +107,6 @@ uint32_t IsDebugLogging() {
 }
 
 namespace {
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string HostSetting(const char* valueName, const char* fallback) {
   std::string host = GetRegValue_String(kServiceKey, valueName, false);
   return host.empty() ? std::string(fallback) : host;
@@ -125,10 +114,10 @@ std::string HostSetting(const char* valueName, const char* fallback) {
 }  // namespace
 
 bool IsStagingWebFarm() {
-  return EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "1");
+  return platform::EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "1");
 }
 bool IsTestWebFarm() {
-  return EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "2");
+  return platform::EqualsNoCase(GetRegValue_String(kServiceKey, "UseStaging", true), "2");
 }
 
 std::string GetStagingHost() {

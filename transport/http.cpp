@@ -125,7 +125,7 @@ bool ReadBody(platform::HttpRequest& request, const char* label, const std::stri
 
 }  // namespace
 
-std::string CUtility::BuildSubmitUrl_GET(std::string payload, UrlTypes type) {
+std::string CTransportUtility::BuildSubmitUrl_GET(std::string payload, UrlTypes type) {
   std::string url = "http://";
   if (IsStagingWebFarm()) {
     url += GetStagingHost();
@@ -141,7 +141,7 @@ std::string CUtility::BuildSubmitUrl_GET(std::string payload, UrlTypes type) {
   return url + "/Teko/UC.hsh?query=" + payload;
 }
 
-bool CUtility::SendWebRequest_GET(std::string url, std::string& body) {
+bool CTransportUtility::SendWebRequest_GET(std::string url, std::string& body) {
   static const char kLabel[] = "SendWebRequest_GET()";
   body = "";
   std::unique_ptr<platform::HttpSession> session;
@@ -167,7 +167,8 @@ bool CUtility::SendWebRequest_GET(std::string url, std::string& body) {
   }
 }
 
-bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string data, std::string& body) {
+bool CTransportUtility::SendWebRequest_POST(bool secure, std::string url, std::string data,
+                                            std::string& body) {
   static const char kLabel[] = "SendWebRequest_POST()";
   body = "";
   UrlParts parts(url);
@@ -211,6 +212,6 @@ bool CUtility::SendWebRequest_POST(bool secure, std::string url, std::string dat
   }
 }
 
-bool CUtility::IsInternetConnected() {
+bool CTransportUtility::IsInternetConnected() {
   return platform::Env::Default()->http()->IsConnected();
 }

@@ -24,8 +24,8 @@ class Http : public settings_testing::SettingsFixture {
     http() = platform_testing::FakeHttp(http().target());
     http().replies.assign(replies.begin(), replies.end());
     ClearLog();
-    return post ? CUtility::SendWebRequest_POST(false, kUrl, "query=a%2Bb", *body)
-                : CUtility::SendWebRequest_GET(kUrl, *body);
+    return post ? CTransportUtility::SendWebRequest_POST(false, kUrl, "query=a%2Bb", *body)
+                : CTransportUtility::SendWebRequest_GET(kUrl, *body);
   }
 };
 
@@ -89,8 +89,8 @@ TEST_F(Http, EachFailureKindGivesItsResultAndNoPartialBody) {
   }
   env_->http.openError = platform::kErrorNotEnoughMemory;
   std::string body = "stale";
-  EXPECT_FALSE(CUtility::SendWebRequest_GET(kUrl, body));
-  EXPECT_FALSE(CUtility::SendWebRequest_POST(false, kUrl, "", body));
+  EXPECT_FALSE(CTransportUtility::SendWebRequest_GET(kUrl, body));
+  EXPECT_FALSE(CTransportUtility::SendWebRequest_POST(false, kUrl, "", body));
   EXPECT_EQ("", body);
 }
 
@@ -105,8 +105,8 @@ TEST_F(Http, RequestsCarryTheirPortFlagsAndTimeouts) {
   const std::string url = "https://farm.example:8443/uc";
   http().replies = {Reply::Body("answer"), Reply::Body("OK"), Reply::Body("got")};
   std::string body;
-  ASSERT_TRUE(CUtility::SendWebRequest_POST(false, url, "q", body));
-  ASSERT_TRUE(CUtility::SendWebRequest_GET(url, body));
+  ASSERT_TRUE(CTransportUtility::SendWebRequest_POST(false, url, "q", body));
+  ASSERT_TRUE(CTransportUtility::SendWebRequest_GET(url, body));
   ASSERT_EQ(3u, http().calls.size());
   const auto &post = http().calls[0], &probe = http().calls[1], &get = http().calls[2];
   EXPECT_EQ("POST farm.example:8443 /uc 00800100 q Content-Type: application/x-www-form-urlencoded | " + url +
@@ -123,7 +123,7 @@ TEST_F(Http, RequestsCarryTheirPortFlagsAndTimeouts) {
                                                                {1500, 1 << 20, "1500 1500 1500"}};
   for (const auto& [given, size, expected] : uploads) {
     SetServiceDword("HttpTimeoutMs", given);
-    CUtility::SendWebRequest_POST(false, url, std::string(size, 'q'), body);
+    CTransportUtility::SendWebRequest_POST(false, url, std::string(size, 'q'), body);
     const auto& call = http().calls.back();
     EXPECT_EQ(expected, std::to_string(call.connectMs) + " " + std::to_string(call.receiveMs) + " " +
                             std::to_string(call.deadlineMs));
@@ -140,8 +140,8 @@ TEST_F(Http, SubmitUrlFollowsTheChosenWebFarm) {
     SCOPED_TRACE(c.first ? c.first : "(absent)");
     if (c.first) SetService("UseStaging", c.first);
     EXPECT_EQ(std::string("http://") + c.second + "/Teko/UC.hsh?query=a%2B",
-              CUtility::BuildSubmitUrl_GET("a%2B", UrlTypes::Submit));
-    EXPECT_EQ(std::string("http://") + c.second, CUtility::BuildSubmitUrl_GET("a", static_cast<UrlTypes>(1)));
+              CTransportUtility::BuildSubmitUrl_GET("a%2B", UrlTypes::Submit));
+    EXPECT_EQ(std::string("http://") + c.second, CTransportUtility::BuildSubmitUrl_GET("a", UrlTypes{1}));
   }
   EXPECT_TRUE(http().calls.empty());
 }

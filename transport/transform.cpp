@@ -28,7 +28,7 @@ const char kCompressGate[] = "---GZip_Compress() -- GATE003----";
 const crypto::CDes& Cipher() {
   static const crypto::CDes des = [] {
     unsigned char key[8];
-    CUtility::HexToBytes(kKeyHex, key);
+    CTransportUtility::HexToBytes(kKeyHex, key);
     return crypto::CDes(key);
   }();
   return des;
@@ -83,7 +83,7 @@ bool Inflate(const unsigned char* data, size_t length, std::string& out) {
 
 }  // namespace
 
-bool CUtility::TransformDataToSend(std::string text, std::string& out) {
+bool CTransportUtility::TransformDataToSend(std::string text, std::string& out) {
   if (text.empty()) return false;
   // The switch is read once: each read is a registry access, and a small
   // request costs less than a few of those.
@@ -121,7 +121,7 @@ bool CUtility::TransformDataToSend(std::string text, std::string& out) {
   return true;
 }
 
-bool CUtility::TransformData_Decrypt(std::string text, std::string& out) {
+bool CTransportUtility::TransformData_Decrypt(std::string text, std::string& out) {
   if (text.empty()) return false;
   try {
     std::vector<uint8_t> plain;
@@ -138,7 +138,7 @@ bool CUtility::TransformData_Decrypt(std::string text, std::string& out) {
   return true;
 }
 
-bool CUtility::DES_Encrypt(std::string& out, const unsigned char* data, size_t length) {
+bool CTransportUtility::DES_Encrypt(std::string& out, const unsigned char* data, size_t length) {
   std::string base64;
   try {
     std::vector<uint8_t> envelope(kIvSize + crypto::CbcPaddedSize(length));
@@ -152,7 +152,7 @@ bool CUtility::DES_Encrypt(std::string& out, const unsigned char* data, size_t l
   return true;
 }
 
-bool CUtility::DES_Decrypt(std::string text, unsigned char* buffer, uint32_t& size) {
+bool CTransportUtility::DES_Decrypt(std::string text, unsigned char* buffer, uint32_t& size) {
   std::vector<uint8_t> plain;
   try {
     if (!OpenEnvelope(text, plain)) return false;
@@ -173,8 +173,8 @@ bool CUtility::DES_Decrypt(std::string text, unsigned char* buffer, uint32_t& si
   return true;
 }
 
-bool CUtility::GZip_Compress(const unsigned char* data, int32_t length, unsigned char* buffer,
-                             int32_t& size) {
+bool CTransportUtility::GZip_Compress(const unsigned char* data, int32_t length, unsigned char* buffer,
+                                      int32_t& size) {
   if (data == nullptr || length <= 0) return false;
   std::vector<uint8_t> member;
   try {
@@ -193,7 +193,8 @@ bool CUtility::GZip_Compress(const unsigned char* data, int32_t length, unsigned
   return true;
 }
 
-bool CUtility::GZip_Uncompress(std::string& out, const unsigned char* data, int32_t length, uint32_t& size) {
+bool CTransportUtility::GZip_Uncompress(std::string& out, const unsigned char* data, int32_t length,
+                                        uint32_t& size) {
   if (data == nullptr || length < 1) return false;
   std::string result;
   try {
@@ -206,7 +207,7 @@ bool CUtility::GZip_Uncompress(std::string& out, const unsigned char* data, int3
   return true;
 }
 
-void CUtility::HexToBytes(const std::string& hex, unsigned char* out) {
+void CTransportUtility::HexToBytes(const std::string& hex, unsigned char* out) {
   // Each pair is read as strtol(pair, 16) reads it: hex digits up to the
   // first other character, none giving 0.
   auto digit = [](char c) -> int {

@@ -45,13 +45,13 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
     Bytes data(n), buffer(n + 1, 0xEE);
     for (uint32_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i * 13 + 1);
     std::string sealed;
-    ASSERT_TRUE(CUtility::DES_Encrypt(sealed, data.data(), n));
+    ASSERT_TRUE(CTransportUtility::DES_Encrypt(sealed, data.data(), n));
     const std::pair<bool, uint32_t> calls[] = {
         {false, n ? 0 : 99}, {false, n + 1}, {true, n - 1}, {true, n + 1}};
     std::string results;
     for (auto [to, size] : calls) {  // nothing inside leaves the size as it was
       const uint32_t given = size;
-      results += std::to_string(CUtility::DES_Decrypt(sealed, to ? buffer.data() : nullptr, size));
+      results += std::to_string(CTransportUtility::DES_Decrypt(sealed, to ? buffer.data() : nullptr, size));
       results += " " + std::to_string(size) + "|";
       EXPECT_TRUE(given >= n || buffer[0] == 0xEE);
     }
@@ -65,7 +65,7 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
   const int32_t n = static_cast<int32_t>(text.size()), needed = static_cast<int32_t>(Member(text).size());
   std::vector<unsigned char> buffer(static_cast<size_t>(needed) + 1, 0xEE);
   auto compress = [&](const unsigned char* from, int32_t length, unsigned char* to, int32_t size) {
-    const bool ok = CUtility::GZip_Compress(from, length, to, size);
+    const bool ok = CTransportUtility::GZip_Compress(from, length, to, size);
     return std::to_string(ok) + " " + std::to_string(size) + "|";
   };
   const std::string N = " " + std::to_string(needed) + "|";
@@ -78,18 +78,18 @@ TEST_F(Transform, SizeProtocolsOfTheSingleSteps) {
   auto uncompress = [&](const unsigned char* from, int32_t length) {
     std::string out = "untouched";
     uint32_t size = 5;
-    const bool ok = CUtility::GZip_Uncompress(out, from, length, size);
+    const bool ok = CTransportUtility::GZip_Uncompress(out, from, length, size);
     return std::to_string(ok) + " " + std::to_string(size) + " " + (out == text ? "text" : out) + "|";
   };
   EXPECT_EQ("0 5 untouched|0 5 untouched|0 5 untouched|1 500 text|",
             uncompress(nullptr, needed) + uncompress(buffer.data(), 0) +
                 uncompress(buffer.data(), needed - 1) + uncompress(buffer.data(), needed));
   std::string kept = "untouched";  // nothing to send or read, or no IV: nothing goes out
-  EXPECT_FALSE(CUtility::TransformDataToSend("", kept));
-  EXPECT_FALSE(CUtility::TransformData_Decrypt("", kept));
+  EXPECT_FALSE(CTransportUtility::TransformDataToSend("", kept));
+  EXPECT_FALSE(CTransportUtility::TransformData_Decrypt("", kept));
   env_->system.randomError = platform::kErrorNotSupported;
-  EXPECT_FALSE(CUtility::TransformDataToSend("{}", kept));
-  EXPECT_FALSE(CUtility::DES_Encrypt(kept, reinterpret_cast<const unsigned char*>("ab"), 2));
+  EXPECT_FALSE(CTransportUtility::TransformDataToSend("{}", kept));
+  EXPECT_FALSE(CTransportUtility::DES_Encrypt(kept, reinterpret_cast<const unsigned char*>("ab"), 2));
   EXPECT_EQ("untouched", kept);
 }
 
@@ -111,7 +111,7 @@ std::string Sealed(const uint8_t* key, Bytes plain, const Bytes& tail = {}) {
 // line of the size protocol's first call before the caller's.
 TEST_F(Transform, PadBytesAndWhatTheLogHolds) {
   std::string request;
-  ASSERT_TRUE(CUtility::TransformDataToSend("{}", request));
+  ASSERT_TRUE(CTransportUtility::TransformDataToSend("{}", request));
   const std::string log = LogLines();
   EXPECT_LT(log.find(" GZip_Compress()----GZip_Compress() -- GATE003----\n"), log.find("Need More Buffer"));
   const uint8_t otherKey[8] = {0x5e, 0x83, 0xc0, 0xd7, 0xa9, 0x1f, 0x2b, 0x66};  // not just the parity bit
@@ -138,11 +138,11 @@ TEST_F(Transform, PadBytesAndWhatTheLogHolds) {
     ClearLog();
     Bytes plain(40);
     uint32_t size = 40;
-    const bool deciphered = CUtility::DES_Decrypt(c.body, plain.data(), size);
+    const bool deciphered = CTransportUtility::DES_Decrypt(c.body, plain.data(), size);
     EXPECT_EQ(c.kept, c.kept == kAny || !deciphered ? c.kept : size) << c.body;
     EXPECT_EQ(c.kept != kNone, deciphered) << c.body;
     std::string out = "-";
-    EXPECT_EQ(c.text != "-", CUtility::TransformData_Decrypt(c.body, out)) << c.body;
+    EXPECT_EQ(c.text != "-", CTransportUtility::TransformData_Decrypt(c.body, out)) << c.body;
     EXPECT_EQ(c.text, out) << c.body;
     EXPECT_EQ("", LogText()) << c.body;
   }
@@ -196,8 +196,8 @@ TEST_F(Oracle, RequestsAndAnswersAgainstOpensslAndGzip) {
     const std::string text = JsonLike(n, static_cast<unsigned>(n));
     SCOPED_TRACE(n);
     std::string request, again, base64, out;
-    ASSERT_TRUE(CUtility::TransformDataToSend(text, request));
-    ASSERT_TRUE(CUtility::TransformDataToSend(text, again));
+    ASSERT_TRUE(CTransportUtility::TransformDataToSend(text, request));
+    ASSERT_TRUE(CTransportUtility::TransformDataToSend(text, again));
     EXPECT_NE(request, again);  // a fresh IV each time
     ASSERT_TRUE(Unescape(request, &base64));
     Write("b64", base64);
@@ -215,7 +215,7 @@ TEST_F(Oracle, RequestsAndAnswersAgainstOpensslAndGzip) {
                     " -iv 0f1e2d3c4b5a6978 -out " + Path("cipher") +
                     " && (printf '\\017\\036\\055\\074\\113\\132\\151\\170'; cat " + Path("cipher") +
                     ") | openssl base64 -out " + Path("b64")));
-    ASSERT_TRUE(CUtility::TransformData_Decrypt(Read("b64"), out));
+    ASSERT_TRUE(CTransportUtility::TransformData_Decrypt(Read("b64"), out));
     EXPECT_TRUE(text == out);
   }
 }

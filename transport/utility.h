@@ -1,11 +1,11 @@
-// CUtility: the stateless helpers of the updater. The transform, URL, HTTP and
-// version operations live in transport/, the file and identity operations in
-// files/; the class is one namespace for both.
+// The transport half of CUtility, the stateless helpers of the updater: the
+// transform, HTTP and version operations. CUtility (files/utility.h) adds the
+// file and identity operations of files/; code below files/ calls these by
+// this class's name.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 enum class UrlTypes : int32_t { Submit = 0 };
 
@@ -13,7 +13,7 @@ enum class UrlTypes : int32_t { Submit = 0 };
 // web farm sends, low enough that a hostile answer cannot exhaust memory.
 constexpr size_t kMaxAnswerBytes = 32u * 1024 * 1024;
 
-class CUtility {
+class CTransportUtility {
  public:
   // --- Data transform pipeline -------------------------------------------------
   static bool TransformDataToSend(std::string text, std::string& out);
@@ -33,33 +33,12 @@ class CUtility {
   // --- Version comparison ---------------------------------------------------------
   static int CompareVersions(const std::string& current, const std::string& candidate);
   static bool IsNewerVersion(const std::string& current, const std::string& candidate);
-
-  // --- Files ------------------------------------------------------------------------
-  static int FindFiles(std::string folder, std::string extension, std::vector<std::string>& list,
-                       bool fullPath);
-  static bool CreateDirectoryForFile(std::string path);
-  static bool RenameFile(std::string source, std::string destination);
-  static bool WriteToFile(std::string path, std::string text);
-  static std::string ReadFromFile(std::string path);
-  static std::string GetUsageLogsFolder();
-  static int GetUsageLogFiles(std::vector<std::string>& list);
-  static int GetCrashLogFilesEx(std::vector<std::string>& list);
-  static int GetXmlFiles(std::vector<std::string>& list);
-  static bool FileExists(std::string path);
-  static bool WriteTextFile(std::string path, std::string text);
-  static std::string GetVersionFromText(std::string path, std::string text);
-
-  // --- Identity repair ----------------------------------------------------------------
-  static void FixUpComputerIDRegKey();
-  static void FixUpLogFile(std::string path);
-  static bool IsLogFilePopulated(const std::string& text);
-  static bool IsValidGuid(const std::string& text);
 };
 
 // Free forms used by the client code.
 inline int CompareVersions(const std::string& a, const std::string& b) {
-  return CUtility::CompareVersions(a, b);
+  return CTransportUtility::CompareVersions(a, b);
 }
 inline bool IsNewerVersion(const std::string& a, const std::string& b) {
-  return CUtility::IsNewerVersion(a, b);
+  return CTransportUtility::IsNewerVersion(a, b);
 }

@@ -38,7 +38,7 @@ std::string Significant(const std::string& text) {
 
 }  // namespace
 
-int CUtility::CompareVersions(const std::string& current, const std::string& candidate) {
+int CTransportUtility::CompareVersions(const std::string& current, const std::string& candidate) {
   std::string cur = Significant(current), cand = Significant(candidate);
   if (cur.empty() && cand.empty()) return 0;
   if (cand.empty()) return 2;
@@ -56,6 +56,6 @@ int CUtility::CompareVersions(const std::string& current, const std::string& can
   }
 }
 
-bool CUtility::IsNewerVersion(const std::string& current, const std::string& candidate) {
+bool CTransportUtility::IsNewerVersion(const std::string& current, const std::string& candidate) {
   return CompareVersions(current, candidate) == 1;
 }

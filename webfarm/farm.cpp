@@ -6,9 +6,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "files/utility.h"
 #include "json/reader.h"
 #include "json/writer.h"
-#include "transport/utility.h"
 
 namespace webfarm {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "transport/utility.h"
+#include "files/utility.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "client/signature.h"
+#include "files/utility.h"
 #include "platform/testing/fake_env.h"
-#include "transport/utility.h"
 
 namespace client_testing {
 

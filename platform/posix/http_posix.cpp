@@ -5,13 +5,13 @@
 #include <curl/curl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
 
+#include "platform/ascii.h"
 #include "platform/posix/posix_env_impl.h"
 
 namespace platform {
@@ -152,7 +152,7 @@ Status FromCurl(CURLcode code, long verifyResult, bool secure) {
 }
 
 bool IsHttps(const std::string& url) {
-  return url.size() >= 8 && strncasecmp(url.c_str(), "https://", 8) == 0;
+  return StartsWithNoCase(url, "https://");
 }
 
 class CurlRequest : public HttpRequest {

@@ -14,21 +14,11 @@
 #include <map>
 #include <mutex>
 
+#include "platform/ascii.h"
 #include "platform/posix/posix_env_impl.h"
 
 namespace platform {
 namespace {
-
-bool NameEquals(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // "a\\b\" and "a\b" name the same key.
 std::string NormalizeKeyPath(const std::string& path) {
@@ -237,13 +227,13 @@ class HiveStore {
 
 HiveKey* FindKey(Hive& hive, const std::string& path) {
   for (HiveKey& k : hive.keys)
-    if (NameEquals(k.path, path)) return &k;
+    if (EqualsNoCase(k.path, path)) return &k;
   return nullptr;
 }
 
 HiveValue* FindValue(HiveKey& key, const std::string& name) {
   for (HiveValue& v : key.values)
-    if (NameEquals(v.name, name)) return &v;
+    if (EqualsNoCase(v.name, name)) return &v;
   return nullptr;
 }
 
@@ -301,7 +291,7 @@ class PosixRegKey : public RegKey {
       HiveKey* key = FindKey(hive, path_);
       if (key == nullptr) return kErrorFileNotFound;
       for (size_t i = 0; i < key->values.size(); ++i) {
-        if (NameEquals(key->values[i].name, name)) {
+        if (EqualsNoCase(key->values[i].name, name)) {
           key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(i));
           changed = true;
           return kSuccess;
@@ -318,7 +308,8 @@ class PosixRegKey : public RegKey {
       std::string prefix = path_ + "\\";
       uint32_t n = 0;
       for (const HiveKey& k : hive.keys) {
-        if (k.path.size() <= prefix.size() || !NameEquals(k.path.substr(0, prefix.size()), prefix)) continue;
+        if (k.path.size() <= prefix.size() || !EqualsNoCase(k.path.substr(0, prefix.size()), prefix))
+          continue;
         std::string rest = k.path.substr(prefix.size());
         if (rest.find('\\') != std::string::npos) continue;
         if (n++ == index) {
@@ -406,8 +397,8 @@ Status PosixRegistry::DeleteTree(const std::string& rawPath, uint32_t sam) {
     size_t before = hive.keys.size();
     std::vector<HiveKey> kept;
     for (HiveKey& k : hive.keys) {
-      bool below = NameEquals(k.path, path) ||
-                   (k.path.size() > prefix.size() && NameEquals(k.path.substr(0, prefix.size()), prefix));
+      bool below = EqualsNoCase(k.path, path) ||
+                   (k.path.size() > prefix.size() && EqualsNoCase(k.path.substr(0, prefix.size()), prefix));
       if (!below) kept.push_back(std::move(k));
     }
     hive.keys.swap(kept);

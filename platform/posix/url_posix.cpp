@@ -1,6 +1,7 @@
 // URL splitting with the results InternetCrackUrlA gives for http and https.
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "platform/posix/posix_env.h"
 
 namespace platform {
@@ -10,8 +11,7 @@ Status PosixCrackUrl(const std::string& url, UrlComponents* parts) {
   size_t colon = url.find("://");
   if (colon == std::string::npos || colon == 0) return kErrorInternetInvalidUrl;
   parts->scheme = url.substr(0, colon);
-  std::string lower;
-  for (char c : parts->scheme) lower.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+  const std::string lower = AsciiLower(parts->scheme);
   uint16_t defaultPort = 0;
   if (lower == "http") {
     parts->schemeNumber = 3;

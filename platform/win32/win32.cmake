@@ -61,11 +61,9 @@ function(inkora_win32_version_resource target)
 endfunction()
 
 if(INKORA_BUILD_TESTS)
-  file(GLOB win32_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*_test.cpp)
-  if(win32_tests)
-    inkora_add_test(platform_win32_tests SOURCES ${win32_tests} ${CMAKE_CURRENT_LIST_DIR}/../backend_test.cpp LIBS inkora_platform ws2_32)
-    inkora_win32_version_resource(platform_win32_tests)
-    target_compile_definitions(platform_win32_tests PRIVATE
-      INKORA_VERSION_TEXT="${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
-  endif()
+  inkora_add_test(platform_win32_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/system_win32_test.cpp
+                  ${CMAKE_CURRENT_LIST_DIR}/../backend_test.cpp LIBS inkora_platform ws2_32)
+  inkora_win32_version_resource(platform_win32_tests)
+  target_compile_definitions(platform_win32_tests PRIVATE
+    INKORA_VERSION_TEXT="${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
 endif()
