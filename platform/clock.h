@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -18,6 +19,9 @@ struct LocalTimeFields {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   int weekday = 0;  // 0 = Sunday
 };
+
+// The fields of the C library's broken-down time, which both backends convert with.
+LocalTimeFields LocalTimeFieldsOf(const std::tm& tm);
 
 class Clock {
  public:

@@ -40,6 +40,7 @@ enum : Status {
   kErrorFailedServiceControllerConnect = 1063,
   kErrorServiceExists = 1073,
   kErrorServiceMarkedForDelete = 1072,
+  kErrorResourceTypeNotFound = 1813,
   kErrorTimeout = 1460,                     // ERROR_TIMEOUT
   kErrorInternetTimeout = 12002,            // ERROR_INTERNET_TIMEOUT
   kErrorInternetInvalidUrl = 12005,         // ERROR_INTERNET_INVALID_URL

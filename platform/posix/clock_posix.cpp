@@ -35,13 +35,7 @@ class PosixClock : public Clock {
     time_t t = static_cast<time_t>(seconds);
     struct tm tm;
     if (::localtime_r(&t, &tm) == nullptr) return false;
-    f->year = tm.tm_year + 1900;
-    f->month = tm.tm_mon + 1;
-    f->day = tm.tm_mday;
-    f->hour = tm.tm_hour;
-    f->minute = tm.tm_min;
-    f->second = tm.tm_sec;
-    f->weekday = tm.tm_wday;
+    *f = LocalTimeFieldsOf(tm);
     return true;
   }
 

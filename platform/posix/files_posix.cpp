@@ -206,8 +206,7 @@ class PosixFileSystem : public FileSystem {
   Status LoadVersionResource(const std::string& path, std::unique_ptr<VersionResource>* res) override {
     // Only the running program carries the resource.
     std::string self;
-    if (GetModulePath(&self) != kSuccess || ToPosixPath(path) != self)
-      return 1813;  // ERROR_RESOURCE_TYPE_NOT_FOUND
+    if (GetModulePath(&self) != kSuccess || ToPosixPath(path) != self) return kErrorResourceTypeNotFound;
     res->reset(new BuiltinVersionResource);
     return kSuccess;
   }

@@ -35,13 +35,7 @@ class Win32Clock : public Clock {
     // The runtime's conversion takes the zone and its daylight rules into account;
     // it refuses moments before 1970 and after 3000.
     if (::_localtime64_s(&tm, &t) != 0) return false;
-    f->year = tm.tm_year + 1900;
-    f->month = tm.tm_mon + 1;
-    f->day = tm.tm_mday;
-    f->hour = tm.tm_hour;
-    f->minute = tm.tm_min;
-    f->second = tm.tm_sec;
-    f->weekday = tm.tm_wday;
+    *f = LocalTimeFieldsOf(tm);
     return true;
   }
 
