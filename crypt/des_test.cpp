@@ -62,6 +62,10 @@ TEST(Des, CbcVectorsAndInPlaceRoundTripsOfEveryPadLength) {
     ASSERT_TRUE(des.CbcDecryptUnpad(iv.data(), buffer.data(), buffer.size(), buffer.data(), &got)) << n;
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(got)), text.substr(0, n));
   }
+  uint8_t block[8] = {};
+  size_t got = 0;
+  for (size_t n : {0, 7})
+    EXPECT_FALSE(des.CbcDecryptUnpad(iv.data(), block, n, block, &got)) << n;  // no whole block
 }
 
 }  // namespace
