@@ -118,6 +118,7 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
       {"1.0.5", R"j("uc_url":"javascript:alert(1)","in_ver":"9.0\r\n","in_url":"http://x/")j", "24 " + kept},
       {"1.0.5", R"("uc_url":"http://h/\t","in_ver":"9.0","in_url":"http://x/\b")", "24 " + kept},
       {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept},
+      {"1.0.5", R"("uc_url":"HTTPS://","in_ver":"9..0","in_url":"http://x/")", "24 " + kept},
       {"1.0.5", R"("in_ver":".9","in_url":"http://x/")", "24  1.0.10 https://u/setup.exe"}};
   for (const auto& r : rows) {
     DeleteRegValue(kProductKey, "CurrentVersion");
@@ -352,6 +353,11 @@ TEST_F(Answers, UploadOnlyACompleteNewerSignedDownloadReplacesASymbolFile) {
     EXPECT_EQ(r.replaces ? newer : old, Get(file));
   }
   EXPECT_TRUE(Logged("Refused http://farm.test/defs.xml: no signature at http://farm.test/defs.xml.sig"));
+  for (const std::vector<std::string>& built : {std::vector<std::string>{}, {"a", "b"}}) {
+    client_testing::ScopedUpdateKeys keys(built);
+    CUpdateSignature::LogState("keys");
+  }
+  EXPECT_TRUE(Logged("not checked: this build holds no vendor key") && Logged("against 2 built-in key(s)"));
 }
 
 }  // namespace
