@@ -23,6 +23,10 @@ const char kMetadata[] =
     R"("log_url":"http://u/log","uc_freq":12,"in_url":"https://u/setup.exe","df_url":"http://u/df",)"
     R"("cr_url":"http://u/cr"})";
 
+// What the settings read (see Stored) once kMetadata is taken.
+const char kTaken[] =
+    "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/df|1.0.10|"
+    "https://u/setup.exe";
 const char kGuid[] = "{0A1B2C3D-4E5F-6789-ABCD-EF0123456789}";
 const char kUrl[] = "http://farm.test/Teko/upload.hsh";
 
@@ -82,9 +86,7 @@ class Answers : public settings_testing::SettingsFixture {
 
 TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
   ASSERT_TRUE(Load(Answer(kMetadata)));
-  const std::string all =
-      "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/log|http://u/cr|http://u/"
-      "df|1.0.10|https://u/setup.exe";
+  const std::string all = kTaken;
   EXPECT_EQ(all, Stored());
   EXPECT_TRUE(Logged("\nuc_freq:12\nin_url:https://u/setup.exe\n")) << LogText();  // the document as taken
   SetProduct("CurrentVersion", "1.0.1");  // would change NextVersion if anything were stored
@@ -116,6 +118,7 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
       {"1.0.5", R"j("uc_url":"javascript:alert(1)","in_ver":"9.0\r\n","in_url":"http://x/")j", "24 " + kept},
       {"1.0.5", R"("uc_url":"http://h/\t","in_ver":"9.0","in_url":"http://x/\b")", "24 " + kept},
       {"1.0.5", R"("uc_url":"ftp://h/","in_ver":"9..0","in_url":"http:///x")", "24 " + kept},
+      {"1.0.5", R"("uc_url":"HTTPS://","in_ver":"9..0","in_url":"http://x/")", "24 " + kept},
       {"1.0.5", R"("in_ver":".9","in_url":"http://x/")", "24  1.0.10 https://u/setup.exe"}};
   for (const auto& r : rows) {
     DeleteRegValue(kProductKey, "CurrentVersion");
@@ -132,9 +135,11 @@ TEST_F(Answers, MetadataStoresEverySettingOnlyFromAGoodDocument) {
 
 #if !defined(_WIN32)
 // Key, public key and signature made by the openssl command over the document's
-// bytes as they leave the envelope (no code of this project signs): taken; one
-// byte changed, or a built-in key that cannot be read, refused.
-TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
+// bytes as they leave the envelope (no code of this project signs): taken under
+// any built-in key; one byte changed, a signature missing or malformed, keys
+// that cannot be read, or a version not newer than the stored one refused with
+// its reason.
+TEST_F(Answers, MetadataSignedByOpensslIsTakenUnderAnyKeyElseRefusedWithItsReason) {
   Put(Tmp("doc.json"), kMetadata);
   const std::string script =
       "exec 2>/dev/null; cd '" + tmp_ +
@@ -142,29 +147,35 @@ TEST_F(Answers, MetadataSignedByOpensslIsTakenAndOneChangedByteIsNot) {
       "openssl pkey -in key.pem -pubout -out pub.pem && openssl dgst -sha256 -sign key.pem "
       "-out doc.der doc.json && openssl base64 -in doc.der -out doc.sig";
   if (std::system(script.c_str()) != 0) GTEST_SKIP() << "no openssl command";
-  const std::string signature = Get(Tmp("doc.sig")), before = Stored();
+  const std::string signature = Get(Tmp("doc.sig")), before = Stored(), key = Get(Tmp("pub.pem"));
   ASSERT_NE(std::string::npos, signature.find('\n'));  // wrapped as openssl writes it
-  client_testing::ScopedUpdateKeys keys({Get(Tmp("pub.pem"))});
-  auto load = [&](const std::string& document) {
-    env_->http.replies = {Answer(document), Reply::Body(signature)};
-    return client_.LoadMetadataFromServer("http://farm.test/meta/1-0-8");
-  };
   std::string changed = kMetadata;
   changed[changed.find("1.0.10") + 5] = '9';
-  for (const std::string& document : {changed, std::string(kMetadata)}) {
-    EXPECT_EQ(document == kMetadata, load(document));
-    EXPECT_EQ(document == kMetadata ? "12|3b9aca00|3b9aca00|1-0-8|http://u/puc|http://u/uc|http://u/"
-                                      "log|http://u/cr|http://u/df|1.0.10|"
-                                      "https://u/setup.exe"
-                                    : before,
-              Stored());
+  const std::string bad = "-----BEGIN PUBLIC KEY-----\nMFkw\n-----END PUBLIC KEY-----\n";
+  const struct {
+    std::vector<std::string> keys;
+    std::string document;
+    Reply signature;
+    bool taken;
+    const char* logged;
+  } rows[] = {
+      {{key}, changed, Reply::Body(signature), false, "8: the signature does not fit it"},
+      {{key}, kMetadata, Reply::Body("", 404), false, "8: no signature at http://farm.test/meta/1-0-8.sig"},
+      {{key}, kMetadata, Reply::Body(""), false, "8: no signature at"},
+      {{key}, kMetadata, Reply::Body("<html>"), false, "8: malformed signature (not base64)"},
+      {{bad}, kMetadata, Reply::Body(signature), false, "8: the signature could not be checked, error 13"},
+      {{bad, key}, kMetadata, Reply::Body(signature), true, "8 verified with key 2"},
+      {{key}, kMetadata, Reply::Body(signature), false, "\"1-0-8\": not newer than the stored \"1-0-8\""}};
+  bool taken = false;
+  for (const auto& r : rows) {
+    client_testing::ScopedUpdateKeys keys(r.keys);
+    env_->http.replies = {Answer(r.document), r.signature};
+    ClearLog();
+    EXPECT_EQ(r.taken, client_.LoadMetadataFromServer("http://farm.test/meta/1-0-8")) << r.logged;
+    EXPECT_EQ((taken |= r.taken) ? kTaken : before, Stored()) << r.logged;
     EXPECT_EQ("http://farm.test/meta/1-0-8.sig", env_->http.calls.back().url);
+    EXPECT_TRUE(Logged(r.logged)) << LogText();
   }
-  EXPECT_TRUE(Logged("Refused http://farm.test/meta/1-0-8: the signature does not fit it")) << LogText();
-  client_testing::ScopedUpdateKeys unreadable(
-      {"-----BEGIN PUBLIC KEY-----\nMFkw\n-----END PUBLIC KEY-----\n"});
-  EXPECT_FALSE(load(kMetadata));
-  EXPECT_TRUE(Logged("Refused http://farm.test/meta/1-0-8: the signature could not be checked, error 13"));
 }
 #endif
 
@@ -297,8 +308,8 @@ TEST_F(Answers, UploadRetiresOnlyWhatTheWebFarmTookAndSendsNothingTwice) {
 }
 
 TEST_F(Answers, UploadOnlyInstallerLogsNamedSoAreSentAndAnOldFileDoesNotBlockRetiring) {
-  for (const char* name : {"InkoraInstall_2.log", "OtherSetup.log", "inkorainstall_3.log"})
-    Put(Path(name), Content(name));
+  const char* const names[] = {"InkoraInstall_2.log", "OtherSetup.log", "inkorainstall_3.log"};
+  for (const char* name : names) Put(Path(name), Content(name));
   Put(Path("InkoraInstall_2.old"), "previous");
   // One separator between the folder and each name, whichever the folder ends with.
   std::vector<std::string> list;
@@ -308,6 +319,7 @@ TEST_F(Answers, UploadOnlyInstallerLogsNamedSoAreSentAndAnOldFileDoesNotBlockRet
     ASSERT_TRUE(client_.getInstallerLogs(list)) << end;
     EXPECT_EQ(std::vector<std::string>{folder_ + (end.empty() ? "\\" : end) + "InkoraInstall_2.log"}, list);
   }
+  for (const char* name : names) EXPECT_TRUE(Logged(std::string("\n") + name)) << LogText();  // listed
   strTestPath.clear();
   env_->http.replies = {Answer(R"({"code":"0"})")};
   EXPECT_EQ(1, client_.UploadLogFiles(kUrl, LogTypes::Installer));
@@ -318,7 +330,7 @@ TEST_F(Answers, UploadOnlyInstallerLogsNamedSoAreSentAndAnOldFileDoesNotBlockRet
   EXPECT_FALSE(client_.getInstallerLogs(list));  // no folder, no logs
 }
 
-TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
+TEST_F(Answers, UploadOnlyACompleteNewerSignedDownloadReplacesASymbolFile) {
   MakeDirs(Tmp("Users\\Public\\Documents"));
   SetService("DefinitionUrl", "http://farm.test/defs.xml");
   const std::string file = Tmp("Users\\bob\\AppData\\Roaming\\Quorvex\\Inkora\\xml_symbols.xml");
@@ -326,17 +338,26 @@ TEST_F(Answers, UploadOnlyACompleteNewerDownloadReplacesASymbolFile) {
   const std::string newer = "<symbols version=\"1.7\">" + std::string(3000, 's') + "</symbols>";
   const struct {
     Reply reply;
+    std::vector<std::string> keys;  // built in; the web farm serves no signature
     bool replaces;
-  } rows[] = {{Reply::Body(newer), true},
-              {Reply::Body("<symbols version=\"1.5\">new</symbols>"), false},
-              {Reply::Truncated(newer), false},
-              {Reply::Body("<symbols>x</symbols>"), false}};
+  } rows[] = {{Reply::Body(newer), {}, true},
+              {Reply::Body(newer), {"a key"}, false},
+              {Reply::Body("<symbols version=\"1.5\">new</symbols>"), {}, false},
+              {Reply::Truncated(newer), {}, false},
+              {Reply::Body("<symbols>x</symbols>"), {}, false}};
   for (const auto& r : rows) {
+    client_testing::ScopedUpdateKeys keys(r.keys);
     Put(file, old);
-    env_->http.replies = {r.reply};
+    env_->http.replies = {r.reply, Reply::Refused()};
     client_.UpdateDefinitionFile();
     EXPECT_EQ(r.replaces ? newer : old, Get(file));
   }
+  EXPECT_TRUE(Logged("Refused http://farm.test/defs.xml: no signature at http://farm.test/defs.xml.sig"));
+  for (const std::vector<std::string>& built : {std::vector<std::string>{}, {"a", "b"}}) {
+    client_testing::ScopedUpdateKeys keys(built);
+    CUpdateSignature::LogState("keys");
+  }
+  EXPECT_TRUE(Logged("not checked: this build holds no vendor key") && Logged("against 2 built-in key(s)"));
 }
 
 }  // namespace

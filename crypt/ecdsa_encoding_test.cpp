@@ -41,12 +41,6 @@ TEST(EcdsaEncoding, DerSignatureIsTakenOnlyWholeAndInItsShortestForm) {
                     : "at byte 1: the SEQUENCE holds 69 bytes, " + std::to_string(n - 2) + " follow",
               Parse(text));
   }
-  // A changed byte is refused, or gives other numbers: never the signature's own.
-  for (size_t i = 0; i < kSignature.size(); ++i) {
-    std::string changed = kSignature;
-    changed[i] = static_cast<char>(changed[i] ^ 0x01);
-    EXPECT_NE("ok " + kR + kS, Parse(changed)) << i;
-  }
   const struct {
     std::string der, want;
   } rows[] = {
