@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_helpers.h"
 #include "files/path_helpers.h"
 #include "files/utility.h"
 #include "settings/process_state.h"
@@ -103,6 +104,23 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("missing.txt")));
   env_->files.readError = platform::kErrorInvalidData;
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("zero.txt")));
+}
+
+// A version is the quoted text of at most six characters after "version=",
+// read from the file when no text is given; a name's control bytes are shown as \x.
+TEST_F(FileHelpers, VersionTextsAndPrintableNames) {
+  Put(Tmp("s.xml"), "<s version=\"2.0\">");
+  const std::pair<const char*, const char*> rows[] = {
+      {"<x version=\"1.2.3\"/>", "1.2.3"},
+      {"version=\"123456\"", "123456"},
+      {"version=\"1234567\"", ""},
+      {"version=1.0", ""},
+      {"<x ver=\"1\"/>", ""},
+      {"", "2.0"},
+  };
+  for (const auto& [text, version] : rows)
+    EXPECT_EQ(version, CUtility::GetVersionFromText(Tmp("s.xml"), text));
+  EXPECT_EQ("a\\x00\\x1f \\x7f~\xe9\\x0a", files::PrintableName(std::string("a\0\x1f \x7f~\xe9\n", 8)));
 }
 
 using Paths = std::vector<std::string>;

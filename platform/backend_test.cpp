@@ -382,7 +382,8 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
   }
 }
 
-// A loopback HTTP server answering "hello"; "/slow" a byte every 150 ms.
+// A loopback HTTP server answering "hello"; "/slow" a byte every 150 ms, "/echo" the
+// request's "X-" header lines, "/huge" 33 MiB.
 class LoopbackServer {
  public:
   LoopbackServer() {
@@ -420,7 +421,13 @@ class LoopbackServer {
       in.append(buf, static_cast<size_t>(n));
     }
     const std::string target = in.substr(in.find(' ') + 1, in.find(" HTTP/") - in.find(' ') - 1);
-    const std::string body = target == "/empty" ? "" : "hello";
+    std::string echo;
+    for (size_t at = in.find("\r\nX-"); at != std::string::npos; at = in.find("\r\nX-", at + 2))
+      echo += in.substr(at + 2, in.find("\r\n", at + 2) - at - 2) + "|";
+    const std::string body = target == "/empty"  ? ""
+                             : target == "/echo" ? echo
+                             : target == "/huge" ? std::string(33u << 20, 'h')
+                                                 : "hello";
     std::string out = target == "/missing" ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n";
     const std::string length = target == "/truncated" ? "100" : std::to_string(body.size());
     out += "Content-Length: " + length + "\r\n";
@@ -469,6 +476,19 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
     ASSERT_EQ(kSuccess, session->OpenUrl(server.Url(c.first), "", kInternetFlagReload, &request));
     EXPECT_EQ(c.second, Outcome(request.get())) << c.first;
   }
+#ifndef _WIN32  // the POSIX backend's own edges: header lines, schemes, the body's cap
+  ASSERT_EQ(kSuccess, session->OpenUrl(server.Url("/echo"), "X-A: 1\r\n\r\nX-B: 2", 0, &request));
+  EXPECT_EQ("200 14 0 X-A: 1|X-B: 2|", Outcome(request.get()));
+  EXPECT_EQ(kErrorInternetInvalidUrl, session->OpenUrl("file:///etc/hostname", "", 0, &request));
+  ASSERT_EQ(kSuccess, session->OpenUrl(server.Url("/huge"), "", 0, &request));
+  std::string buf(1u << 20, '\0');
+  size_t total = 0;
+  Status read = kSuccess;
+  for (uint32_t got = 1; got > 0 && read == kSuccess; total += got)
+    read = request->Read(&buf[0], 1u << 20, &got);
+  EXPECT_EQ(std::to_string(kErrorInsufficientBuffer) + " " + std::to_string((32u << 20) + 1),
+            std::to_string(read) + " " + std::to_string(total));
+#endif
 }
 
 }  // namespace

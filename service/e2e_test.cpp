@@ -278,27 +278,6 @@ TEST_F(EndToEndTest, APlantedTreeLeavesEverythingOutsideAloneAndTheServiceCyclin
     EXPECT_NE(std::string::npos, log.find(skipped)) << skipped;
 }
 
-// "-t2" typed in a shell while the service runs writes its settings and, a
-// second instance on the same root, ends at once: every log is sent once.
-TEST_F(EndToEndTest, ASecondInstanceWritesItsSettingsAndEndsAtOnceSoEveryLogIsSentOnce) {
-  SetDword(kServiceKey, "FastForward", 6000);
-  SetRaw(kServiceKey, "TestHost", platform::kRegSz, farm_->hostPort() + '\0');
-  ASSERT_GT(pid_ = Start(), 0);
-  ASSERT_TRUE(WaitFor([&] { return Cycles() >= 1; })) << Log();
-  const pid_t second = Start("-t2");
-  int status = -1;
-  bool ended = false;
-  Eventually([&] { return ended = ended || ::waitpid(second, &status, WNOHANG) == second; });
-  if (!ended) ::kill(second, SIGKILL);
-  ASSERT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(1u, Count(Log(), "Another instance of the service is running -- this one ends"));
-  EXPECT_EQ("2", GetRaw(kServiceKey, "UseStaging").value_or("absent"));
-  ASSERT_TRUE(WaitFor([&] { return OnDisk() == 0 && Checks() >= 2; })) << Log();
-  std::string received;
-  for (const auto& r : farm_->Requests()) received += r.payload + "\n";
-  for (const auto& log : logs_) EXPECT_EQ(1u, Count(received, log.second)) << log.first;
-}
-
 }  // namespace
 
 #endif  // !_WIN32 && INKORA_HAVE_WEBFARM_FIXTURE

@@ -35,19 +35,19 @@ using PosixTest = platform_testing::TreeFixture;
 
 // Names are escaped in the file, so every byte of a name or value comes back.
 TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAlone) {
-  SetRaw("SOFTWARE\\A %x\n", "e\xe9", kRegBinary, std::string("a\0", 2));
+  SetRaw("SOFTWARE\\A %x~\n", "e\xe9", kRegBinary, std::string("a\0", 2));
   std::unique_ptr<RegKey> k;
   ASSERT_EQ(kSuccess, base_->registry()->CreateKey("SOFTWARE\\B", kKeyAllAccess | kKeyWow64_64Key, &k));
   const std::string hive = tmp_ + "/registry/HKLM32.hive", text = Get(hive);
-  EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\A%20%25x%0a\nvalue e%e9 3 6100\n", text);
+  EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\A%20%25x~%0a\nvalue e%e9 3 6100\n", text);
   EXPECT_EQ("INKORA-HIVE 1\nkey SOFTWARE\nkey SOFTWARE\\B\n", Get(tmp_ + "/registry/HKLM.hive"));
-  EXPECT_EQ(std::string("a\0", 2), GetRaw("software\\a %X\n", "E\xe9").value_or("absent"));
+  EXPECT_EQ(std::string("a\0", 2), GetRaw("software\\a %X~\n", "E\xe9").value_or("absent"));
   // Reads come from a parsed copy until another hive is renamed into place,
   // one of the same size included.
   std::string next = text;
   Put(hive + ".new", next.replace(next.find("6100"), 4, "6200"));
   ASSERT_EQ(0, ::rename((hive + ".new").c_str(), hive.c_str()));
-  EXPECT_EQ(std::string("b\0", 2), GetRaw("software\\a %X\n", "E\xe9").value_or("absent"));
+  EXPECT_EQ(std::string("b\0", 2), GetRaw("software\\a %X~\n", "E\xe9").value_or("absent"));
   // A closing slash names the same tree.
   std::unique_ptr<Env> slashed = NewIsolatedEnv(tmp_ + "//");
   std::string folder;
@@ -96,12 +96,20 @@ TEST(HiveFormat, ACutOrDamagedLineIsRefusedWithItsNumberAndReason) {
       {magic + "key S\nvalue a 4294967296 00\n", "line 3: bad value type"},
       {magic + "key S\nvalue a -4 00\n", "line 3: bad value type"},
       {magic + "key S\nvalue a 4 0\n", "line 3: bad value data"},
+      {magic + "key S\nvalue a 4 0g\n", "line 3: bad value data"},
+      {magic + "key %0g\n", "line 2: bad key name"},
   };
   for (const auto& [text, reason] : rows) {
     EXPECT_FALSE(ParseHive(text, &hive, &error));
     EXPECT_EQ(reason, error);
     EXPECT_TRUE(hive.keys.empty()) << reason;
   }
+  // Every hex digit in either case, an empty value as "-".
+  ASSERT_TRUE(ParseHive(magic + "key S%2A%2a\nvalue %7E 4 09afAF\nvalue b 1 -\n", &hive, &error));
+  const std::vector<HiveValue>& v = hive.keys.at(0).values;
+  EXPECT_EQ("S** ~ 4 \x09\xaf\xaf b 1 ",
+            hive.keys[0].path + " " + v.at(0).name + " " + std::to_string(v[0].type) + " " + v[0].data + " " +
+                v.at(1).name + " " + std::to_string(v[1].type) + " " + v[1].data);
 }
 
 // Two writers at once lose nothing (they lock); a reader, taking no lock, finds a whole hive.
@@ -149,22 +157,58 @@ int ExitCode(pid_t child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Without renameat2 (ENOSYS by a seccomp filter) a rename links: never over a file.
+// Without renameat2 (ENOSYS, or EINVAL from a file system without the flag) a
+// rename links: never over a file. Any other failure is the rename's.
 TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
-  Put(Tmp("a"), "a");
-  Put(Tmp("b"), "b");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (!FailCalls({__NR_renameat2}, ENOSYS)) ::_exit(2);
-    std::unique_ptr<Folder> folder;
-    ::_exit(base_->files()->OpenFolder(tmp_, &folder) == kSuccess &&
-                    folder->RenameFile("a", "b", nullptr) == kErrorAlreadyExists &&
-                    folder->RenameFile("a", "c", nullptr) == kSuccess
-                ? 0
-                : 1);
+  for (const int err : {ENOSYS, EINVAL, EACCES}) {
+    Put(Tmp("a"), "a");
+    Put(Tmp("b"), "b");
+    base_->files()->DeleteFile(Tmp("c"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::unique_ptr<Folder> f;
+      if (!FailCalls({__NR_renameat2}, static_cast<uint32_t>(err))) ::_exit(2);
+      const bool linked = err != EACCES;
+      ::_exit(base_->files()->OpenFolder(tmp_, &f) == kSuccess &&
+                      f->RenameFile("a", "b", nullptr) ==
+                          (linked ? kErrorAlreadyExists : kErrorAccessDenied) &&
+                      f->RenameFile("a", "c", nullptr) == (linked ? kSuccess : kErrorAccessDenied)
+                  ? 0
+                  : 1);
+    }
+    EXPECT_EQ(0, ExitCode(child)) << err;
+    EXPECT_EQ(err != EACCES ? "b a 0" : "b  1", Get(Tmp("b")) + " " +
+                                                    (Exists(Tmp("c")) ? Get(Tmp("c")) : "") + " " +
+                                                    std::to_string(Exists(Tmp("a"))));
   }
-  EXPECT_EQ(0, ExitCode(child));
-  EXPECT_EQ("b a 0", Get(Tmp("b")) + " " + Get(Tmp("c")) + " " + std::to_string(Exists(Tmp("a"))));
+}
+
+// A system call refused (as to an account that may not write the hive) is an
+// error, never an empty or a writable hive.
+TEST_F(PosixTest, ARefusedSystemCallIsAnErrorNotAnEmptyOrWritableHive) {
+  SetDword("SOFTWARE\\K", "x", 1);
+  const struct {
+    std::vector<uint32_t> calls;
+    Status read, write, create;
+  } rows[] = {
+      {{__NR_access, __NR_faccessat, __NR_faccessat2}, kSuccess, kErrorAccessDenied, kErrorAccessDenied},
+      {{__NR_open, __NR_openat}, kErrorAccessDenied, kErrorAccessDenied, kErrorAccessDenied},
+  };
+  for (const auto& row : rows) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::unique_ptr<RegKey> k;
+      if (!FailCalls(row.calls, EACCES)) ::_exit(2);
+      ::_exit(base_->registry()->OpenKey("SOFTWARE\\K", kKeyRead | k32, &k) == row.read &&
+                      base_->registry()->OpenKey("SOFTWARE\\K", kKeyAllAccess | k32, &k) == row.write &&
+                      base_->registry()->CreateKey("SOFTWARE\\New", kKeyAllAccess | k32, &k) == row.create
+                  ? 0
+                  : 1);
+    }
+    EXPECT_EQ(0, ExitCode(child)) << row.calls[0];
+  }
+  EXPECT_EQ(std::string("\1\0\0\0", 4), GetRaw("SOFTWARE\\K", "x").value_or(""));
+  EXPECT_FALSE(GetRaw("SOFTWARE\\New", "x"));
 }
 
 // A hardened unit may write the log and the file aside but not their folder
@@ -208,11 +252,16 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->clock()->GetTimeZoneBias(), f.year, f.month,
                 f.day, f.hour, f.minute, f.second, f.weekday);
   EXPECT_STREQ("300 2001-9-8 21:46:40 6", got);
-  const SystemTime t = env->clock()->GetLocalTime();  // the calendar of now, unless a second ticked between
-  ASSERT_TRUE(env->clock()->ToLocalTime(env->clock()->Now(), &f));
-  EXPECT_TRUE(t.second != f.second ||
-              (std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.dayOfWeek} ==
-               std::vector<int>{f.year, f.month, f.day, f.hour, f.minute, f.weekday}));
+  // The calendar of now, to the second (asked again where a second ticked between).
+  std::vector<int> now, calendar;
+  for (int i = 0; i < 3 && now != calendar; ++i) {
+    const int64_t at = env->clock()->Now();
+    const SystemTime t = env->clock()->GetLocalTime();
+    ASSERT_TRUE(env->clock()->ToLocalTime(at, &f));
+    now = {t.year, t.month, t.day, t.hour, t.minute, t.second, t.dayOfWeek};
+    calendar = {f.year, f.month, f.day, f.hour, f.minute, f.second, f.weekday};
+  }
+  EXPECT_EQ(calendar, now);
   ::unsetenv("TZ");
   ::tzset();
   // The locale: of LC_ALL, LC_MESSAGES and LANG the first set; C is English (United States).
@@ -225,6 +274,8 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
               language + "-" + (env->system()->GetLocaleInfo(kLocaleCountry, &country) ? country : ""));
   }
   ::unsetenv("LC_ALL");
+  std::string other;
+  EXPECT_FALSE(env->system()->GetLocaleInfo(kLocaleLanguage + kLocaleCountry, &other));
   OsVersionInfo info;  // an NT-family workstation of version 10.0
   info.minorVersion = info.platformId = 7;
   ASSERT_TRUE(env->system()->GetVersionEx(&info, VersionRecord::kExtended));
