@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -151,10 +152,13 @@ bool FailCalls(std::vector<uint32_t> calls, uint32_t err) {
          ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-int ExitCode(pid_t child) {
+// Whether fn holds in a child whose listed system calls fail with err.
+bool HoldsInChild(std::vector<uint32_t> calls, int err, const std::function<bool()>& fn) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(FailCalls(calls, static_cast<uint32_t>(err)) && fn() ? 0 : 1);
   int status = 0;
   ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Without renameat2 (ENOSYS, or EINVAL from a file system without the flag) a
@@ -163,23 +167,16 @@ TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
   for (const int err : {ENOSYS, EINVAL, EACCES}) {
     Put(Tmp("a"), "a");
     Put(Tmp("b"), "b");
-    base_->files()->DeleteFile(Tmp("c"));
-    const pid_t child = ::fork();
-    if (child == 0) {
+    const bool linked = err != EACCES;
+    EXPECT_TRUE(HoldsInChild({__NR_renameat2}, err, [&] {
       std::unique_ptr<Folder> f;
-      if (!FailCalls({__NR_renameat2}, static_cast<uint32_t>(err))) ::_exit(2);
-      const bool linked = err != EACCES;
-      ::_exit(base_->files()->OpenFolder(tmp_, &f) == kSuccess &&
-                      f->RenameFile("a", "b", nullptr) ==
-                          (linked ? kErrorAlreadyExists : kErrorAccessDenied) &&
-                      f->RenameFile("a", "c", nullptr) == (linked ? kSuccess : kErrorAccessDenied)
-                  ? 0
-                  : 1);
-    }
-    EXPECT_EQ(0, ExitCode(child)) << err;
-    EXPECT_EQ(err != EACCES ? "b a 0" : "b  1", Get(Tmp("b")) + " " +
-                                                    (Exists(Tmp("c")) ? Get(Tmp("c")) : "") + " " +
-                                                    std::to_string(Exists(Tmp("a"))));
+      return base_->files()->OpenFolder(tmp_, &f) == kSuccess &&
+             f->RenameFile("a", "b", nullptr) == (linked ? kErrorAlreadyExists : kErrorAccessDenied) &&
+             f->RenameFile("a", "c", nullptr) == (linked ? kSuccess : kErrorAccessDenied);
+    })) << err;
+    EXPECT_EQ(linked ? "b a 0" : "b  1", Get(Tmp("b")) + " " + (Exists(Tmp("c")) ? Get(Tmp("c")) : "") + " " +
+                                             std::to_string(Exists(Tmp("a"))));
+    base_->files()->DeleteFile(Tmp("c"));
   }
 }
 
@@ -187,25 +184,16 @@ TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
 // error, never an empty or a writable hive.
 TEST_F(PosixTest, ARefusedSystemCallIsAnErrorNotAnEmptyOrWritableHive) {
   SetDword("SOFTWARE\\K", "x", 1);
-  const struct {
-    std::vector<uint32_t> calls;
-    Status read, write, create;
-  } rows[] = {
-      {{__NR_access, __NR_faccessat, __NR_faccessat2}, kSuccess, kErrorAccessDenied, kErrorAccessDenied},
-      {{__NR_open, __NR_openat}, kErrorAccessDenied, kErrorAccessDenied, kErrorAccessDenied},
-  };
-  for (const auto& row : rows) {
-    const pid_t child = ::fork();
-    if (child == 0) {
+  const std::pair<std::vector<uint32_t>, Status> rows[] = {
+      {{__NR_access, __NR_faccessat, __NR_faccessat2}, kSuccess},  // the read still works
+      {{__NR_open, __NR_openat}, kErrorAccessDenied}};
+  for (const auto& [calls, read] : rows) {
+    EXPECT_TRUE(HoldsInChild(calls, EACCES, [&, read = read] {
       std::unique_ptr<RegKey> k;
-      if (!FailCalls(row.calls, EACCES)) ::_exit(2);
-      ::_exit(base_->registry()->OpenKey("SOFTWARE\\K", kKeyRead | k32, &k) == row.read &&
-                      base_->registry()->OpenKey("SOFTWARE\\K", kKeyAllAccess | k32, &k) == row.write &&
-                      base_->registry()->CreateKey("SOFTWARE\\New", kKeyAllAccess | k32, &k) == row.create
-                  ? 0
-                  : 1);
-    }
-    EXPECT_EQ(0, ExitCode(child)) << row.calls[0];
+      return base_->registry()->OpenKey("SOFTWARE\\K", kKeyRead | k32, &k) == read &&
+             base_->registry()->OpenKey("SOFTWARE\\K", kKeyAllAccess | k32, &k) == kErrorAccessDenied &&
+             base_->registry()->CreateKey("SOFTWARE\\New", kKeyAllAccess | k32, &k) == kErrorAccessDenied;
+    })) << calls[0];
   }
   EXPECT_EQ(std::string("\1\0\0\0", 4), GetRaw("SOFTWARE\\K", "x").value_or(""));
   EXPECT_FALSE(GetRaw("SOFTWARE\\New", "x"));
@@ -219,12 +207,8 @@ TEST_F(PosixTest, ALogIsCopiedAsideWhereItCannotMoveAndAHeldOneIsWaitedForBriefl
   const std::string log = Tmp("x.log"), aside = Tmp("x.old.log");
   Put(log, "kept");
   Put(aside, "older");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (!FailCalls({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY)) ::_exit(2);
-    ::_exit(base_->files()->RotateFile(log, aside) == kSuccess ? 0 : 1);
-  }
-  EXPECT_EQ(0, ExitCode(child));
+  EXPECT_TRUE(HoldsInChild({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY,
+                           [&] { return base_->files()->RotateFile(log, aside) == kSuccess; }));
   EXPECT_EQ("kept|", Get(aside) + "|" + Get(log));
   const int holder = ::open(ToPosixPath(log).c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(holder, LOCK_EX));
@@ -348,7 +332,8 @@ TEST(ServiceHost, ASignalIsOneStopControlAndTheStoppedReportEndsTheWait) {
 
 // A service is a unit file written whole, then started and removed through systemctl (a stand-in).
 TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
-  Put(tmp_ + "/systemctl", "#!/bin/sh\necho \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit 3\n");
+  Put(tmp_ + "/systemctl",
+      "#!/bin/sh\nprintf \"%s|\" \"$*\" >>\"$0.log\"\n[ \"$1\" != is-active ] || exit 3\n");
   ::chmod((tmp_ + "/systemctl").c_str(), 0755);
   ::setenv("INKORA_SYSTEMCTL", (tmp_ + "/systemctl").c_str(), 1);
   ::setenv("INKORA_UNIT_DIR", tmp_.c_str(), 1);
@@ -371,10 +356,8 @@ TEST_F(PosixTest, ServicesAreUnitFilesManagedThroughSystemctl) {
   EXPECT_EQ(kSuccess, service->Delete());
   EXPECT_FALSE(Exists(tmp_ + "/s.service"));
   EXPECT_EQ(
-      "daemon-reload\nenable s.service\nis-active --quiet s.service\nstart s.service\nis-active --quiet "
-      "s.service\n"
-      "disable s.service\n"
-      "daemon-reload\n",
+      "daemon-reload|enable s.service|is-active --quiet s.service|start s.service|is-active --quiet "
+      "s.service|disable s.service|daemon-reload|",
       Get(tmp_ + "/systemctl.log"));
   ::unsetenv("INKORA_SYSTEMCTL");
   ::unsetenv("INKORA_UNIT_DIR");
