@@ -155,9 +155,13 @@ TEST_F(FileHelpers, UsageAndCrashLogsByBucket) {
     strTestPath = c.testPath;
     env_->files.knownFolderError = c.noFolder ? platform::kErrorPathNotFound : platform::kSuccess;
     Paths list;
+    ClearLog();
     EXPECT_EQ(static_cast<int>(c.expected.size()),
               c.usage ? CUtility::GetUsageLogFiles(list) : CUtility::GetCrashLogFilesEx(list));
     EXPECT_EQ(c.expected, Sorted(list));
+    std::string found = " Count : " + std::to_string(list.size()) + "\n";  // each file on a line of its own
+    for (const std::string& path : list) found += (found.back() == '\n' ? "\t" : "\n\t") + path;
+    EXPECT_EQ(!list.empty() && c.testPath.empty(), Logged(found)) << LogLines();
     EXPECT_EQ(c.noFolder ? "" : shared + "\\", CUtility::GetUsageLogsFolder());
   }
 }

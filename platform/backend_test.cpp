@@ -146,6 +146,8 @@ TEST_F(BackendTest, FilesAreReplacedWholeAndAppendedByteForByte) {
       << "no temporary file is left";
   EXPECT_EQ(kSuccess, base_->files()->DeleteFile(log));
   EXPECT_EQ(kErrorFileNotFound, base_->files()->DeleteFile(log));
+  std::string data;
+  EXPECT_EQ(kErrorFileNotFound, base_->files()->ReadFile(log, &data, 10));
 }
 
 TEST_F(BackendTest, AnInstanceLockHasOneHolderUntilItLetsGo) {
@@ -309,6 +311,8 @@ TEST_F(BackendTest, OwnProgramCarriesTheVersionAndRandomBytesFillTheBuffer) {
   ASSERT_EQ(kSuccess, base_->files()->LoadVersionResource(self, &res));
   EXPECT_TRUE(res->QueryString("\\StringFileInfo\\040904B0\\FileVersion", &value));
   EXPECT_EQ(INKORA_VERSION_TEXT, value);
+  EXPECT_FALSE(res->QueryString("\\StringFileInfo\\040904B0\\Comments", &value));
+  EXPECT_NE(kSuccess, base_->files()->LoadVersionResource(Tmp("other.exe"), &res));  // another file: none
   EXPECT_TRUE(res->QueryTranslation(&value) && value == std::string("\x09\x04\xB0\x04", 4));  // 0409/04B0
   unsigned char a[48] = {0}, b[48] = {0};
   ASSERT_EQ(kSuccess, base_->system()->GenRandom(a, sizeof(a)));

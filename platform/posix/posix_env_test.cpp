@@ -236,8 +236,10 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   std::snprintf(got, sizeof(got), "%d %d-%d-%d %d:%d:%d %d", env->clock()->GetTimeZoneBias(), f.year, f.month,
                 f.day, f.hour, f.minute, f.second, f.weekday);
   EXPECT_STREQ("300 2001-9-8 21:46:40 6", got);
+  ::setenv("TZ", "Australia/Sydney", 1);  // daylight time in January: July's offset
+  EXPECT_EQ(-600, env->clock()->GetTimeZoneBias());
   // The calendar of now, to the second (asked again where a second ticked between).
-  std::vector<int> now, calendar;
+  std::vector<int> now, calendar = {0};
   for (int i = 0; i < 3 && now != calendar; ++i) {
     const int64_t at = env->clock()->Now();
     const SystemTime t = env->clock()->GetLocalTime();
