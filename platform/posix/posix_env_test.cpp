@@ -267,8 +267,6 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   ASSERT_TRUE(env->system()->GetVersionEx(&info, VersionRecord::kExtended));
   EXPECT_EQ("10.0 2", std::to_string(info.majorVersion) + "." + std::to_string(info.minorVersion) + " " +
                           std::to_string(info.platformId));
-  uint32_t type = 0;  // no product types here: the caller keeps its own default
-  EXPECT_FALSE(env->system()->GetProductInfo(10, 0, &type));
   // The system's name, from os-release.
   const std::pair<const char*, const char*> cases[] = {
       {"NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12 (bookworm)\"\n", "Debian 12 (bookworm)"},
