@@ -365,6 +365,7 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
       {"http://127.0.0.1:8080/a/b#frag", "3 :@127.0.0.1:8080! /a/b #frag"},
       {"HTTP://h:80/", "3 :@h:80! / "},
       {"https://u:pw@secure.example/p", "4 u:pw@secure.example:443 /p "},
+      {"ftp://h/x", "1 :@h:21 /x "},
       {"not a url", "invalid"},
 #ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
       {"http://[::1]:9/", "3 :@[::1]:9! / "},
