@@ -34,6 +34,28 @@ constexpr uint32_t k32 = kKeyWow64_32Key;
 
 using PosixTest = platform_testing::TreeFixture;
 
+// In a child: the listed system calls fail with err from now on.
+bool FailCalls(std::vector<uint32_t> calls, int err) {
+  std::vector<sock_filter> filter = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+  for (size_t i = 0; i < calls.size(); ++i)
+    filter.push_back(
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i], static_cast<uint8_t>(calls.size() - i), 0));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<uint32_t>(err)));
+  sock_fprog program = {static_cast<uint16_t>(filter.size()), filter.data()};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Whether fn holds in a child process.
+bool HoldsInChild(const std::function<bool()>& fn) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(fn() ? 0 : 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Names are escaped in the file, so every byte of a name or value comes back.
 TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAlone) {
   SetRaw("SOFTWARE\\A %x~\n", "e\xe9", kRegBinary, std::string("a\0", 2));
@@ -63,12 +85,9 @@ TEST_F(PosixTest, EachViewIsAFileUnderTheRootReplacedWholeAndADamagedOneIsLeftAl
   EXPECT_TRUE(base_->http()->IsConnected());
   Put(tmp_ + "/offline", "");
   EXPECT_FALSE(base_->http()->IsConnected());
-  const pid_t child = ::fork();
-  if (child == 0)
-    ::_exit(::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 ? 2 : NewIsolatedEnv("/x")->http()->IsConnected());
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "2: no namespaces to be had here";
+  EXPECT_TRUE(HoldsInChild([] {  // where namespaces are to be had
+    return ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0 || !NewIsolatedEnv("/x")->http()->IsConnected();
+  }));
   EXPECT_EQ(kErrorInvalidParameter, base_->registry()->CreateKey("\\", kKeyRead | k32, &k));
   // A hive cut short is refused whole, and a write does not replace it.
   const std::string bad = text.substr(0, text.size() - 1);
@@ -139,28 +158,6 @@ TEST_F(PosixTest, WritersAtOnceLoseNothingAndReadersSeeWholeHives) {
   }
 }
 
-// In a child: the listed system calls fail with err from now on.
-bool FailCalls(std::vector<uint32_t> calls, uint32_t err) {
-  std::vector<sock_filter> filter = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
-  for (size_t i = 0; i < calls.size(); ++i)
-    filter.push_back(
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, calls[i], static_cast<uint8_t>(calls.size() - i), 0));
-  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | err));
-  sock_fprog program = {static_cast<uint16_t>(filter.size()), filter.data()};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-}
-
-// Whether fn holds in a child whose listed system calls fail with err.
-bool HoldsInChild(std::vector<uint32_t> calls, int err, const std::function<bool()>& fn) {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(FailCalls(calls, static_cast<uint32_t>(err)) && fn() ? 0 : 1);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Without renameat2 (ENOSYS, or EINVAL from a file system without the flag) a
 // rename links: never over a file. Any other failure is the rename's.
 TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
@@ -168,9 +165,9 @@ TEST_F(PosixTest, RenamesWithoutRenameat2NeverReplaceEither) {
     Put(Tmp("a"), "a");
     Put(Tmp("b"), "b");
     const bool linked = err != EACCES;
-    EXPECT_TRUE(HoldsInChild({__NR_renameat2}, err, [&] {
+    EXPECT_TRUE(HoldsInChild([&] {
       std::unique_ptr<Folder> f;
-      return base_->files()->OpenFolder(tmp_, &f) == kSuccess &&
+      return FailCalls({__NR_renameat2}, err) && base_->files()->OpenFolder(tmp_, &f) == kSuccess &&
              f->RenameFile("a", "b", nullptr) == (linked ? kErrorAlreadyExists : kErrorAccessDenied) &&
              f->RenameFile("a", "c", nullptr) == (linked ? kSuccess : kErrorAccessDenied);
     })) << err;
@@ -188,9 +185,10 @@ TEST_F(PosixTest, ARefusedSystemCallIsAnErrorNotAnEmptyOrWritableHive) {
       {{__NR_access, __NR_faccessat, __NR_faccessat2}, kSuccess},  // the read still works
       {{__NR_open, __NR_openat}, kErrorAccessDenied}};
   for (const auto& [calls, read] : rows) {
-    EXPECT_TRUE(HoldsInChild(calls, EACCES, [&, read = read] {
+    EXPECT_TRUE(HoldsInChild([&, read = read] {
       std::unique_ptr<RegKey> k;
-      return base_->registry()->OpenKey("SOFTWARE\\K", kKeyRead | k32, &k) == read &&
+      return FailCalls(calls, EACCES) &&
+             base_->registry()->OpenKey("SOFTWARE\\K", kKeyRead | k32, &k) == read &&
              base_->registry()->OpenKey("SOFTWARE\\K", kKeyAllAccess | k32, &k) == kErrorAccessDenied &&
              base_->registry()->CreateKey("SOFTWARE\\New", kKeyAllAccess | k32, &k) == kErrorAccessDenied;
     })) << calls[0];
@@ -207,8 +205,10 @@ TEST_F(PosixTest, ALogIsCopiedAsideWhereItCannotMoveAndAHeldOneIsWaitedForBriefl
   const std::string log = Tmp("x.log"), aside = Tmp("x.old.log");
   Put(log, "kept");
   Put(aside, "older");
-  EXPECT_TRUE(HoldsInChild({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY,
-                           [&] { return base_->files()->RotateFile(log, aside) == kSuccess; }));
+  EXPECT_TRUE(HoldsInChild([&] {
+    return FailCalls({__NR_rename, __NR_renameat, __NR_renameat2}, EBUSY) &&
+           base_->files()->RotateFile(log, aside) == kSuccess;
+  }));
   EXPECT_EQ("kept|", Get(aside) + "|" + Get(log));
   const int holder = ::open(ToPosixPath(log).c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(holder, LOCK_EX));
