@@ -27,6 +27,7 @@ TEST(PathHelpers, AppendAndRenameExtensionKeepToTheFixedField) {
       {false, "C:\\togo\\x.y.jlog", ".old", true, "C:\\togo\\x.y.old"},
       {false, "C:\\a.\\name", ".old", true, "C:\\a.\\name.old"},  // a folder's dot is no extension
       {false, "plain", ".old", true, "plain.old"},
+      {false, "C:\\togo\\.jlog", ".old", true, "C:\\togo\\.old"},  // a name that is all extension
       {false, b255 + ".jlog", ".old", true, b255 + ".old"},
       {false, b255 + "x.jlog", ".old", false, b255 + "x.jlog"},
   };
