@@ -88,6 +88,8 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_EQ("one", Get(Tmp("new\\deeper\\dst.old")));
   EXPECT_TRUE(CUtility::CreateDirectoryForFile("bare-name.txt"));
   EXPECT_TRUE(CUtility::CreateDirectoryForFile(Tmp("made\\x.txt")) && Exists(Tmp("made")));
+  std::vector<std::string> inside;  // the folders of the path, and nothing else
+  EXPECT_EQ(0, CUtility::FindFiles(Tmp("made"), "", inside, false));
 
   EXPECT_FALSE(CUtility::WriteToFile(Tmp("absent.xml"), "text"));  // only existing files are rewritten
   EXPECT_FALSE(Exists(Tmp("absent.xml")));

@@ -142,6 +142,9 @@ TEST_F(BackendTest, FilesAreReplacedWholeAndAppendedByteForByte) {
     ASSERT_EQ(kSuccess, base_->files()->AppendFile(log, part));
   EXPECT_EQ(std::string("\r\n12/04/2026\t f()-a\n\0c", 22), Get(log));
   EXPECT_NE(kSuccess, base_->files()->WriteFileAtomic(Tmp("missing\\x.txt"), "data"));
+#ifndef _WIN32
+  EXPECT_NE(kSuccess, base_->files()->WriteFileAtomic(Tmp("sub"), "data"));  // a folder is never replaced
+#endif
   EXPECT_EQ((std::set<std::string>{"Inkora.ID", "a.log", "sub\\"}), Names(tmp_))
       << "no temporary file is left";
   EXPECT_EQ(kSuccess, base_->files()->DeleteFile(log));
@@ -370,6 +373,7 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
 #ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
       {"http://[::1]:9/", "3 :@[::1]:9! / "},
       {"http://h:99999/", "invalid"},
+      {"http://h:8a/", "invalid"},
 #endif
   };
   for (const auto& c : cases) {
@@ -501,6 +505,10 @@ TEST(BackendHttpTest, RequestsReachTheServerAndAnswersArriveWholeOrAsErrors) {
     read = request->Read(&buf[0], 1u << 20, &got);
   EXPECT_EQ(std::to_string(kErrorInsufficientBuffer) + " " + std::to_string((32u << 20) + 1),
             std::to_string(read) + " " + std::to_string(total));
+  ASSERT_EQ(kSuccess, session->SetDeadline(400));  // the whole transfer ends there, however steady
+  ASSERT_EQ(kSuccess, session->OpenUrl(server.Url("/slow"), "", 0, &request));
+  EXPECT_EQ("200 5 1460 ", Outcome(request.get()).substr(0, 11));
+  EXPECT_EQ(kErrorTimeout, session->OpenUrl(server.Url("/empty"), "", 0, &request));
 #endif
 }
 

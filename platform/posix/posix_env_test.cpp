@@ -109,7 +109,7 @@ TEST(HiveFormat, ACutOrDamagedLineIsRefusedWithItsNumberAndReason) {
   const std::pair<std::string, const char*> rows[] = {
       {"INKORA-HIVE 2\n", "line 1: not a hive file"},
       {magic + "value a 4 00\n", "line 2: value outside a key"},
-      {magic + "key %4\n", "line 2: bad key name"},
+      {magic + "key S%4\n", "line 2: bad key name"},
       {magic + "key S\nvalue a 4\n", "line 3: unknown line"},
       {magic + "key S\nkey a 4 00\n", "line 3: unknown line"},
       {magic + "key S\nvalue %g0 4 00\n", "line 3: bad value name"},
