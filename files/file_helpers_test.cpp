@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_helpers.h"
 #include "files/path_helpers.h"
 #include "files/utility.h"
 #include "settings/process_state.h"
@@ -26,6 +27,7 @@ TEST(PathHelpers, AppendAndRenameExtensionKeepToTheFixedField) {
       {false, "C:\\togo\\x.y.jlog", ".old", true, "C:\\togo\\x.y.old"},
       {false, "C:\\a.\\name", ".old", true, "C:\\a.\\name.old"},  // a folder's dot is no extension
       {false, "plain", ".old", true, "plain.old"},
+      {false, "C:\\togo\\.jlog", ".old", true, "C:\\togo\\.old"},  // a name that is all extension
       {false, b255 + ".jlog", ".old", true, b255 + ".old"},
       {false, b255 + "x.jlog", ".old", false, b255 + "x.jlog"},
   };
@@ -86,6 +88,8 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_EQ("one", Get(Tmp("new\\deeper\\dst.old")));
   EXPECT_TRUE(CUtility::CreateDirectoryForFile("bare-name.txt"));
   EXPECT_TRUE(CUtility::CreateDirectoryForFile(Tmp("made\\x.txt")) && Exists(Tmp("made")));
+  std::vector<std::string> inside;  // the folders of the path, and nothing else
+  EXPECT_EQ(0, CUtility::FindFiles(Tmp("made"), "", inside, false));
 
   EXPECT_FALSE(CUtility::WriteToFile(Tmp("absent.xml"), "text"));  // only existing files are rewritten
   EXPECT_FALSE(Exists(Tmp("absent.xml")));
@@ -103,6 +107,23 @@ TEST_F(FileHelpers, RenameWritesAndReadsLoseNoData) {
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("missing.txt")));
   env_->files.readError = platform::kErrorInvalidData;
   EXPECT_EQ("", CUtility::ReadFromFile(Tmp("zero.txt")));
+}
+
+// A version is the quoted text of at most six characters after "version=",
+// read from the file when no text is given; a name's control bytes are shown as \x.
+TEST_F(FileHelpers, VersionTextsAndPrintableNames) {
+  Put(Tmp("s.xml"), "<s version=\"2.0\">");
+  const std::pair<const char*, const char*> rows[] = {
+      {"<x version=\"1.2.3\"/>", "1.2.3"},
+      {"version=\"123456\"", "123456"},
+      {"version=\"1234567\"", ""},
+      {"version=1.0", ""},
+      {"<x ver=\"1\"/>", ""},
+      {"", "2.0"},
+  };
+  for (const auto& [text, version] : rows)
+    EXPECT_EQ(version, CUtility::GetVersionFromText(Tmp("s.xml"), text));
+  EXPECT_EQ("a\\x00\\x1f \\x7f~\xe9\\x0a", files::PrintableName(std::string("a\0\x1f \x7f~\xe9\n", 8)));
 }
 
 using Paths = std::vector<std::string>;
@@ -137,9 +158,13 @@ TEST_F(FileHelpers, UsageAndCrashLogsByBucket) {
     strTestPath = c.testPath;
     env_->files.knownFolderError = c.noFolder ? platform::kErrorPathNotFound : platform::kSuccess;
     Paths list;
+    ClearLog();
     EXPECT_EQ(static_cast<int>(c.expected.size()),
               c.usage ? CUtility::GetUsageLogFiles(list) : CUtility::GetCrashLogFilesEx(list));
     EXPECT_EQ(c.expected, Sorted(list));
+    std::string found = " Count : " + std::to_string(list.size()) + "\n";  // each file on a line of its own
+    for (const std::string& path : list) found += (found.back() == '\n' ? "\t" : "\n\t") + path;
+    EXPECT_EQ(!list.empty() && c.testPath.empty(), Logged(found)) << LogLines();
     EXPECT_EQ(c.noFolder ? "" : shared + "\\", CUtility::GetUsageLogsFolder());
   }
 }

@@ -119,6 +119,9 @@ TEST_F(EntryTest, EachWordActsOnTheManagerAndRegistryAndLogsARefusalUnderThePath
   EXPECT_EQ("Inkora Updater", env_->services.created.displayName);
   EXPECT_EQ(Tmp("Inkora Updater.log"), std::string(szLogPath));
   EXPECT_EQ("1.0.13.0", std::string(szServiceVersion));
+  env_->files.translation = "";  // none: the user's language, code page 04B0
+  Run("-i");
+  EXPECT_EQ("1.0.13.0", std::string(szServiceVersion));
   env_->files.modulePath = Tmp("InkoraUpdater");  // no extension: no log path and no version
   Run("-i");
   EXPECT_EQ("", std::string(szLogPath) + szServiceVersion);

@@ -56,6 +56,11 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
   EXPECT_EQ(std::string(1023, 'u'), GetRegValue_String(kServiceKey, "MetadataVer", true));
   DeleteRegValue(kServiceKey, "MetadataVer");
   EXPECT_FALSE(Service("MetadataVer"));
+  DeleteRegValue(std::string(kServiceKey) + "\\Made", "x");  // the key is made first, as for every write
+  std::unique_ptr<platform::RegKey> made;
+  EXPECT_EQ(platform::kSuccess,
+            base_->registry()->OpenKey(std::string(kServiceKey) + "\\Made",
+                                       platform::kKeyRead | platform::kKeyWow64_32Key, &made));
   SetServiceDword("IntervalDay", 0xDEADBEEF);
   EXPECT_EQ(0xDEADBEEFu, GetRegValue_DWORD(kServiceKey, "IntervalDay"));
   EXPECT_EQ(0u, GetRegValue_DWORD("SOFTWARE\\Quorvex\\NoSuchKey", "x"));
@@ -144,6 +149,10 @@ TEST_F(SettingsTest, AnEntryIsCutTo64KiBAndAFullLogIsMovedAsideOnce) {
   Put(logPath_, std::string(kFull, 'x'));
   WriteLog("f()", "z");
   EXPECT_EQ(kFull, LogText().size());
+  for (const auto& [log, aside] : {std::make_pair(".log", ".old.log"), {"x.txt", "x.txt.old.log"}}) {
+    SetFixedField(szLogPath, sizeof(szLogPath), log);
+    EXPECT_EQ(aside, LogAsidePath());
+  }
 }
 
 }  // namespace

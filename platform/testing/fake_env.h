@@ -241,14 +241,14 @@ class FakeServices : public platform::ServiceManager {
 
 // The backend's files; the calls on files of a folder handle and the known
 // folders fail by their fields (a listing keeps the first half of its entries,
-// as one cut part-way); the program file and its FileVersion as set.
+// as one cut part-way); the program file, its FileVersion and translation as set.
 class FakeFiles : public platform::FileSystemWrapper {
  public:
   explicit FakeFiles(platform::FileSystem* target) : FileSystemWrapper(target) {}
   Status listError = kSuccess, readError = kSuccess, replaceError = kSuccess;
   Status renameError = kSuccess, deleteError = kSuccess, knownFolderError = kSuccess;
   std::map<platform::KnownFolder, std::string> knownFolders;
-  std::string modulePath, fileVersion;
+  std::string modulePath, fileVersion, translation = std::string("\x09\x04\xB0\x04", 4);  // 0409/04B0
 
   Status OpenFolder(const std::string& path, std::unique_ptr<platform::Folder>* folder) override {
     Status s = FileSystemWrapper::OpenFolder(path, folder);
@@ -270,22 +270,22 @@ class FakeFiles : public platform::FileSystemWrapper {
   Status LoadVersionResource(const std::string& path,
                              std::unique_ptr<platform::VersionResource>* res) override {
     if (fileVersion.empty()) return FileSystemWrapper::LoadVersionResource(path, res);
-    *res = std::make_unique<Version>(fileVersion);
+    *res = std::make_unique<Version>(fileVersion, translation);
     return kSuccess;
   }
 
-  // A version resource of the translation 0409/04B0 with its FileVersion.
+  // A version resource with its FileVersion under 0409/04B0, and its translation (none when empty).
   class Version : public platform::VersionResource {
    public:
-    explicit Version(std::string text) : text_(std::move(text)) {}
+    Version(std::string text, std::string table) : text_(std::move(text)), table_(std::move(table)) {}
     bool HasFixedInfo() override { return true; }
-    bool QueryTranslation(std::string* table) override { return *table = "\x09\x04\xB0\x04", true; }
+    bool QueryTranslation(std::string* table) override { return *table = table_, !table_.empty(); }
     bool QueryString(const std::string& subBlock, std::string* value) override {
       return subBlock == "\\StringFileInfo\\040904B0\\FileVersion" && (*value = text_, true);
     }
 
    private:
-    std::string text_;
+    std::string text_, table_;
   };
 
   class Folder : public platform::Folder {
