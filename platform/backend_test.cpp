@@ -310,6 +310,7 @@ TEST_F(BackendTest, OwnProgramCarriesTheVersionAndRandomBytesFillTheBuffer) {
   ASSERT_EQ(kSuccess, base_->files()->GetModulePath(&self));
   std::unique_ptr<VersionResource> res;
   ASSERT_EQ(kSuccess, base_->files()->LoadVersionResource(self, &res));
+  EXPECT_TRUE(res->HasFixedInfo());
   EXPECT_TRUE(res->QueryString("\\StringFileInfo\\040904B0\\FileVersion", &value));
   EXPECT_EQ(INKORA_VERSION_TEXT, value);
   EXPECT_FALSE(res->QueryString("\\StringFileInfo\\040904B0\\Comments", &value));
@@ -372,7 +373,8 @@ TEST_F(BackendTest, UrlsSplitAsWinInetSplitsThem) {
       {"not a url", "invalid"},
 #ifndef _WIN32  // the edges of the authority, as the POSIX splitter takes them
       {"http://[::1]:9/", "3 :@[::1]:9! / "},
-      {"http://h:99999/", "invalid"},
+      {"http://h:65535/", "3 :@h:65535! / "},
+      {"http://h:65536/", "invalid"},
       {"http://h:8a/", "invalid"},
 #endif
   };

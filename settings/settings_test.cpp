@@ -72,8 +72,9 @@ TEST_F(SettingsTest, WritesDeletesDwordsAndTheFarmSwitch) {
   // A missing farm switch is a logged failure; a missing host, quietly the default.
   DeleteRegValue(kServiceKey, "UseStaging");
   ClearLog();
-  EXPECT_EQ("0 test.update.inkora.example", std::to_string(IsStagingWebFarm()) + " " + GetTestHost());
-  EXPECT_EQ(1u, CountLogged("GetRegValue_String()-key.QueryValue() FAILED")) << LogLines();
+  EXPECT_EQ("0 0 test.update.inkora.example",
+            std::to_string(IsStagingWebFarm()) + " " + std::to_string(IsTestWebFarm()) + " " + GetTestHost());
+  EXPECT_EQ(2u, CountLogged("GetRegValue_String()-key.QueryValue() FAILED")) << LogLines();
   // "debug" is the first four bytes of any type; a longer value is unreadable.
   for (auto c : {std::make_pair(std::string("1\0", 2), 0x31u), {std::string("12345", 5), 0u}}) {
     SetRaw(kServiceKey, "debug", platform::kRegBinary, c.first);

@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <filesystem>
 
 #include <atomic>
 #include <chrono>
@@ -210,6 +211,13 @@ TEST_F(PosixTest, ALogIsCopiedAsideWhereItCannotMoveAndAHeldOneIsWaitedForBriefl
            base_->files()->RotateFile(log, aside) == kSuccess;
   }));
   EXPECT_EQ("kept|", Get(aside) + "|" + Get(log));
+  EXPECT_TRUE(HoldsInChild([&] {  // a replace that cannot rename leaves no temporary file
+    std::unique_ptr<Folder> f;
+    return FailCalls({__NR_renameat, __NR_renameat2}, EBUSY) &&
+           base_->files()->OpenFolder(tmp_, &f) == kSuccess && f->ReplaceFile("y.id", "new") != kSuccess;
+  }));
+  for (const auto& e : std::filesystem::directory_iterator(tmp_))
+    EXPECT_EQ(std::string::npos, e.path().filename().string().find(".tmp")) << e.path();
   const int holder = ::open(ToPosixPath(log).c_str(), O_RDONLY);
   ASSERT_EQ(0, ::flock(holder, LOCK_EX));
   EXPECT_EQ(kErrorSharingViolation, base_->files()->AppendFile(log, "dropped"));
@@ -264,9 +272,13 @@ TEST(PosixEnvironment, RootClockAndSystemNameFromTheEnvironment) {
   EXPECT_FALSE(env->system()->GetLocaleInfo(kLocaleLanguage + kLocaleCountry, &other));
   OsVersionInfo info;  // an NT-family workstation of version 10.0
   info.minorVersion = info.platformId = 7;
-  ASSERT_TRUE(env->system()->GetVersionEx(&info, VersionRecord::kExtended));
-  EXPECT_EQ("10.0 2", std::to_string(info.majorVersion) + "." + std::to_string(info.minorVersion) + " " +
-                          std::to_string(info.platformId));
+  for (const VersionRecord record : {VersionRecord::kExtended, VersionRecord::kBasic}) {
+    ASSERT_TRUE(env->system()->GetVersionEx(&info, record));
+    EXPECT_EQ(record == VersionRecord::kExtended ? "10.0 2 256 1" : "10.0 2 0 0",
+              std::to_string(info.majorVersion) + "." + std::to_string(info.minorVersion) + " " +
+                  std::to_string(info.platformId) + " " + std::to_string(info.suiteMask) + " " +
+                  std::to_string(info.productType));
+  }
   // The system's name, from os-release.
   const std::pair<const char*, const char*> cases[] = {
       {"NAME=\"Debian\"\nPRETTY_NAME=\"Debian 12 (bookworm)\"\n", "Debian 12 (bookworm)"},
